@@ -1,0 +1,32 @@
+#pragma once
+// How the workers report to whoever started them, without knowing who that is.
+//
+// The probe and the capture post four messages, with the numbers the desktop
+// program's window has always used. A front end implements `MessageSink`: the
+// desktop program turns each post into a queued Qt event for its dialog, the
+// command line prints progress. `post` is called from worker threads, must not
+// block on the receiver, and must keep the order of posts.
+
+#include <cstdint>
+
+namespace ui {
+
+constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t WM_PROBE_DONE = WM_USER + 10;    // wParam: probe result (0 or -1)
+constexpr uint32_t WM_CAPTURE_DONE = WM_USER + 11;  // wParam: capture result
+constexpr uint32_t WM_CAPTURE_BEGIN = WM_USER + 12; // lParam: frames << 16
+constexpr uint32_t WM_CAPTURE_STEP = WM_USER + 13;  // one moment done
+
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    virtual void post(uint32_t message, intptr_t wParam, intptr_t lParam) = 0;
+};
+
+// Posts when a sink is there; a job without a receiver just runs.
+inline void postMessage(MessageSink* sink, uint32_t message, intptr_t wParam, intptr_t lParam) {
+    if (sink)
+        sink->post(message, wParam, lParam);
+}
+
+} // namespace ui

@@ -1,0 +1,221 @@
+#include "settings/options.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/fs/atomic_file.h"
+
+Options* g_options = nullptr;
+
+namespace {
+
+constexpr char kMagic[4] = {'S', 'T', 'W', 'K'};
+
+void put32(uint8_t* at, uint32_t v) {
+    at[0] = static_cast<uint8_t>(v);
+    at[1] = static_cast<uint8_t>(v >> 8);
+    at[2] = static_cast<uint8_t>(v >> 16);
+    at[3] = static_cast<uint8_t>(v >> 24);
+}
+
+uint32_t get32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
+           (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
+void putI(uint8_t* at, int32_t v) {
+    put32(at, static_cast<uint32_t>(v));
+}
+int32_t getI(const uint8_t* at) {
+    return static_cast<int32_t>(get32(at));
+}
+
+std::string defaultPath() {
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::current_path(ec);
+    if (ec)
+        return Options::kFileName;
+    return (dir / Options::kFileName).string();
+}
+
+} // namespace
+
+Options::Options() : Options(defaultPath()) {}
+
+Options::Options(std::string path) : filePath(std::move(path)) {
+    g_options = this;
+    load();
+}
+
+Options Options::defaults() {
+    Options o{Detached{}};
+    o.resetHeader();
+    o.setDefaults();
+    return o;
+}
+
+Options::~Options() {
+    if (g_options == this)
+        g_options = nullptr;
+}
+
+std::array<uint8_t, Options::kFileSize> Options::toBytes() const {
+    std::array<uint8_t, kFileSize> b{};
+    std::memcpy(&b[0], magic, 4);
+    b[4] = formatTag1;
+    b[5] = formatTag2;
+    b[6] = reserved[0];
+    b[7] = reserved[1];
+    putI(&b[8], spacingX);
+    putI(&b[12], spacingY);
+    putI(&b[16], frameWidth);
+    putI(&b[20], frameHeight);
+    putI(&b[24], columns);
+    putI(&b[28], rows);
+    putI(&b[32], shadowOffsetX);
+    putI(&b[36], shadowOffsetY);
+    putI(&b[40], shadowIntensity);
+    b[44] = shadowEnabled;
+    b[45] = headerEnabled;
+    b[46] = timeStampsEnabled;
+    b[47] = padding1;
+    putI(&b[48], headerPosition);
+    putI(&b[52], jpegQuality);
+    b[56] = jpegProgressive;
+    std::memcpy(&b[57], padding2, 3);
+    putI(&b[60], font.lfHeight);
+    putI(&b[64], font.lfWidth);
+    putI(&b[68], font.lfEscapement);
+    putI(&b[72], font.lfOrientation);
+    putI(&b[76], font.lfWeight);
+    b[80] = font.lfItalic;
+    b[81] = font.lfUnderline;
+    b[82] = font.lfStrikeOut;
+    b[83] = font.lfCharSet;
+    b[84] = font.lfOutPrecision;
+    b[85] = font.lfClipPrecision;
+    b[86] = font.lfQuality;
+    b[87] = font.lfPitchAndFamily;
+    std::memcpy(&b[88], font.lfFaceName, LF_FACESIZE);
+    put32(&b[120], textColor);
+    put32(&b[124], backgroundColor);
+    return b;
+}
+
+void Options::overlayBytes(const uint8_t* bytes, size_t count) {
+    // Going through the full image keeps a field that the bytes reach only in
+    // part (a file cut in the middle of a number) exactly as the bytes say.
+    std::array<uint8_t, kFileSize> b = toBytes();
+    std::memcpy(b.data(), bytes, count < kFileSize ? count : kFileSize);
+    std::memcpy(magic, &b[0], 4);
+    formatTag1 = b[4];
+    formatTag2 = b[5];
+    reserved[0] = b[6];
+    reserved[1] = b[7];
+    spacingX = getI(&b[8]);
+    spacingY = getI(&b[12]);
+    frameWidth = getI(&b[16]);
+    frameHeight = getI(&b[20]);
+    columns = getI(&b[24]);
+    rows = getI(&b[28]);
+    shadowOffsetX = getI(&b[32]);
+    shadowOffsetY = getI(&b[36]);
+    shadowIntensity = getI(&b[40]);
+    shadowEnabled = b[44];
+    headerEnabled = b[45];
+    timeStampsEnabled = b[46];
+    padding1 = b[47];
+    headerPosition = getI(&b[48]);
+    jpegQuality = getI(&b[52]);
+    jpegProgressive = b[56];
+    std::memcpy(padding2, &b[57], 3);
+    font.lfHeight = getI(&b[60]);
+    font.lfWidth = getI(&b[64]);
+    font.lfEscapement = getI(&b[68]);
+    font.lfOrientation = getI(&b[72]);
+    font.lfWeight = getI(&b[76]);
+    font.lfItalic = b[80];
+    font.lfUnderline = b[81];
+    font.lfStrikeOut = b[82];
+    font.lfCharSet = b[83];
+    font.lfOutPrecision = b[84];
+    font.lfClipPrecision = b[85];
+    font.lfQuality = b[86];
+    font.lfPitchAndFamily = b[87];
+    std::memcpy(font.lfFaceName, &b[88], LF_FACESIZE);
+    textColor = get32(&b[120]);
+    backgroundColor = get32(&b[124]);
+}
+
+void Options::resetHeader() {
+    std::memcpy(magic, kMagic, 4);
+    formatTag1 = 1;
+    formatTag2 = 1;
+}
+
+void Options::setDefaults() {
+    std::array<uint8_t, kFileSize> b = toBytes();
+    std::memset(&b[kHeaderSize], 0, kBodySize);
+    overlayBytes(b.data(), b.size());
+
+    spacingX = 10;
+    spacingY = 10;
+    frameWidth = 156;
+    frameHeight = 117;
+    columns = 5;
+    rows = 5;
+    shadowOffsetX = 3;
+    shadowOffsetY = 3;
+    shadowIntensity = 50;
+    shadowEnabled = 1;
+    headerEnabled = 1;
+    timeStampsEnabled = 1;
+    headerPosition = TopLeft;
+    jpegQuality = 90;
+    jpegProgressive = 1;
+    font.lfHeight = -11;
+    font.lfWeight = FW_BOLD;
+    font.lfOutPrecision = 3;      // OUT_STROKE_PRECIS
+    font.lfClipPrecision = 2;     // CLIP_STROKE_PRECIS
+    font.lfQuality = 1;           // DRAFT_QUALITY
+    font.lfPitchAndFamily = 0x22; // VARIABLE_PITCH | FF_SWISS
+    std::memcpy(font.lfFaceName, "Arial", 5);
+    textColor = RGB(255, 255, 255);
+    backgroundColor = RGB(238, 242, 247);
+}
+
+bool Options::load() {
+    std::FILE* f = std::fopen(filePath.c_str(), "rb");
+    if (f) {
+        uint8_t head[kHeaderSize];
+        size_t got = std::fread(head, 1, kHeaderSize, f);
+        std::array<uint8_t, kFileSize> b = toBytes();
+        std::memcpy(b.data(), head, got);
+        overlayBytes(b.data(), kHeaderSize);
+        if (got >= 4 && std::memcmp(magic, kMagic, 4) == 0) {
+            uint8_t body[kBodySize];
+            size_t bodyGot = std::fread(body, 1, kBodySize, f);
+            std::fclose(f);
+            b = toBytes();
+            std::memcpy(&b[kHeaderSize], body, bodyGot);
+            overlayBytes(b.data(), kHeaderSize + bodyGot);
+            return true;
+        }
+        std::fclose(f);
+    }
+    resetHeader();
+    setDefaults();
+    return save();
+}
+
+bool Options::save() {
+    lastError.clear();
+    AtomicFile out;
+    std::array<uint8_t, kFileSize> b = toBytes();
+    if (!out.open(filePath) || !out.write(b.data(), b.size()) || !out.commit()) {
+        lastError = out.error();
+        return false;
+    }
+    return true;
+}

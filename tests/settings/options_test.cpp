@@ -1,0 +1,251 @@
+#include "settings/options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeAll(const fs::path& p, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+// The defaults file, spelled out byte by byte from the file format.
+std::vector<uint8_t> expectedDefaults() {
+    std::vector<uint8_t> b(128, 0);
+    const uint8_t head[8] = {'S', 'T', 'W', 'K', 1, 1, 0, 0};
+    std::memcpy(b.data(), head, 8);
+    auto put = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put(8, 10);
+    put(12, 10);
+    put(16, 156);
+    put(20, 117);
+    put(24, 5);
+    put(28, 5);
+    put(32, 3);
+    put(36, 3);
+    put(40, 50);
+    b[44] = 1;
+    b[45] = 1;
+    b[46] = 1;
+    put(48, 2);
+    put(52, 90);
+    b[56] = 1;
+    put(60, static_cast<uint32_t>(-11));
+    put(76, 700);
+    b[84] = 3;
+    b[85] = 2;
+    b[86] = 1;
+    b[87] = 0x22;
+    std::memcpy(&b[88], "Arial", 5);
+    put(120, 0x00FFFFFF);
+    put(124, 0x00F7F2EE);
+    return b;
+}
+
+class OptionsFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("stillwick-options-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        file = dir / "options.swk";
+    }
+    void TearDown() override {
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(dir);
+    }
+    fs::path dir;
+    fs::path file;
+};
+
+TEST_F(OptionsFile, MissingFileIsCreatedWithTheDefaultsByteForByte) {
+    Options o(file.string());
+    EXPECT_EQ(g_options, &o);
+    EXPECT_EQ(readAll(file), expectedDefaults());
+    EXPECT_EQ(o.columns, 5);
+    EXPECT_EQ(o.headerPosition, TopLeft);
+    EXPECT_EQ(o.backgroundColor, RGB(238, 242, 247));
+    EXPECT_EQ(std::string(o.font.lfFaceName), "Arial");
+}
+
+TEST_F(OptionsFile, DefaultConstructorUsesTheCurrentDirectory) {
+    fs::path old = fs::current_path();
+    fs::current_path(dir);
+    {
+        Options o;
+        EXPECT_EQ(o.filePath, (dir / "options.swk").string());
+        // A later change of directory does not move the file.
+        fs::current_path(old);
+        o.columns = 7;
+        ASSERT_TRUE(o.save());
+    }
+    fs::current_path(old);
+    EXPECT_EQ(le32(readAll(file), 24), 7u);
+    // Nothing but the file itself is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(OptionsFile, WrongMagicIsReplacedByDefaultsButReservedBytesAreKept) {
+    std::vector<uint8_t> junk(128, 0x55);
+    junk[0] = 'X';
+    writeAll(file, junk);
+    Options o(file.string());
+    std::vector<uint8_t> expected = expectedDefaults();
+    expected[6] = 0x55; // reserved bytes hold what the rejected file had
+    expected[7] = 0x55;
+    EXPECT_EQ(readAll(file), expected);
+    EXPECT_EQ(o.rows, 5);
+}
+
+TEST_F(OptionsFile, FilesTooShortForTheMagicAreReplaced) {
+    const std::vector<uint8_t> prefix = {'S', 'T', 'W'};
+    for (size_t size = 0; size <= prefix.size(); ++size) {
+        writeAll(file, std::vector<uint8_t>(prefix.begin(), prefix.begin() + size));
+        Options o(file.string());
+        EXPECT_EQ(readAll(file), expectedDefaults()) << "size " << size;
+    }
+}
+
+TEST_F(OptionsFile, FormatTagsAndReservedBytesAreWrittenBackAsRead) {
+    std::vector<uint8_t> b = expectedDefaults();
+    b[4] = 4;
+    b[5] = 3;
+    b[6] = 9;
+    b[7] = 8;
+    b[24] = 7; // columns
+    writeAll(file, b);
+    Options o(file.string());
+    EXPECT_EQ(o.formatTag1, 4);
+    EXPECT_EQ(o.formatTag2, 3);
+    EXPECT_EQ(o.columns, 7);
+    ASSERT_TRUE(o.save());
+    EXPECT_EQ(readAll(file), b);
+}
+
+TEST_F(OptionsFile, ShortBodyFillsOnlyTheLeadingFields) {
+    std::vector<uint8_t> b = expectedDefaults();
+    b.resize(40); // header + 32 body bytes: spacingX .. shadowOffsetY
+    b[8] = 21;
+    b[36] = 4;
+    writeAll(file, b);
+    Options o(file.string());
+    EXPECT_EQ(o.spacingX, 21);
+    EXPECT_EQ(o.frameWidth, 156);
+    EXPECT_EQ(o.shadowOffsetY, 4);
+    // Everything after is what the record held before: zero at start-up.
+    EXPECT_EQ(o.shadowIntensity, 0);
+    EXPECT_EQ(o.shadowEnabled, 0);
+    EXPECT_EQ(o.jpegQuality, 0);
+    EXPECT_EQ(o.font.lfFaceName[0], 0);
+    EXPECT_EQ(o.backgroundColor, 0u);
+    // The file itself is left alone.
+    EXPECT_EQ(readAll(file).size(), 40u);
+}
+
+TEST_F(OptionsFile, ReloadKeepsFieldsBeyondAShortBodyAndSplitsAFieldByteWise) {
+    Options o(file.string());
+    o.jpegQuality = 33;
+    std::vector<uint8_t> b = expectedDefaults();
+    b.resize(10); // the first two bytes of spacingX only
+    b[8] = 0x34;
+    b[9] = 0x12;
+    o.spacingX = 0x7F000000;
+    writeAll(file, b);
+    o.load();
+    EXPECT_EQ(o.spacingX, 0x7F001234);
+    EXPECT_EQ(o.jpegQuality, 33);
+}
+
+TEST_F(OptionsFile, LongerFileReadsOnlyTheRecord) {
+    std::vector<uint8_t> b = expectedDefaults();
+    b[52] = 77;
+    b.resize(300, 0xEE);
+    writeAll(file, b);
+    Options o(file.string());
+    EXPECT_EQ(o.jpegQuality, 77);
+    EXPECT_EQ(o.backgroundColor, 0x00F7F2EEu);
+}
+
+TEST_F(OptionsFile, UnwritableDirectoryKeepsDefaultsInMemoryAndReports) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write anywhere";
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    Options o(file.string());
+    EXPECT_EQ(o.columns, 5);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(o.save());
+    EXPECT_NE(o.lastError.find(file.string()), std::string::npos) << o.lastError;
+}
+
+TEST_F(OptionsFile, FailedSaveLeavesTheOldFileIntact) {
+    // The path is a directory entry we cannot replace: a directory of that name.
+    fs::path target = dir / "sub";
+    fs::create_directories(target);
+    Options o(target.string());
+    EXPECT_EQ(o.columns, 5); // defaults in memory
+    EXPECT_FALSE(o.save());
+    EXPECT_FALSE(o.lastError.empty());
+    EXPECT_TRUE(fs::is_directory(target));
+}
+
+TEST_F(OptionsFile, SetDefaultsRestoresBodyButNotHeaderOrPath) {
+    std::vector<uint8_t> b = expectedDefaults();
+    b[4] = 9;
+    b[47] = 0xAA; // padding
+    b[100] = 'Z'; // inside the face name
+    writeAll(file, b);
+    Options o(file.string());
+    o.setDefaults();
+    std::array<uint8_t, 128> bytes = o.toBytes();
+    std::vector<uint8_t> expected = expectedDefaults();
+    expected[4] = 9;
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expected);
+    EXPECT_EQ(o.filePath, file.string());
+}
+
+TEST(OptionsRecord, DetachedDefaultsTouchNeitherFileNorGlobal) {
+    Options* before = g_options;
+    Options d = Options::defaults();
+    EXPECT_EQ(g_options, before);
+    EXPECT_TRUE(d.filePath.empty());
+    std::array<uint8_t, 128> bytes = d.toBytes();
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expectedDefaults());
+}
+
+TEST(OptionsRecord, GlobalPointerFollowsTheLiveRecordOnly) {
+    fs::path p = fs::temp_directory_path() / ("stillwick-g-" + std::to_string(::getpid()));
+    {
+        Options live(p.string());
+        Options copy = live;
+        EXPECT_EQ(g_options, &live);
+    }
+    EXPECT_EQ(g_options, nullptr);
+    fs::remove(p);
+}
+
+} // namespace
