@@ -69,8 +69,12 @@ struct CaptureJob {
     int32_t videoHeight = 0;
     float averageFps = 0;
 
+    // The capture thread's body: run on the copy of the settings, hand the
+    // record back, post WM_CAPTURE_DONE with the result.
+    static int threadProc(CaptureJob* job);
+
 private:
-    void startWorker(void (*body)(CaptureJob*, const Options*), const Options* options);
+    int fail(const std::string& text);
 
     std::thread worker_;
     std::atomic<bool> running_{false};
@@ -83,4 +87,9 @@ struct MovieProbe {
     // WM_PROBE_DONE. 0 on success; -1 when the movie cannot be read (the
     // facts are then cleared and `infoText` names the file and the reason).
     static int run(CaptureJob* job);
+    // The same without the message.
+    static int probe(CaptureJob* job);
+    // The four-line information text.
+    static std::string formatInfo(const std::string& moviePath, float averageFps, int width,
+                                  int height, int64_t duration);
 };

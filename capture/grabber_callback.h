@@ -1,0 +1,36 @@
+#pragma once
+// Draws each delivered movie frame into its cell of the sheet and stamps its
+// time on it.
+//
+// The callback lives in the capture run's scope for the whole run and points
+// at the run's sheet and settings copy; it owns nothing. The run tells it
+// which cell the next frame is for before every moment, so a moment that
+// delivers no frame leaves only its own cell black.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/media/graph.h"
+#include "render/raster_image.h"
+#include "settings/options.h"
+
+// "hh:mm:ss.cc" for a time in seconds, each part truncated toward zero.
+std::string timeText(double seconds);
+
+class GrabberCallback : public media::SampleGrabberCB {
+public:
+    media::Result BufferCB(double sampleTime, uint8_t* buffer, long length) override;
+
+    // Size of every delivered frame buffer.
+    int32_t videoWidth = 0;
+    int32_t videoHeight = 0;
+    float thumbWidth = 0;
+    float thumbHeight = 0;
+    // Frames delivered so far, drawn or not.
+    int32_t delivered = 0;
+    // The cell the next frame goes to; -1 draws nothing.
+    int32_t cell = -1;
+    RasterImage* sheet = nullptr;
+    int32_t gridTop = 0;
+    const Options* options = nullptr;
+};

@@ -1,0 +1,109 @@
+#include "capture/layout.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+bool refuse(std::string& error, std::string text) {
+    error = std::move(text);
+    return false;
+}
+
+} // namespace
+
+int truncToInt(double v) {
+    if (!(v > -2147483648.0))
+        return v != v ? 0 : INT32_MIN;
+    if (v >= 2147483647.0)
+        return INT32_MAX;
+    return static_cast<int>(v);
+}
+
+int SheetLayout::cellX(int column, const Options& o) const {
+    return static_cast<int>((o.spacingX + static_cast<double>(thumbWidth)) * column + o.spacingX);
+}
+
+int SheetLayout::cellY(int row, const Options& o) const {
+    return static_cast<int>((o.spacingY + static_cast<double>(thumbHeight)) * row + o.spacingY +
+                            top);
+}
+
+bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWidth, int textHeight,
+                   SheetLayout& l, std::string& error) {
+    l = SheetLayout{};
+    if (videoWidth <= 0 || videoHeight <= 0)
+        return refuse(error, "The movie has no usable video size (" + std::to_string(videoWidth) +
+                                 "x" + std::to_string(videoHeight) + ").");
+    if (o.columns < 0 || o.rows < 0)
+        return refuse(error, "The number of columns and rows must not be negative.");
+    if (o.frameWidth <= 0 || o.frameHeight <= 0)
+        return refuse(error, "The frame width and height must be at least 1 pixel.");
+    if (o.spacingX < 0 || o.spacingY < 0)
+        return refuse(error, "The spacings must not be negative.");
+    l.cells = static_cast<int64_t>(o.columns) * o.rows;
+    if (l.cells > kMaxCells)
+        return refuse(error, "A sheet holds at most " + std::to_string(kMaxCells) +
+                                 " frames; the settings ask for " + std::to_string(l.cells) + ".");
+
+    const double rx = static_cast<double>(o.frameWidth) / videoWidth;
+    const double ry = static_cast<double>(o.frameHeight) / videoHeight;
+    l.scale = ry > rx ? rx : ry;
+    l.thumbWidth = static_cast<float>(videoWidth * l.scale);
+    l.thumbHeight = static_cast<float>(videoHeight * l.scale);
+    if (l.cells > 0 && (l.thumbWidth < 1.0f || l.thumbHeight < 1.0f))
+        return refuse(error, "The frame box is too small for this movie: its frames would be "
+                             "less than 1 pixel high or wide.");
+
+    const double sw = (o.spacingX + static_cast<double>(l.thumbWidth)) * o.columns + o.spacingX;
+    const double gh = (o.spacingY + static_cast<double>(l.thumbHeight)) * o.rows + o.spacingY;
+    if (o.headerEnabled) {
+        l.textWidth = textWidth;
+        l.textHeight = textHeight;
+    }
+    const double sh = std::trunc(gh) + l.textHeight + o.spacingY;
+    if (sw >= kMaxSheetSide + 1.0 || sh >= kMaxSheetSide + 1.0)
+        return refuse(error, "The sheet would be larger than " + std::to_string(kMaxSheetSide) +
+                                 " pixels on a side; use fewer or smaller frames.");
+    l.sheetWidth = static_cast<int>(sw);
+    l.gridHeight = static_cast<int>(gh);
+    l.sheetHeight = static_cast<int>(sh);
+    const uint64_t bytes = static_cast<uint64_t>((l.sheetWidth * 3 + 3) / 4 * 4) *
+                           static_cast<uint64_t>(l.sheetHeight);
+    if (bytes > kMaxSheetBytes)
+        return refuse(error, "The sheet would need more than 1 GiB of memory; use fewer or "
+                             "smaller frames.");
+
+    if (o.headerEnabled) {
+        const bool topBlock = o.headerPosition == TopLeft || o.headerPosition == TopRight;
+        const bool rightBlock = o.headerPosition == BottomRight || o.headerPosition == TopRight;
+        l.top = topBlock ? l.textHeight + o.spacingY : 0;
+        l.headerY = topBlock ? o.spacingY : l.gridHeight;
+        l.headerX = rightBlock ? l.sheetWidth - o.spacingX - l.textWidth : o.spacingX;
+    } else {
+        l.top = 0;
+        l.headerX = o.spacingX;
+        l.headerY = l.gridHeight;
+    }
+    return true;
+}
+
+void shadowColor(const Options& o, uint8_t& red, uint8_t& green, uint8_t& blue) {
+    const float f = 1.0f - static_cast<float>(o.shadowIntensity) * 0.01f;
+    // Only the low byte is kept, as always; an intensity outside 0..100 gives
+    // an odd colour but never undefined arithmetic.
+    red = static_cast<uint8_t>(truncToInt(GetRValue(o.backgroundColor) * f));
+    green = static_cast<uint8_t>(truncToInt(GetGValue(o.backgroundColor) * f));
+    blue = static_cast<uint8_t>(truncToInt(GetBValue(o.backgroundColor) * f));
+}
+
+std::vector<int64_t> capturePositions(int64_t duration, int64_t cells) {
+    std::vector<int64_t> positions;
+    if (cells <= 0)
+        return positions;
+    const int64_t step = duration / (cells + 1);
+    positions.reserve(static_cast<size_t>(cells));
+    for (int64_t i = 1; i <= cells; ++i)
+        positions.push_back(i * step);
+    return positions;
+}

@@ -1,0 +1,280 @@
+#include "capture/capture_job.h"
+#include "capture/grabber_callback.h"
+#include "capture/layout.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+namespace {
+
+struct LayoutCase {
+    int videoWidth, videoHeight;
+    float thumbWidth, thumbHeight;
+    int sheetWidth, gridHeight;
+    std::vector<int> lefts, tops;
+    int cellWidth, cellHeight;
+};
+
+TEST(Layout, WorkedExamplesWithTheBlockOff) {
+    const LayoutCase cases[] = {
+        {720,
+         576,
+         146.25f,
+         117.0f,
+         791,
+         645,
+         {10, 166, 322, 478, 635},
+         {10, 137, 264, 391, 518},
+         146,
+         117},
+        {640,
+         480,
+         156.0f,
+         117.0f,
+         840,
+         645,
+         {10, 176, 342, 508, 674},
+         {10, 137, 264, 391, 518},
+         156,
+         117},
+        {1280,
+         720,
+         156.0f,
+         87.75f,
+         840,
+         498,
+         {10, 176, 342, 508, 674},
+         {10, 107, 205, 303, 401},
+         156,
+         87},
+    };
+    Options o = Options::defaults();
+    o.headerEnabled = 0;
+    for (const LayoutCase& c : cases) {
+        SheetLayout l;
+        std::string error;
+        ASSERT_TRUE(computeLayout(o, c.videoWidth, c.videoHeight, 0, 0, l, error)) << error;
+        SCOPED_TRACE(std::to_string(c.videoWidth) + "x" + std::to_string(c.videoHeight));
+        EXPECT_EQ(l.thumbWidth, c.thumbWidth);
+        EXPECT_EQ(l.thumbHeight, c.thumbHeight);
+        EXPECT_EQ(l.sheetWidth, c.sheetWidth);
+        EXPECT_EQ(l.gridHeight, c.gridHeight);
+        // Without a block the bottom margin is twice the spacing.
+        EXPECT_EQ(l.sheetHeight, c.gridHeight + 10);
+        EXPECT_EQ(l.top, 0);
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(l.cellX(i, o), c.lefts[i]) << "column " << i;
+            EXPECT_EQ(l.cellY(i, o), c.tops[i]) << "row " << i;
+        }
+        EXPECT_EQ(l.cellWidth(), c.cellWidth);
+        EXPECT_EQ(l.cellHeight(), c.cellHeight);
+        EXPECT_EQ(l.cells, 25);
+    }
+}
+
+TEST(Layout, EqualRatiosTakeTheVerticalOne) {
+    Options o = Options::defaults();
+    SheetLayout l;
+    std::string error;
+    ASSERT_TRUE(computeLayout(o, 312, 234, 0, 0, l, error));
+    EXPECT_DOUBLE_EQ(l.scale, 117.0 / 234.0);
+}
+
+TEST(Layout, HeaderPositionsPlaceTheBlockAndMoveTheGrid) {
+    Options o = Options::defaults();
+    const int textW = 200, textH = 52;
+    std::string error;
+    SheetLayout l;
+
+    o.headerPosition = BottomLeft;
+    ASSERT_TRUE(computeLayout(o, 720, 576, textW, textH, l, error));
+    EXPECT_EQ(l.top, 0);
+    EXPECT_EQ(l.headerX, 10);
+    EXPECT_EQ(l.headerY, 645);
+    EXPECT_EQ(l.sheetHeight, 645 + textH + 10);
+
+    o.headerPosition = BottomRight;
+    ASSERT_TRUE(computeLayout(o, 720, 576, textW, textH, l, error));
+    EXPECT_EQ(l.headerX + textW, 791 - 10); // right edge at sw - spacingX
+    EXPECT_EQ(l.headerY, 645);
+
+    o.headerPosition = TopLeft;
+    ASSERT_TRUE(computeLayout(o, 720, 576, textW, textH, l, error));
+    EXPECT_EQ(l.headerX, 10);
+    EXPECT_EQ(l.headerY, 10);
+    EXPECT_EQ(l.top, textH + 10);
+    EXPECT_EQ(l.cellY(0, o), 10 + textH + 10);
+    EXPECT_EQ(l.sheetHeight, 645 + textH + 10);
+
+    o.headerPosition = TopRight;
+    ASSERT_TRUE(computeLayout(o, 720, 576, textW, textH, l, error));
+    EXPECT_EQ(l.headerX, 791 - 10 - textW);
+    EXPECT_EQ(l.headerY, 10);
+
+    // A block that is switched off takes no room whatever was measured.
+    o.headerEnabled = 0;
+    ASSERT_TRUE(computeLayout(o, 720, 576, textW, textH, l, error));
+    EXPECT_EQ(l.top, 0);
+    EXPECT_EQ(l.sheetHeight, 655);
+    EXPECT_EQ(l.headerY, 645);
+}
+
+TEST(Layout, NoCellsIsABackgroundOnlySheet) {
+    Options o = Options::defaults();
+    o.rows = 0;
+    o.headerEnabled = 0;
+    SheetLayout l;
+    std::string error;
+    ASSERT_TRUE(computeLayout(o, 720, 576, 0, 0, l, error)) << error;
+    EXPECT_EQ(l.cells, 0);
+    EXPECT_EQ(l.sheetWidth, 791);
+    EXPECT_EQ(l.sheetHeight, 20);
+    EXPECT_TRUE(capturePositions(1000, 0).empty());
+}
+
+TEST(Layout, RefusesWhatCannotMakeASheet) {
+    struct Bad {
+        const char* what;
+        void (*apply)(Options&);
+        int videoWidth, videoHeight;
+    };
+    const Bad bad[] = {
+        {"negative columns", [](Options& o) { o.columns = -1; }, 720, 576},
+        {"negative rows", [](Options& o) { o.rows = -3; }, 720, 576},
+        {"zero frame width", [](Options& o) { o.frameWidth = 0; }, 720, 576},
+        {"negative frame height", [](Options& o) { o.frameHeight = -5; }, 720, 576},
+        {"negative spacing", [](Options& o) { o.spacingY = -1; }, 720, 576},
+        {"no video width", [](Options&) {}, 0, 576},
+        {"negative video height", [](Options&) {}, 720, -2},
+        {"sheet too wide", [](Options& o) { o.columns = 300; }, 720, 576},
+        {"too many cells",
+         [](Options& o) {
+             o.columns = 300;
+             o.rows = 300;
+             o.frameWidth = 1;
+             o.frameHeight = 1;
+             o.spacingX = 0;
+             o.spacingY = 0;
+         },
+         720, 576},
+        {"sheet over 1 GiB",
+         [](Options& o) {
+             o.columns = 100;
+             o.rows = 100;
+             o.frameWidth = 300;
+             o.frameHeight = 300;
+         },
+         100, 100},
+        {"huge numbers",
+         [](Options& o) {
+             o.columns = INT_MAX;
+             o.rows = INT_MAX;
+             o.frameWidth = INT_MAX;
+         },
+         720, 576},
+        {"thumbnail under a pixel", [](Options& o) { o.frameHeight = 1; }, 100, 1000},
+    };
+    for (const Bad& b : bad) {
+        Options o = Options::defaults();
+        b.apply(o);
+        SheetLayout l;
+        std::string error;
+        EXPECT_FALSE(computeLayout(o, b.videoWidth, b.videoHeight, 0, 0, l, error)) << b.what;
+        EXPECT_FALSE(error.empty()) << b.what;
+    }
+}
+
+TEST(Layout, ShadowColour) {
+    Options o = Options::defaults();
+    uint8_t r, g, b;
+    shadowColor(o, r, g, b);
+    EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({119, 121, 123}));
+    o.shadowIntensity = 30; // 0.7 in single precision is just below 0.7
+    shadowColor(o, r, g, b);
+    EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({166, 169, 172}));
+    o.shadowIntensity = INT_MAX; // nonsense from a file, but defined
+    shadowColor(o, r, g, b);
+}
+
+TEST(Layout, MomentsAreEvenlySpacedInsideTheMovie) {
+    std::vector<int64_t> p = capturePositions(1'000'000'000, 25);
+    ASSERT_EQ(p.size(), 25u);
+    EXPECT_EQ(p.front(), 38'461'538);
+    EXPECT_EQ(p.back(), 961'538'450);
+    EXPECT_EQ(p[1] - p[0], 38'461'538);
+}
+
+TEST(Layout, TruncationSaturates) {
+    EXPECT_EQ(truncToInt(-1.9), -1);
+    EXPECT_EQ(truncToInt(166.25), 166);
+    EXPECT_EQ(truncToInt(1e300), INT_MAX);
+    EXPECT_EQ(truncToInt(-1e300), INT_MIN);
+    EXPECT_EQ(truncToInt(0.0 / 0.0 * 0.0), 0);
+}
+
+TEST(TimeText, TruncatesEveryPart) {
+    EXPECT_EQ(timeText(3723.456), "01:02:03.45");
+    EXPECT_EQ(timeText(59.999), "00:00:59.99");
+    EXPECT_EQ(timeText(1.15), "00:00:01.14");
+    EXPECT_EQ(timeText(3600.0), "01:00:00.00");
+    EXPECT_EQ(timeText(0.0), "00:00:00.00");
+    EXPECT_EQ(timeText(360000.5), "100:00:00.50");
+}
+
+TEST(InfoText, FourLinesInTheFixedFormat) {
+    std::string t = MovieProbe::formatInfo("/a/b/Clip Name.avi", static_cast<float>(1.0 / 0.04),
+                                           640, 480, 37'239'000'000);
+    EXPECT_EQ(t, "File Name\t: Clip Name.avi\nAverage FPS\t: 25.00\nResolution\t: 640x480\n"
+                 "Duration\t: 01:02:03");
+    EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 3);
+}
+
+TEST(InfoText, RatesDurationsAndNames) {
+    auto line = [](const std::string& text, int n) {
+        size_t begin = 0;
+        for (int i = 0; i < n; ++i)
+            begin = text.find('\n', begin) + 1;
+        return text.substr(begin, text.find('\n', begin) - begin);
+    };
+    EXPECT_EQ(
+        line(MovieProbe::formatInfo("x.avi", static_cast<float>(1.0 / 0.0417083), 1, 1, 0), 1),
+        "Average FPS\t: 23.98");
+    EXPECT_EQ(
+        line(MovieProbe::formatInfo("x.avi", static_cast<float>(1.0 / 0.0333667), 1, 1, 0), 1),
+        "Average FPS\t: 29.97");
+    EXPECT_EQ(line(MovieProbe::formatInfo("x.avi", 0, 1, 1, 0), 1), "Average FPS\t: 0.00");
+    EXPECT_EQ(line(MovieProbe::formatInfo("x.avi", 25, 1, 1, 9'999'999), 3),
+              "Duration\t: 00:00:00");
+    EXPECT_EQ(line(MovieProbe::formatInfo("x.avi", 25, 1, 1, 3'600'000'000'000), 3),
+              "Duration\t: 100:00:00");
+    EXPECT_EQ(line(MovieProbe::formatInfo("clip.mpg", 25, 1, 1, 0), 0), "File Name\t: clip.mpg");
+    EXPECT_EQ(line(MovieProbe::formatInfo("/x/y/", 25, 1, 1, 0), 0), "File Name\t: ");
+}
+
+TEST(MovieExtension, SubstringOfTheFilterDecides) {
+    const char* accepted[] = {
+        "/m/CLIP.AVI", "/m/a.rm",  "/m/a.rmvb",        "/m/a.mov",  "/m/a.qt",  "/m/a.mpg",
+        "/m/a.MPEG",   "/m/a.m1v", "/m/a.dat",         "/m/a.wmv",  "/m/a.mp",  "/m/a.m",
+        "/m/a.",       "/m/noext", "/m/dir.avi/noext", "/m/a.wmv)", "/m/a.avi,"};
+    const char* refused[] = {"/m/a.mp4",     "/m/a.mkv", "/m/a.asf", "/m/a.jpeg",
+                             "/m/a.avi.txt", "/m/a.txt", "/m/a.aviX"};
+    for (const char* p : accepted)
+        EXPECT_TRUE(CaptureJob::hasMovieExtension(p)) << p;
+    for (const char* p : refused)
+        EXPECT_FALSE(CaptureJob::hasMovieExtension(p)) << p;
+}
+
+TEST(MovieExtension, RefusedMovieChangesNothingAndPathKeepsItsCase) {
+    CaptureJob job;
+    job.moviePath = "/old.avi";
+    job.infoText = "old";
+    EXPECT_FALSE(job.acceptMovie("/m/clip.mp4"));
+    EXPECT_EQ(job.moviePath, "/old.avi");
+    EXPECT_EQ(job.infoText, "old");
+    EXPECT_FALSE(job.busy());
+}
+
+} // namespace
