@@ -1,0 +1,323 @@
+#include "cli/cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+#include <ostream>
+#include <regex>
+
+#include "capture/capture_job.h"
+
+namespace cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The job of the sheet being made, for the interrupt handler: the capture
+// stops before its next moment and leaves no file behind.
+std::atomic<CaptureJob*> g_currentJob{nullptr};
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void onInterrupt(int) {
+    g_interrupted.store(true);
+    if (CaptureJob* job = g_currentJob.load())
+        job->cancel();
+}
+
+class ProgressSink : public ui::MessageSink {
+public:
+    ProgressSink(std::ostream& err, bool draw, std::string label)
+        : err_(err), draw_(draw), label_(std::move(label)) {}
+    void post(uint32_t message, intptr_t, intptr_t lParam) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (message == ui::WM_CAPTURE_BEGIN) {
+            total_ = static_cast<int>((lParam >> 16) & 0xFFFF);
+            done_ = 0;
+        } else if (message == ui::WM_CAPTURE_STEP) {
+            ++done_;
+        } else {
+            return;
+        }
+        if (draw_)
+            drawBar();
+    }
+    void finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (draw_ && drewSomething_)
+            err_ << "\r\033[K" << std::flush;
+    }
+
+private:
+    void drawBar() {
+        constexpr int width = 30;
+        int filled = total_ > 0 ? done_ * width / total_ : width;
+        err_ << "\r\033[K" << label_ << " [" << std::string(static_cast<size_t>(filled), '#')
+             << std::string(static_cast<size_t>(width - filled), '.') << "] " << done_ << "/"
+             << total_ << std::flush;
+        drewSomething_ = true;
+    }
+    std::mutex mutex_;
+    std::ostream& err_;
+    bool draw_;
+    std::string label_;
+    int total_ = 0;
+    int done_ = 0;
+    bool drewSomething_ = false;
+};
+
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+std::string fileNameOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+} // namespace
+
+void Overrides::applyTo(Options& o) const {
+    if (columns)
+        o.columns = *columns;
+    if (rows)
+        o.rows = *rows;
+    if (frameWidth)
+        o.frameWidth = *frameWidth;
+    if (frameHeight)
+        o.frameHeight = *frameHeight;
+    if (spacingX)
+        o.spacingX = *spacingX;
+    if (spacingY)
+        o.spacingY = *spacingY;
+    if (shadow)
+        o.shadowEnabled = *shadow ? 1 : 0;
+    if (timeStamps)
+        o.timeStampsEnabled = *timeStamps ? 1 : 0;
+    if (header)
+        o.headerEnabled = *header ? 1 : 0;
+    if (headerPosition)
+        o.headerPosition = *headerPosition;
+    if (background)
+        o.backgroundColor = *background;
+    if (quality)
+        o.jpegQuality = *quality;
+    if (progressive)
+        o.jpegProgressive = *progressive ? 1 : 0;
+}
+
+std::string defaultOutputFor(const std::string& moviePath) {
+    size_t slash = moviePath.find_last_of('/');
+    size_t dot = moviePath.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot == (slash == std::string::npos ? 0 : slash + 1))
+        return moviePath + ".jpg";
+    return moviePath.substr(0, dot) + ".jpg";
+}
+
+int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostream& out,
+                   std::ostream& err) {
+    CLI::App app{"Makes a contact sheet of each movie: frames from evenly spaced moments in a "
+                 "grid, with time stamps and an information block.",
+                 "stillwick-cli"};
+    app.set_version_flag("-V,--version", std::string("stillwick-cli ") + STILLWICK_VERSION);
+    app.add_option("movies", args.movies, "Movie files")->required()->type_name("MOVIE");
+    app.add_option("-o,--output", args.output,
+                   "Sheet file for a single movie; .jpg/.jpeg, .png or anything else for BMP "
+                   "(default: beside the movie, as NAME.jpg)")
+        ->type_name("FILE");
+    app.add_option("--options", args.optionsFile,
+                   "Settings file, created with the defaults when missing (default: options.swk "
+                   "in the current directory)")
+        ->type_name("FILE");
+    app.add_flag("--info", args.info, "Print each movie's information and make no sheet");
+    app.add_flag("-y,--overwrite", args.overwrite, "Replace existing sheet files");
+    app.add_flag("-q,--quiet", args.quiet, "Print nothing but errors");
+
+    Overrides& ov = args.overrides;
+    auto group = app.add_option_group("Settings for this run (never saved)");
+    group
+        ->add_option_function<int>(
+            "--columns", [&](int v) { ov.columns = v; }, "Frames across")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("N");
+    group
+        ->add_option_function<int>(
+            "--rows", [&](int v) { ov.rows = v; }, "Frames down")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("N");
+    std::string frameSize, spacing, headerText, background;
+    group->add_option("--frame-size", frameSize, "Box each frame is fitted into")->type_name("WxH");
+    group->add_option("--spacing", spacing, "Pixels between frames and around them")
+        ->type_name("X[,Y]");
+    group->add_flag_function(
+        "--shadow,!--no-shadow", [&](std::int64_t v) { ov.shadow = v > 0; }, "Drop shadows");
+    group->add_flag_function(
+        "--timestamps,!--no-timestamps", [&](std::int64_t v) { ov.timeStamps = v > 0; },
+        "Time stamp on every frame");
+    group->add_option("--header", headerText, "Information block corner")
+        ->check(CLI::IsMember({"top-left", "top-right", "bottom-left", "bottom-right", "off"}))
+        ->type_name("CORNER|off");
+    group->add_option("--background", background, "Background colour")->type_name("RRGGBB");
+    group
+        ->add_option_function<int>(
+            "--quality", [&](int v) { ov.quality = v; }, "JPEG quality")
+        ->check(CLI::Range(0, 100))
+        ->type_name("0-100");
+    group->add_flag_function(
+        "--progressive,!--no-progressive", [&](std::int64_t v) { ov.progressive = v > 0; },
+        "Progressive JPEG");
+
+    auto usage = [&](const std::string& message) {
+        err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";
+        return 2;
+    };
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        app.exit(e, out, err);
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        app.exit(e, out, err);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return usage(e.what());
+    }
+
+    std::smatch m;
+    if (!frameSize.empty()) {
+        static const std::regex size("([0-9]{1,6})[xX]([0-9]{1,6})");
+        if (!std::regex_match(frameSize, m, size) || std::stoi(m[1]) == 0 || std::stoi(m[2]) == 0)
+            return usage("--frame-size wants WIDTHxHEIGHT in pixels, such as 156x117");
+        ov.frameWidth = std::stoi(m[1]);
+        ov.frameHeight = std::stoi(m[2]);
+    }
+    if (!spacing.empty()) {
+        static const std::regex xy("([0-9]{1,6})(?:,([0-9]{1,6}))?");
+        if (!std::regex_match(spacing, m, xy))
+            return usage("--spacing wants X or X,Y in pixels, such as 10 or 10,8");
+        ov.spacingX = std::stoi(m[1]);
+        ov.spacingY = m[2].matched ? std::stoi(m[2]) : *ov.spacingX;
+    }
+    if (!headerText.empty()) {
+        ov.header = headerText != "off";
+        if (headerText == "top-left")
+            ov.headerPosition = TopLeft;
+        else if (headerText == "top-right")
+            ov.headerPosition = TopRight;
+        else if (headerText == "bottom-left")
+            ov.headerPosition = BottomLeft;
+        else if (headerText == "bottom-right")
+            ov.headerPosition = BottomRight;
+    }
+    if (!background.empty()) {
+        static const std::regex hex("#?([0-9a-fA-F]{2})([0-9a-fA-F]{2})([0-9a-fA-F]{2})");
+        if (!std::regex_match(background, m, hex))
+            return usage("--background wants a colour as RRGGBB, such as eef2f7");
+        ov.background = RGB(static_cast<uint8_t>(std::stoi(m[1], nullptr, 16)),
+                            static_cast<uint8_t>(std::stoi(m[2], nullptr, 16)),
+                            static_cast<uint8_t>(std::stoi(m[3], nullptr, 16)));
+    }
+    if (!args.output.empty() && args.movies.size() != 1)
+        return usage("--output names one sheet; give one movie with it");
+    return -1;
+}
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress) {
+    Arguments args;
+    if (int code = parseArguments(argc, argv, args, out, err); code >= 0)
+        return code;
+    progress = progress && !args.quiet;
+
+    Options live = args.optionsFile.empty() ? Options() : Options(args.optionsFile);
+    if (!live.lastError.empty() && !args.quiet)
+        err << "stillwick-cli: warning: " << oneLine(live.lastError)
+            << " (using the default settings)\n";
+    Options settings = live;
+    args.overrides.applyTo(settings);
+
+    g_interrupted.store(false);
+    auto previousInt = std::signal(SIGINT, onInterrupt);
+    auto previousTerm = std::signal(SIGTERM, onInterrupt);
+
+    int failures = 0;
+    for (const std::string& movie : args.movies) {
+        if (g_interrupted.load())
+            break;
+        CaptureJob job;
+        job.moviePath = movie;
+        if (MovieProbe::probe(&job) != 0) {
+            // The probe names the file and the reason in its text; the
+            // reason is what the line needs.
+            const std::string marker = "Error\t\t: ";
+            size_t at = job.infoText.find(marker);
+            err << movie << ": "
+                << oneLine(at == std::string::npos ? job.infoText
+                                                   : job.infoText.substr(at + marker.size()))
+                << "\n";
+            ++failures;
+            continue;
+        }
+        if (args.info) {
+            out << job.infoText << "\n\n";
+            continue;
+        }
+
+        const std::string target = args.output.empty() ? defaultOutputFor(movie) : args.output;
+        std::error_code ec;
+        if (sameFile(target, movie)) {
+            err << movie << ": the sheet " << target << " would replace the movie itself\n";
+            ++failures;
+            continue;
+        }
+        if (!args.overwrite && fs::exists(fs::symlink_status(target, ec))) {
+            err << movie << ": " << target << " exists (use -y to replace it)\n";
+            ++failures;
+            continue;
+        }
+
+        ProgressSink sink(err, progress, fileNameOf(movie));
+        job.notifyWindow = &sink;
+        job.targetPath = target;
+        const int64_t frames = static_cast<int64_t>(settings.rows) * settings.columns;
+        ui::postMessage(&sink, ui::WM_CAPTURE_BEGIN, 0,
+                        static_cast<intptr_t>((frames & 0xFFFF) << 16));
+        g_currentJob.store(&job);
+        if (g_interrupted.load())
+            job.cancel();
+        int result = job.run(settings);
+        g_currentJob.store(nullptr);
+        sink.finish();
+        if (result != 0) {
+            err << movie << ": "
+                << (result == 10 ? std::string("the frame grabber refused one-shot mode")
+                                 : oneLine(job.errorText))
+                << "\n";
+            ++failures;
+            continue;
+        }
+        if (!args.quiet)
+            out << target << "\n";
+    }
+
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+    if (g_interrupted.load()) {
+        err << "stillwick-cli: interrupted\n";
+        return 130;
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace cli

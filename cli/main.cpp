@@ -1,0 +1,8 @@
+#include <iostream>
+#include <unistd.h>
+
+#include "cli/cli.h"
+
+int main(int argc, char** argv) {
+    return cli::run(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+}
