@@ -1,0 +1,135 @@
+// make-test-movie: writes a movie of the test patterns, for the demo, the
+// benchmarks and for looking at by hand. The container follows the extension.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tests/support/test_movies.h"
+
+namespace {
+
+void usage(std::FILE* to) {
+    std::fputs("usage: make-test-movie [options] OUTPUT\n"
+               "  --pattern pleasant|index   picture (default pleasant)\n"
+               "  --size WxH                 frame size (default 640x360)\n"
+               "  --fps N or N/D             frame rate (default 25)\n"
+               "  --seconds S                length (default 20)\n"
+               "  --codec NAME               video encoder (default: the container's usual)\n"
+               "  --gop N                    frames between key frames (default 25)\n"
+               "  --bframes N                B-frames between references (default 0)\n"
+               "  --audio                    add a sound track\n"
+               "  --index-patch              pleasant pattern with the frame code in a corner\n"
+               "  --noise N                  moving texture, 0..64 (default 0)\n"
+               "  --preset NAME              x264 preset (default veryfast)\n"
+               "Containers: .avi .mov .qt .mpg .mpeg .dat .m1v .rm .rmvb .wmv .asf .mp4 .mkv\n",
+               to);
+}
+
+bool parseInt(const char* text, int* out) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < 0 || v > 1000000)
+        return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testmovies::MovieSpec spec;
+    spec.pattern = testmovies::Pattern::Pleasant;
+    spec.width = 640;
+    spec.height = 360;
+    spec.gop = 25;
+    double seconds = 20;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char** out) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "make-test-movie: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        const char* v = nullptr;
+        bool ok = true;
+        if (arg == "-h" || arg == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (arg == "--pattern") {
+            ok = value(&v);
+            if (ok && std::strcmp(v, "pleasant") == 0)
+                spec.pattern = testmovies::Pattern::Pleasant;
+            else if (ok && std::strcmp(v, "index") == 0)
+                spec.pattern = testmovies::Pattern::Index;
+            else
+                ok = false;
+        } else if (arg == "--size") {
+            ok = value(&v) && std::sscanf(v, "%dx%d", &spec.width, &spec.height) == 2 &&
+                 spec.width > 0 && spec.height > 0;
+        } else if (arg == "--fps") {
+            ok = value(&v);
+            if (ok) {
+                spec.fpsDen = 1;
+                const int n = std::sscanf(v, "%d/%d", &spec.fpsNum, &spec.fpsDen);
+                ok = n >= 1 && spec.fpsNum > 0 && spec.fpsDen > 0;
+            }
+        } else if (arg == "--seconds") {
+            ok = value(&v);
+            if (ok) {
+                seconds = std::strtod(v, nullptr);
+                ok = seconds > 0;
+            }
+        } else if (arg == "--codec") {
+            ok = value(&v);
+            if (ok)
+                spec.codec = v;
+        } else if (arg == "--gop") {
+            ok = value(&v) && parseInt(v, &spec.gop) && spec.gop > 0;
+        } else if (arg == "--bframes") {
+            ok = value(&v) && parseInt(v, &spec.bFrames);
+        } else if (arg == "--noise") {
+            ok = value(&v) && parseInt(v, &spec.noise);
+        } else if (arg == "--preset") {
+            ok = value(&v);
+            if (ok)
+                spec.x264Preset = v;
+        } else if (arg == "--audio") {
+            spec.audio = true;
+        } else if (arg == "--index-patch") {
+            spec.indexPatch = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "make-test-movie: unknown option %s\n", arg.c_str());
+            usage(stderr);
+            return 2;
+        } else if (spec.path.empty()) {
+            spec.path = arg;
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "make-test-movie: bad argument near %s\n", arg.c_str());
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (spec.path.empty()) {
+        usage(stderr);
+        return 2;
+    }
+    spec.frames = static_cast<int>(seconds * spec.fpsNum / spec.fpsDen + 0.5);
+    if (spec.frames < 1)
+        spec.frames = 1;
+
+    std::string error;
+    if (testmovies::make(spec, &error) != 0) {
+        std::fprintf(stderr, "make-test-movie: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
