@@ -5,11 +5,25 @@
 #include <cstring>
 #include <utility>
 
+#include "render/pixel_block.h"
+
 namespace {
 
 // Larger blocks are refused rather than attempted: no sheet or frame comes
 // near this, and sizes computed from damaged input must not exhaust memory.
 constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 31;
+
+// Bytes per row, in 64 bits so that no width overflows it.
+uint64_t rowBytesFor(int64_t width) {
+    return (static_cast<uint64_t>(width) * 24u + 31u) / 32u * 4u;
+}
+
+// Whether an image of this size can be described at all: the row length and
+// the block size must fit the 32-bit header fields and stay below the limit.
+bool representable(int width, int height) {
+    return width >= 0 && height >= 0 && rowBytesFor(width) <= kMaxPixelBytes &&
+           rowBytesFor(width) * static_cast<uint64_t>(height) <= kMaxPixelBytes;
+}
 
 BITMAPINFOHEADER headerFor(int width, int height, int32_t stride) {
     BITMAPINFOHEADER h{};
@@ -39,15 +53,20 @@ RasterImage& RasterImage::operator=(RasterImage&& other) noexcept {
         dpiX = other.dpiX;
         dpiY = other.dpiY;
         pixels = std::exchange(other.pixels, nullptr);
+        other.borrowed = 0;
         other.header = {};
         other.stride = 0;
+        other.dpiX = other.dpiY = 0;
     }
     return *this;
 }
 
 int32_t RasterImage::strideFor(int32_t width) {
-    uint64_t bits = static_cast<uint64_t>(static_cast<uint32_t>(width)) * 24u + 31u;
-    return static_cast<int32_t>((bits / 32u) * 4u);
+    // No image has a negative width or rows longer than the pixel limit; 0
+    // keeps size checks built on this from passing by overflow.
+    if (width < 0 || rowBytesFor(width) > kMaxPixelBytes)
+        return 0;
+    return static_cast<int32_t>(rowBytesFor(width));
 }
 
 bool RasterImage::create(int width, int height) {
@@ -57,21 +76,20 @@ bool RasterImage::create(int width, int height) {
     stride = 0;
     dpiX = dpiY = 0;
     pixels = nullptr;
-    if (width < 0 || height < 0)
+    // A zero height does not make any width acceptable: the stride must fit.
+    if (!representable(width, height))
         return false;
-    uint64_t rowBytes = (static_cast<uint64_t>(width) * 24u + 31u) / 32u * 4u;
-    uint64_t total = rowBytes * static_cast<uint64_t>(height);
-    if (total > kMaxPixelBytes)
-        return false;
-    stride = static_cast<int32_t>(rowBytes);
+    const uint64_t total = rowBytesFor(width) * static_cast<uint64_t>(height);
+    stride = static_cast<int32_t>(rowBytesFor(width));
     header = headerFor(width, height, stride);
     dpiX = dpiY = 96;
     // Zeroed so the row padding that reaches BMP files is deterministic. A
     // 0 x 0 image still gets a (one-byte) block, so "has pixels" holds.
-    pixels = static_cast<uint8_t*>(std::calloc(total == 0 ? 1 : total, 1));
+    pixels = pixel_block::allocatePixelBlock(total);
     if (!pixels) {
         header = {};
         stride = 0;
+        dpiX = dpiY = 0;
         return false;
     }
     return true;
@@ -81,6 +99,15 @@ void RasterImage::attach(int width, int height, uint8_t* memory) {
     release();
     width = std::max(width, 0);
     height = std::max(height, 0);
+    if (!representable(width, height)) {
+        // No caller can hold such a buffer; a view without pixels draws nothing.
+        borrowed = 1;
+        header = {};
+        stride = 0;
+        dpiX = dpiY = 0;
+        pixels = nullptr;
+        return;
+    }
     stride = strideFor(width);
     header = headerFor(width, height, stride);
     dpiX = dpiY = 96;
@@ -90,7 +117,7 @@ void RasterImage::attach(int width, int height, uint8_t* memory) {
 
 void RasterImage::release() {
     if (pixels && !borrowed) {
-        std::free(pixels);
+        pixel_block::freePixelBlock(pixels);
         pixels = nullptr;
     }
 }

@@ -1,0 +1,661 @@
+// Resampling and blur.
+//
+// `sampleLanczos` and `sampleArea` compute one destination pixel at a time and
+// stay the reference. `drawScaled` gets the same result much faster: the
+// filters are separable, so it computes each axis's taps and weights once per
+// destination column and once per destination row, filters every source row it
+// needs once across (keeping the filtered rows in a small cache) and then
+// combines the filtered rows down each column. The mixed path clamps and
+// rounds every inner Lanczos sample before weighting it by area, so the fast
+// path keeps those inner samples as a grid of their own instead of folding the
+// two stages into one filter.
+
+#include "render/raster_image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "render/pixel_block.h"
+#include "render/resample.h"
+
+namespace {
+
+constexpr uint32_t kWhite = 0x00FFFFFF;
+// The single-precision pi; at non-zero integers the kernel is tiny, not zero.
+constexpr float kPi = 3.14159274f;
+// A Lanczos window covers the columns px - 5 ... px + 6 around px = floor(x).
+constexpr int kTaps = 12;
+constexpr int kTapsBefore = 5;
+// Footprint edges beyond this lie far outside any image; refusing them keeps
+// the conversions to int defined for nonsense arguments.
+constexpr double kFarAway = double(1 << 30);
+
+uint8_t roundToByte(float v) {
+    if (!(v > 0.0f)) // also NaN
+        return 0;
+    if (v >= 255.0f)
+        return 255;
+    return static_cast<uint8_t>(v + 0.5f);
+}
+
+uint8_t truncateToByte(float v) {
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 255.0f)
+        return 255;
+    return static_cast<uint8_t>(v);
+}
+
+uint32_t packColor(uint8_t red, uint8_t green, uint8_t blue) {
+    return (uint32_t{red} << 16) | (uint32_t{green} << 8) | blue;
+}
+
+// The first tap of the Lanczos window around `pos` over `size` source pixels;
+// false when the window lies wholly outside (or `pos` is not a number).
+bool lanczosWindow(float pos, int size, int& first) {
+    const double base = std::floor(static_cast<double>(pos));
+    if (!(base + (kTaps - kTapsBefore - 1) >= 0 && base - kTapsBefore < size))
+        return false;
+    first = static_cast<int>(base) - kTapsBefore;
+    return true;
+}
+
+RectF cellOf(int column, int row) {
+    const float x = static_cast<float>(column);
+    const float y = static_cast<float>(row);
+    return RectF{x - 0.5f, y - 0.5f, x + 0.5f, y + 0.5f};
+}
+
+// An array on the heap whose allocation failure is reported, not thrown.
+template <class T> class Scratch {
+public:
+    Scratch() = default;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() { std::free(data_); }
+
+    bool allocate(size_t count) {
+        std::free(data_);
+        data_ = nullptr;
+        if (count > std::numeric_limits<size_t>::max() / sizeof(T))
+            return false;
+        data_ = static_cast<T*>(std::malloc(count == 0 ? sizeof(T) : count * sizeof(T)));
+        return data_ != nullptr;
+    }
+    T& operator[](size_t i) { return data_[i]; }
+    const T& operator[](size_t i) const { return data_[i]; }
+    T* data() { return data_; }
+
+private:
+    T* data_ = nullptr;
+};
+
+// How one destination axis reads one source axis: for every output element a
+// run of taps (source index, weight), plus the summed weight of the positions
+// outside the source, which read as white. Repeated taps of one element (edge
+// clamping) are merged and zero weights dropped; neither changes the sum.
+class AxisFilter {
+public:
+    bool reserve(size_t elements, size_t taps) {
+        count_ = 0;
+        tapCount_ = 0;
+        return begin_.allocate(elements + 1) && index_.allocate(taps) && weight_.allocate(taps) &&
+               white_.allocate(elements) && total_.allocate(elements);
+    }
+    void beginElement() {
+        begin_[count_] = tapCount_;
+        white_[count_] = 0.0f;
+        total_[count_] = 0.0f;
+    }
+    void addTap(int64_t index, int64_t size, float weight) {
+        if (weight == 0.0f)
+            return;
+        total_[count_] += weight;
+        if (index < 0 || index >= size) {
+            white_[count_] += weight;
+        } else if (tapCount_ > begin_[count_] && index_[tapCount_ - 1] == index) {
+            weight_[tapCount_ - 1] += weight;
+        } else {
+            index_[tapCount_] = static_cast<int32_t>(index);
+            weight_[tapCount_] = weight;
+            ++tapCount_;
+        }
+    }
+    void endElement() {
+        ++count_;
+        begin_[count_] = tapCount_;
+    }
+
+    // The Lanczos sample at `pos`: its twelve taps, clamped to the edge and
+    // normalised by their sum, or white when the window lies wholly outside.
+    void addLanczosElement(float pos, int size) {
+        beginElement();
+        int first = 0;
+        if (!lanczosWindow(pos, size, first)) {
+            addTap(-1, size, 1.0f);
+        } else {
+            float weights[kTaps];
+            float sum = 0.0f;
+            for (int k = 0; k < kTaps; ++k) {
+                weights[k] = lanczosWeight(static_cast<float>(first + k) - pos, resample::kSupport);
+                sum += weights[k];
+            }
+            for (int k = 0; k < kTaps; ++k)
+                addTap(std::clamp(first + k, 0, size - 1), size, weights[k] / sum);
+        }
+        endElement();
+    }
+
+    int count() const { return count_; }
+    int32_t begin(int e) const { return begin_[e]; }
+    int32_t end(int e) const { return begin_[e + 1]; }
+    int32_t index(int32_t t) const { return index_[t]; }
+    float weight(int32_t t) const { return weight_[t]; }
+    float white(int e) const { return white_[e]; }
+    float total(int e) const { return total_[e]; }
+
+private:
+    int count_ = 0;
+    int32_t tapCount_ = 0;
+    Scratch<int32_t> begin_;
+    Scratch<int32_t> index_;
+    Scratch<float> weight_;
+    Scratch<float> white_;
+    Scratch<float> total_;
+};
+
+// The footprint of destination pixel `d` along one axis and the source cells
+// that hold its two ends, computed exactly as `sampleArea` computes them.
+struct Footprint {
+    float low;
+    float high;
+    int64_t first;
+    int64_t last;
+};
+
+Footprint footprintOf(int64_t d, float scale) {
+    const float centre = resample::sourcePosition(d, scale);
+    Footprint f;
+    f.low = centre - scale / 2;
+    f.high = centre + scale / 2;
+    f.first = static_cast<int64_t>(std::floor(f.low + 0.5f));
+    f.last = static_cast<int64_t>(std::floor(f.high + 0.5f));
+    return f;
+}
+
+// One destination axis: the destination pixels `first` ... `first + count - 1`
+// of the rectangle, resampled from `size` source pixels at `scale`.
+struct AxisPlan {
+    AxisFilter filter;           // taps of each destination pixel, or of each inner point
+    Scratch<int32_t> groupBegin; // mixed path: the inner points of each destination pixel
+    Scratch<float> pointWeight;  // mixed path: the footprint length each inner point covers
+    Scratch<float> span;         // area and mixed paths: the footprint length
+
+    bool buildLanczos(int64_t first, int count, float scale, int size) {
+        if (!filter.reserve(count, size_t(count) * kTaps))
+            return false;
+        for (int d = 0; d < count; ++d)
+            filter.addLanczosElement(resample::sourcePosition(first + d, scale), size);
+        return true;
+    }
+
+    bool buildArea(int64_t first, int count, float scale, int size) {
+        size_t taps = 0;
+        for (int d = 0; d < count; ++d) {
+            const Footprint f = footprintOf(first + d, scale);
+            taps += size_t(f.last - f.first + 1);
+        }
+        if (!filter.reserve(count, taps) || !span.allocate(count))
+            return false;
+        for (int d = 0; d < count; ++d) {
+            const Footprint f = footprintOf(first + d, scale);
+            const float firstCovered = std::min(static_cast<float>(f.first) + 0.5f, f.high) -
+                                       std::max(static_cast<float>(f.first) - 0.5f, f.low);
+            const float lastCovered = std::min(static_cast<float>(f.last) + 0.5f, f.high) -
+                                      std::max(static_cast<float>(f.last) - 0.5f, f.low);
+            filter.beginElement();
+            filter.addTap(f.first, size, firstCovered);
+            for (int64_t i = f.first + 1; i < f.last; ++i)
+                filter.addTap(i, size, 1.0f);
+            filter.addTap(f.last, size, lastCovered);
+            filter.endElement();
+            span[d] = f.high - f.low;
+        }
+        return true;
+    }
+
+    bool buildMixed(int64_t first, int count, float scale, int size) {
+        size_t points = 0;
+        for (int d = 0; d < count; ++d) {
+            const Footprint f = footprintOf(first + d, scale);
+            points += size_t(f.last - f.first + 1);
+        }
+        if (!filter.reserve(points, points * kTaps) || !groupBegin.allocate(size_t(count) + 1) ||
+            !pointWeight.allocate(points) || !span.allocate(count))
+            return false;
+        int32_t point = 0;
+        for (int d = 0; d < count; ++d) {
+            const Footprint f = footprintOf(first + d, scale);
+            groupBegin[d] = point;
+            for (int64_t i = f.first; i <= f.last; ++i) {
+                const float low = std::max(static_cast<float>(i) - 0.5f, f.low);
+                const float high = std::min(static_cast<float>(i) + 0.5f, f.high);
+                const float covered = high - low;
+                if (covered == 0.0f)
+                    continue;
+                filter.addLanczosElement((low + high) / 2, size);
+                pointWeight[point++] = covered;
+            }
+            span[d] = f.high - f.low;
+        }
+        groupBegin[count] = point;
+        return true;
+    }
+};
+
+// Source rows filtered across by an AxisFilter, three floats (blue, green,
+// red) per element. Destination rows walk the source in order, so a small
+// direct-mapped cache serves nearly every request after the first.
+class FilteredRows {
+public:
+    bool init(const AxisFilter& across, const RasterImage& source) {
+        across_ = &across;
+        source_ = &source;
+        rowFloats_ = size_t(across.count()) * 3;
+        if (!data_.allocate(rowFloats_ * (kSlots + 1)))
+            return false;
+        std::fill(tags_, tags_ + kSlots, -1);
+        float* white = data_.data() + rowFloats_ * kSlots;
+        for (int e = 0; e < across.count(); ++e)
+            white[3 * e] = white[3 * e + 1] = white[3 * e + 2] = 255.0f * across.total(e);
+        return true;
+    }
+
+    size_t rowFloats() const { return rowFloats_; }
+    const float* white() { return data_.data() + rowFloats_ * kSlots; }
+
+    const float* row(int32_t r) {
+        const int slot = r & (kSlots - 1);
+        float* out = data_.data() + rowFloats_ * size_t(slot);
+        if (tags_[slot] != r) {
+            filter(source_->pixels + int64_t(r) * source_->stride, out);
+            tags_[slot] = r;
+        }
+        return out;
+    }
+
+private:
+    static constexpr int kSlots = 16;
+
+    void filter(const uint8_t* src, float* out) const {
+        const AxisFilter& f = *across_;
+        for (int e = 0; e < f.count(); ++e, out += 3) {
+            const float white = 255.0f * f.white(e);
+            float blue = white, green = white, red = white;
+            for (int32_t t = f.begin(e); t < f.end(e); ++t) {
+                const uint8_t* p = src + 3 * f.index(t);
+                const float w = f.weight(t);
+                blue += w * p[0];
+                green += w * p[1];
+                red += w * p[2];
+            }
+            out[0] = blue;
+            out[1] = green;
+            out[2] = red;
+        }
+    }
+
+    const AxisFilter* across_ = nullptr;
+    const RasterImage* source_ = nullptr;
+    size_t rowFloats_ = 0;
+    Scratch<float> data_;
+    int32_t tags_[kSlots];
+};
+
+// Element `e` of `down` applied to the filtered rows: out = sum of weight * row.
+void filterDown(const AxisFilter& down, int e, FilteredRows& rows, float* out) {
+    const size_t n = rows.rowFloats();
+    const float white = down.white(e);
+    if (white != 0.0f) {
+        const float* w = rows.white();
+        for (size_t k = 0; k < n; ++k)
+            out[k] = white * w[k];
+    } else {
+        std::fill(out, out + n, 0.0f);
+    }
+    for (int32_t t = down.begin(e); t < down.end(e); ++t) {
+        const float* row = rows.row(down.index(t));
+        const float weight = down.weight(t);
+        for (size_t k = 0; k < n; ++k)
+            out[k] += weight * row[k];
+    }
+}
+
+} // namespace
+
+float lanczosWeight(float x, float a) {
+    if (std::fabs(x) > a)
+        return 0.0f;
+    if (x == 0.0f)
+        return 1.0f;
+    const float p = kPi * x;
+    const float q = p / a;
+    return (std::sin(p) / p) * (std::sin(q) / q);
+}
+
+RectF RectF::intersect(const RectF& other) const {
+    const RectF r{std::max(left, other.left), std::max(top, other.top),
+                  std::min(right, other.right), std::min(bottom, other.bottom)};
+    if (r.left <= r.right && r.top <= r.bottom)
+        return r;
+    return RectF{};
+}
+
+void RasterImage::accumulate(uint32_t color, float weight, float& red, float& green, float& blue) {
+    red += weight * static_cast<float>((color >> 16) & 0xff);
+    green += weight * static_cast<float>((color >> 8) & 0xff);
+    blue += weight * static_cast<float>(color & 0xff);
+}
+
+uint32_t RasterImage::sampleLanczos(float x, float y) const {
+    const int w = width();
+    const int h = height();
+    int firstX = 0;
+    int firstY = 0;
+    if (!pixels || w <= 0 || h <= 0 || !lanczosWindow(x, w, firstX) || !lanczosWindow(y, h, firstY))
+        return kWhite;
+
+    // Taps outside the image repeat its edge pixels, so a window that
+    // straddles the edge gets neither a dark nor a light fringe; the weights
+    // are normalised by their sum, so flat colour and same-size draws come
+    // through unchanged.
+    float wx[kTaps];
+    int column[kTaps];
+    for (int k = 0; k < kTaps; ++k) {
+        wx[k] = lanczosWeight(static_cast<float>(firstX + k) - x, resample::kSupport);
+        column[k] = std::clamp(firstX + k, 0, w - 1);
+    }
+    float red = 0.0f, green = 0.0f, blue = 0.0f, total = 0.0f;
+    for (int r = 0; r < kTaps; ++r) {
+        const float wy = lanczosWeight(static_cast<float>(firstY + r) - y, resample::kSupport);
+        const int row = std::clamp(firstY + r, 0, h - 1);
+        for (int k = 0; k < kTaps; ++k) {
+            const float weight = wy * wx[k];
+            accumulate(pixel(column[k], row), weight, red, green, blue);
+            total += weight;
+        }
+    }
+    return packColor(roundToByte(red / total), roundToByte(green / total),
+                     roundToByte(blue / total));
+}
+
+uint32_t RasterImage::sampleArea(float x, float y, float scaleX, float scaleY) const {
+    if (scaleX <= 1 && scaleY <= 1)
+        return sampleLanczos(x, y);
+
+    const RectF f{x - scaleX / 2, y - scaleY / 2, x + scaleX / 2, y + scaleY / 2};
+    for (float edge : {f.left, f.top, f.right, f.bottom}) {
+        if (!(std::fabs(static_cast<double>(edge)) < kFarAway))
+            return kWhite;
+    }
+    const int i0 = static_cast<int>(std::floor(f.left + 0.5f));
+    const int j0 = static_cast<int>(std::floor(f.top + 0.5f));
+    const int i1 = static_cast<int>(std::floor(f.right + 0.5f));
+    const int j1 = static_cast<int>(std::floor(f.bottom + 0.5f));
+
+    float red = 0.0f, green = 0.0f, blue = 0.0f;
+    if (scaleX > 1 && scaleY > 1) {
+        const RectF a = cellOf(i0, j0).intersect(f);
+        const RectF b = cellOf(i1, j1).intersect(f);
+        const float leftW = a.right - a.left;
+        const float topH = a.bottom - a.top;
+        const float rightW = b.right - b.left;
+        const float bottomH = b.bottom - b.top;
+        const auto add = [&](int i, int j, float weight) {
+            accumulate(pixelOrWhite(i, j), weight, red, green, blue);
+        };
+        add(i0, j0, leftW * topH);
+        add(i1, j0, rightW * topH);
+        add(i0, j1, leftW * bottomH);
+        add(i1, j1, rightW * bottomH);
+        for (int i = i0 + 1; i < i1; ++i) {
+            add(i, j0, topH);
+            add(i, j1, bottomH);
+        }
+        for (int j = j0 + 1; j < j1; ++j) {
+            add(i0, j, leftW);
+            add(i1, j, rightW);
+        }
+        for (int j = j0 + 1; j < j1; ++j) {
+            for (int i = i0 + 1; i < i1; ++i)
+                add(i, j, 1.0f);
+        }
+    } else {
+        for (int j = j0; j <= j1; ++j) {
+            for (int i = i0; i <= i1; ++i) {
+                const RectF c = cellOf(i, j).intersect(f);
+                const float area = (c.right - c.left) * (c.bottom - c.top);
+                if (area == 0.0f)
+                    continue;
+                accumulate(sampleLanczos((c.left + c.right) / 2, (c.top + c.bottom) / 2), area, red,
+                           green, blue);
+            }
+        }
+    }
+    const float n = 1.0f / ((f.bottom - f.top) * (f.right - f.left));
+    return packColor(truncateToByte(red * n), truncateToByte(green * n), truncateToByte(blue * n));
+}
+
+namespace {
+
+// The part of the w x h rectangle at (x, y) that lies inside the destination:
+// rectangle columns [colBegin, colEnd) and rectangle rows [rowBegin, rowEnd),
+// rows counted from the rectangle's bottom; `bottomRow` is the destination's
+// memory row of rectangle row 0.
+struct Visible {
+    int64_t colBegin, colEnd, rowBegin, rowEnd, bottomRow;
+    bool empty() const { return colBegin >= colEnd || rowBegin >= rowEnd; }
+};
+
+Visible visiblePart(const RasterImage& dest, int x, int y, unsigned w, unsigned h) {
+    Visible v;
+    v.bottomRow = int64_t{dest.height()} - y - int64_t{h};
+    v.colBegin = std::max<int64_t>(0, -int64_t{x});
+    v.colEnd = std::min<int64_t>(w, int64_t{dest.width()} - x);
+    v.rowBegin = std::max<int64_t>(0, -v.bottomRow);
+    v.rowEnd = std::min<int64_t>(h, int64_t{dest.height()} - v.bottomRow);
+    return v;
+}
+
+void storePixel(uint8_t* p, uint8_t blue, uint8_t green, uint8_t red) {
+    p[0] = blue;
+    p[1] = green;
+    p[2] = red;
+}
+
+} // namespace
+
+bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterImage& source) {
+    if (w == 0 || h == 0 || !pixels)
+        return false;
+    // A source without pixels has nothing to draw; the cell keeps what it holds.
+    if (!source.pixels || source.width() <= 0 || source.height() <= 0)
+        return false;
+
+    const float scaleX = static_cast<float>(source.width()) / static_cast<float>(w);
+    const float scaleY = static_cast<float>(source.height()) / static_cast<float>(h);
+    const Visible v = visiblePart(*this, x, y, w, h);
+    if (v.empty())
+        return true;
+    const int columns = static_cast<int>(v.colEnd - v.colBegin);
+    const int rows = static_cast<int>(v.rowEnd - v.rowBegin);
+
+    enum class Path { Lanczos, Area, Mixed };
+    const Path path = (scaleX <= 1 && scaleY <= 1) ? Path::Lanczos
+                      : (scaleX > 1 && scaleY > 1) ? Path::Area
+                                                   : Path::Mixed;
+    AxisPlan across;
+    AxisPlan down;
+    bool planned = false;
+    switch (path) {
+    case Path::Lanczos:
+        planned = across.buildLanczos(v.colBegin, columns, scaleX, source.width()) &&
+                  down.buildLanczos(v.rowBegin, rows, scaleY, source.height());
+        break;
+    case Path::Area:
+        planned = across.buildArea(v.colBegin, columns, scaleX, source.width()) &&
+                  down.buildArea(v.rowBegin, rows, scaleY, source.height());
+        break;
+    case Path::Mixed:
+        planned = across.buildMixed(v.colBegin, columns, scaleX, source.width()) &&
+                  down.buildMixed(v.rowBegin, rows, scaleY, source.height());
+        break;
+    }
+    FilteredRows filtered;
+    Scratch<float> sums;
+    Scratch<float> totals;
+    if (!planned || !filtered.init(across.filter, source) || !sums.allocate(filtered.rowFloats()) ||
+        !totals.allocate(size_t(columns) * 3))
+        return false;
+
+    for (int r = 0; r < rows; ++r) {
+        uint8_t* out = pixels + (v.bottomRow + v.rowBegin + r) * stride + 3 * (x + v.colBegin);
+        if (path == Path::Lanczos) {
+            filterDown(down.filter, r, filtered, sums.data());
+            for (int c = 0; c < columns; ++c, out += 3)
+                storePixel(out, roundToByte(sums[3 * c]), roundToByte(sums[3 * c + 1]),
+                           roundToByte(sums[3 * c + 2]));
+        } else if (path == Path::Area) {
+            filterDown(down.filter, r, filtered, sums.data());
+            for (int c = 0; c < columns; ++c, out += 3) {
+                const float n = 1.0f / (down.span[r] * across.span[c]);
+                storePixel(out, truncateToByte(sums[3 * c] * n),
+                           truncateToByte(sums[3 * c + 1] * n),
+                           truncateToByte(sums[3 * c + 2] * n));
+            }
+        } else {
+            std::fill(totals.data(), totals.data() + size_t(columns) * 3, 0.0f);
+            for (int32_t q = down.groupBegin[r]; q < down.groupBegin[r + 1]; ++q) {
+                // One row of inner samples, each rounded like a Lanczos pixel,
+                // then weighted by the area it stands for.
+                filterDown(down.filter, q, filtered, sums.data());
+                const float rowWeight = down.pointWeight[q];
+                for (int c = 0; c < columns; ++c) {
+                    float blue = 0.0f, green = 0.0f, red = 0.0f;
+                    for (int32_t p = across.groupBegin[c]; p < across.groupBegin[c + 1]; ++p) {
+                        const float weight = across.pointWeight[p];
+                        blue += weight * roundToByte(sums[3 * p]);
+                        green += weight * roundToByte(sums[3 * p + 1]);
+                        red += weight * roundToByte(sums[3 * p + 2]);
+                    }
+                    totals[3 * c] += rowWeight * blue;
+                    totals[3 * c + 1] += rowWeight * green;
+                    totals[3 * c + 2] += rowWeight * red;
+                }
+            }
+            for (int c = 0; c < columns; ++c, out += 3) {
+                const float n = 1.0f / (down.span[r] * across.span[c]);
+                storePixel(out, truncateToByte(totals[3 * c] * n),
+                           truncateToByte(totals[3 * c + 1] * n),
+                           truncateToByte(totals[3 * c + 2] * n));
+            }
+        }
+    }
+    return true;
+}
+
+bool resample::drawScaledPerSample(RasterImage& dest, int x, int y, unsigned w, unsigned h,
+                                   const RasterImage& source) {
+    if (w == 0 || h == 0 || !dest.pixels)
+        return false;
+    if (!source.pixels || source.width() <= 0 || source.height() <= 0)
+        return false;
+    const float scaleX = static_cast<float>(source.width()) / static_cast<float>(w);
+    const float scaleY = static_cast<float>(source.height()) / static_cast<float>(h);
+    const Visible v = visiblePart(dest, x, y, w, h);
+    for (int64_t i = v.rowBegin; i < v.rowEnd; ++i) {
+        const float srcY = sourcePosition(i, scaleY);
+        uint8_t* out = dest.pixels + (v.bottomRow + i) * dest.stride + 3 * (x + v.colBegin);
+        for (int64_t j = v.colBegin; j < v.colEnd; ++j, out += 3) {
+            const float srcX = sourcePosition(j, scaleX);
+            const uint32_t color = (scaleX <= 1 && scaleY <= 1)
+                                       ? source.sampleLanczos(srcX, srcY)
+                                       : source.sampleArea(srcX, srcY, scaleX, scaleY);
+            storePixel(out, color & 0xff, (color >> 8) & 0xff, (color >> 16) & 0xff);
+        }
+    }
+    return true;
+}
+
+int RasterImage::boxBlur(int16_t radius) {
+    if (radius < 1 || !pixels || width() <= 0 || height() <= 0)
+        return 0;
+    const int r = std::min<int>(radius, 10);
+    const int w = width();
+    const int h = height();
+    const uint32_t windowArea = uint32_t(2 * r + 1) * uint32_t(2 * r + 1);
+    // S / d by multiplication: S stays below 2^17 and d below 2^9, so the
+    // rounding error of the reciprocal never reaches the next integer.
+    const uint64_t reciprocal = (uint64_t{1} << 32) / windowArea + 1;
+
+    uint8_t* blurred = pixel_block::allocatePixelBlock(header.biSizeImage);
+    Scratch<uint32_t> columnSums;
+    if (!blurred || !columnSums.allocate(size_t(w) * 3)) {
+        pixel_block::freePixelBlock(blurred);
+        return 0; // nothing changed
+    }
+
+    const auto rowAt = [&](int row) {
+        return pixels + int64_t(std::clamp(row, 0, h - 1)) * stride;
+    };
+    // Sums of each column over the rows of the window, edge rows repeated.
+    std::fill(columnSums.data(), columnSums.data() + size_t(w) * 3, 0u);
+    for (int k = -r; k <= r; ++k) {
+        const uint8_t* src = rowAt(k);
+        for (int i = 0; i < w * 3; ++i)
+            columnSums[i] += src[i];
+    }
+    for (int row = 0; row < h; ++row) {
+        if (row > 0) {
+            const uint8_t* entering = rowAt(row + r);
+            const uint8_t* leaving = rowAt(row - r - 1);
+            for (int i = 0; i < w * 3; ++i)
+                columnSums[i] += uint32_t(entering[i]) - leaving[i];
+        }
+        // A running sum of the column sums along the row, edge columns repeated.
+        uint8_t* out = blurred + int64_t(row) * stride;
+        for (int ch = 0; ch < 3; ++ch) {
+            const auto at = [&](int column) {
+                return columnSums[3 * std::clamp(column, 0, w - 1) + ch];
+            };
+            uint32_t sum = 0;
+            for (int k = -r; k <= r; ++k)
+                sum += at(k);
+            for (int column = 0; column < w; ++column) {
+                if (column > 0)
+                    sum += at(column + r) - at(column - r - 1);
+                out[3 * column + ch] = static_cast<uint8_t>((sum * reciprocal) >> 32);
+            }
+        }
+    }
+
+    const size_t rowBytes = size_t(w) * 3;
+    if (borrowed) {
+        // Someone else's memory cannot be replaced; give it the result instead,
+        // leaving the row padding as the owner keeps it.
+        for (int row = 0; row < h; ++row)
+            std::memcpy(pixels + int64_t(row) * stride, blurred + int64_t(row) * stride, rowBytes);
+        pixel_block::freePixelBlock(blurred);
+    } else {
+        // The padding reaches BMP files; it stays what it was.
+        for (int row = 0; row < h; ++row)
+            std::memcpy(blurred + int64_t(row) * stride + rowBytes,
+                        pixels + int64_t(row) * stride + rowBytes, size_t(stride) - rowBytes);
+        pixel_block::freePixelBlock(pixels);
+        pixels = blurred;
+    }
+    return 0;
+}

@@ -1,0 +1,256 @@
+// BMP, JPEG and PNG writers.
+//
+// Every writer goes through AtomicFile: the bytes go to a temporary file beside
+// the target, which replaces the target only when everything was written, so a
+// failure never leaves a half-written or emptied file behind (a device is
+// written in place and never removed). libjpeg and libpng report errors by
+// calling back into us; both callbacks leave with longjmp, so the code between
+// setjmp and the library calls lives in functions that hold no object with a
+// destructor.
+
+#include "render/raster_image.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include "platform/fs/atomic_file.h"
+
+namespace {
+
+bool fail(std::string* error, std::string message) {
+    if (error)
+        *error = std::move(message);
+    return false;
+}
+
+void putLe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void putLe32(uint8_t* p, uint32_t v) {
+    putLe16(p, v & 0xffff);
+    putLe16(p + 2, v >> 16);
+}
+
+// The reason a library gave, completed with the system's reason when the
+// failure came from writing the stream.
+std::string libraryReason(const char* message, std::FILE* stream, int writeErrno) {
+    std::string reason = message[0] ? message : "unknown error";
+    if (stream && std::ferror(stream) && writeErrno != 0)
+        reason += std::string(" (") + std::strerror(writeErrno) + ")";
+    return reason;
+}
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// ---- JPEG ----------------------------------------------------------------
+
+struct JpegErrors {
+    jpeg_error_mgr library; // first, so libjpeg's pointer to it is a pointer to us
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void jpegErrorExit(j_common_ptr cinfo) {
+    JpegErrors* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, errors->message);
+    std::longjmp(errors->jump, 1);
+}
+
+// Warnings and traces are not printed: this program writes nothing to stderr.
+void jpegOutputMessage(j_common_ptr) {}
+
+// Compresses `image` into `out`, top row first, red-green-blue. `rowBuffer`
+// holds one row of 3 x width bytes. False with `message` (JMSG_LENGTH_MAX
+// bytes) holding libjpeg's reason.
+bool compressJpeg(const RasterImage& image, int quality, bool progressive, std::FILE* out,
+                  uint8_t* rowBuffer, char* message) {
+    jpeg_compress_struct cinfo;
+    JpegErrors errors;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    cinfo.err = jpeg_std_error(&errors.library);
+    errors.library.error_exit = jpegErrorExit;
+    errors.library.output_message = jpegOutputMessage;
+    errors.message[0] = '\0';
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::snprintf(message, JMSG_LENGTH_MAX, "%s", errors.message);
+        return false;
+    }
+
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, out);
+    cinfo.image_width = static_cast<JDIMENSION>(image.width());
+    cinfo.image_height = static_cast<JDIMENSION>(image.height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (progressive)
+        jpeg_simple_progression(&cinfo);
+    cinfo.density_unit = 1; // dots per inch
+    cinfo.X_density = static_cast<UINT16>(image.dpiX);
+    cinfo.Y_density = static_cast<UINT16>(image.dpiY);
+    jpeg_start_compress(&cinfo, TRUE);
+
+    const int width = image.width();
+    JSAMPROW rows[1] = {rowBuffer};
+    while (cinfo.next_scanline < cinfo.image_height) {
+        // Memory rows run from the bottom; the file starts with the top row.
+        const uint8_t* src =
+            image.pixels +
+            static_cast<ptrdiff_t>(cinfo.image_height - 1 - cinfo.next_scanline) * image.stride;
+        for (int i = 0; i < width; ++i) {
+            rowBuffer[3 * i] = src[3 * i + 2];
+            rowBuffer[3 * i + 1] = src[3 * i + 1];
+            rowBuffer[3 * i + 2] = src[3 * i];
+        }
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+// ---- PNG -----------------------------------------------------------------
+
+constexpr size_t kPngMessageSize = 256;
+
+struct PngErrors {
+    char message[kPngMessageSize];
+};
+
+void pngError(png_structp png, png_const_charp text) {
+    PngErrors* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
+    std::snprintf(errors->message, sizeof errors->message, "%s", text ? text : "");
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+// Compresses `image` into `out` as 8-bit RGB with its resolution in pHYs.
+// False with `message` (kPngMessageSize bytes) holding libpng's reason.
+bool compressPng(const RasterImage& image, std::FILE* out, char* message) {
+    PngErrors errors;
+    errors.message[0] = '\0';
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, pngError, pngWarning);
+    if (!png) {
+        std::snprintf(message, kPngMessageSize, "libpng could not be started");
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        std::snprintf(message, kPngMessageSize, "libpng could not be started");
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::snprintf(message, kPngMessageSize, "%s", errors.message);
+        return false;
+    }
+
+    png_init_io(png, out);
+    const png_uint_32 width = static_cast<png_uint_32>(image.width());
+    const png_uint_32 height = static_cast<png_uint_32>(image.height());
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Dots per inch as dots per metre, the only unit PNG knows: 96 gives 3780.
+    png_set_pHYs(png, info, static_cast<png_uint_32>(std::lround(image.dpiX / 0.0254)),
+                 static_cast<png_uint_32>(std::lround(image.dpiY / 0.0254)), PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+    png_set_bgr(png); // the rows are handed over as they lie in memory
+    for (png_uint_32 y = 0; y < height; ++y)
+        png_write_row(png, image.pixels + static_cast<ptrdiff_t>(height - 1 - y) * image.stride);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+} // namespace
+
+bool RasterImage::saveBmp(const std::string& path, std::string* error) const {
+    if (!pixels)
+        return fail(error, "Cannot write " + path + ": the picture has no pixels");
+
+    uint8_t fileHeader[14] = {'B', 'M'};
+    putLe32(fileHeader + 2, 14 + header.biSize + header.biSizeImage);
+    putLe16(fileHeader + 6, 0);
+    putLe16(fileHeader + 8, 0);
+    putLe32(fileHeader + 10, 14 + header.biSize);
+
+    uint8_t info[40];
+    putLe32(info + 0, header.biSize);
+    putLe32(info + 4, static_cast<uint32_t>(header.biWidth));
+    putLe32(info + 8, static_cast<uint32_t>(header.biHeight));
+    putLe16(info + 12, header.biPlanes);
+    putLe16(info + 14, header.biBitCount);
+    putLe32(info + 16, header.biCompression);
+    putLe32(info + 20, header.biSizeImage);
+    putLe32(info + 24, static_cast<uint32_t>(header.biXPelsPerMeter));
+    putLe32(info + 28, static_cast<uint32_t>(header.biYPelsPerMeter));
+    putLe32(info + 32, header.biClrUsed);
+    putLe32(info + 36, header.biClrImportant);
+
+    AtomicFile file;
+    if (!file.open(path))
+        return fail(error, file.error());
+    if (!file.write(fileHeader, sizeof fileHeader) || !file.write(info, sizeof info) ||
+        !file.write(pixels, header.biSizeImage) || !file.commit())
+        return fail(error, file.error());
+    return true;
+}
+
+bool RasterImage::saveJpeg(const std::string& path, int quality, bool progressive,
+                           std::string* error) const {
+    if (!pixels || width() <= 0 || height() <= 0)
+        return fail(error, "Cannot write " + path + ": the picture is empty");
+    std::unique_ptr<uint8_t, FreeDeleter> row(
+        static_cast<uint8_t*>(std::malloc(static_cast<size_t>(width()) * 3)));
+    if (!row)
+        return fail(error, "Cannot write " + path + ": not enough memory");
+
+    AtomicFile file;
+    if (!file.open(path))
+        return fail(error, file.error());
+    char message[JMSG_LENGTH_MAX] = {};
+    errno = 0;
+    if (!compressJpeg(*this, quality, progressive, file.stream(), row.get(), message)) {
+        const int writeErrno = errno;
+        return fail(error, "Cannot write " + path + ": " +
+                               libraryReason(message, file.stream(), writeErrno));
+    }
+    if (!file.commit())
+        return fail(error, file.error());
+    return true;
+}
+
+bool RasterImage::savePng(const std::string& path, std::string* error) const {
+    if (!pixels || width() <= 0 || height() <= 0)
+        return fail(error, "Cannot write " + path + ": the picture is empty");
+
+    AtomicFile file;
+    if (!file.open(path))
+        return fail(error, file.error());
+    char message[kPngMessageSize] = {};
+    errno = 0;
+    if (!compressPng(*this, file.stream(), message)) {
+        const int writeErrno = errno;
+        return fail(error, "Cannot write " + path + ": " +
+                               libraryReason(message, file.stream(), writeErrno));
+    }
+    if (!file.commit())
+        return fail(error, file.error());
+    return true;
+}

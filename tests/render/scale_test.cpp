@@ -1,0 +1,390 @@
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "render/pixel_block.h"
+#include "render/raster_image.h"
+#include "render/resample.h"
+#include "test_support.h"
+
+namespace {
+
+uint32_t rgb(uint8_t r, uint8_t g, uint8_t b) {
+    return (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
+}
+
+int channelDistance(uint32_t a, uint32_t b) {
+    int worst = 0;
+    for (int shift : {0, 8, 16})
+        worst = std::max(worst, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
+    return worst;
+}
+
+RasterImage uniformImage(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
+    RasterImage image;
+    EXPECT_TRUE(image.create(width, height));
+    image.fill(r, g, b);
+    return image;
+}
+
+// The per-sample result of drawing `source` into a w x h canvas.
+RasterImage drawnBySample(const RasterImage& source, unsigned w, unsigned h) {
+    RasterImage out;
+    EXPECT_TRUE(out.create(int(w), int(h)));
+    EXPECT_TRUE(resample::drawScaledPerSample(out, 0, 0, w, h, source));
+    return out;
+}
+
+RasterImage drawnFast(const RasterImage& source, unsigned w, unsigned h) {
+    RasterImage out;
+    EXPECT_TRUE(out.create(int(w), int(h)));
+    EXPECT_TRUE(out.drawScaled(0, 0, w, h, source));
+    return out;
+}
+
+// Box blur by its definition: the window sum over clamped coordinates.
+RasterImage blurredByDefinition(const RasterImage& image, int r) {
+    RasterImage out;
+    EXPECT_TRUE(out.create(image.width(), image.height()));
+    const int d = (2 * r + 1) * (2 * r + 1);
+    for (int row = 0; row < image.height(); ++row) {
+        for (int x = 0; x < image.width(); ++x) {
+            for (int ch = 0; ch < 3; ++ch) {
+                int sum = 0;
+                for (int dy = -r; dy <= r; ++dy) {
+                    for (int dx = -r; dx <= r; ++dx) {
+                        const int yy = std::clamp(row + dy, 0, image.height() - 1);
+                        const int xx = std::clamp(x + dx, 0, image.width() - 1);
+                        sum += image.pixels[yy * image.stride + 3 * xx + ch];
+                    }
+                }
+                out.pixels[row * out.stride + 3 * x + ch] = uint8_t(sum / d);
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// ---- Kernel and rectangles ----------------------------------------------------
+
+TEST(Lanczos, WeightsMatchTheKernel) {
+    EXPECT_EQ(lanczosWeight(0.0f, 6.0f), 1.0f);
+    EXPECT_NEAR(lanczosWeight(0.5f, 6.0f), 0.629372f, 1e-6);
+    EXPECT_NEAR(lanczosWeight(1.5f, 6.0f), -0.191053f, 1e-6);
+    EXPECT_NEAR(lanczosWeight(5.5f, 6.0f), -0.005201f, 1e-6);
+    EXPECT_EQ(lanczosWeight(6.5f, 6.0f), 0.0f);
+    EXPECT_EQ(lanczosWeight(-6.5f, 6.0f), 0.0f);
+    for (float x : {0.25f, 1.0f, 2.7f, 4.5f, 5.99f})
+        EXPECT_EQ(lanczosWeight(-x, 6.0f), lanczosWeight(x, 6.0f)) << x;
+    // With the single-precision pi the zeros at integers are only nearly zero.
+    EXPECT_LT(std::fabs(lanczosWeight(1.0f, 6.0f)), 1e-6f);
+}
+
+TEST(RectF, IntersectKeepsTouchingRectanglesAndEmptiesDisjointOnes) {
+    const RectF a{0, 0, 2, 2};
+    const RectF overlap = a.intersect(RectF{1, -1, 3, 1.5f});
+    EXPECT_EQ(overlap.left, 1);
+    EXPECT_EQ(overlap.top, 0);
+    EXPECT_EQ(overlap.right, 2);
+    EXPECT_EQ(overlap.bottom, 1.5f);
+
+    const RectF touching = a.intersect(RectF{2, 0.5f, 4, 1});
+    EXPECT_EQ(touching.left, 2);
+    EXPECT_EQ(touching.right, 2); // zero width, but not the empty rectangle
+    EXPECT_EQ(touching.top, 0.5f);
+    EXPECT_EQ(touching.bottom, 1);
+
+    const RectF disjoint = a.intersect(RectF{3, 0, 4, 1});
+    EXPECT_EQ(disjoint.left, 0);
+    EXPECT_EQ(disjoint.top, 0);
+    EXPECT_EQ(disjoint.right, 0);
+    EXPECT_EQ(disjoint.bottom, 0);
+}
+
+// ---- Samplers -------------------------------------------------------------------
+
+TEST(Samplers, WorkedExampleFootprintsOf640x480Into156x117) {
+    const float scale = 640.0f / 156.0f;
+    EXPECT_FLOAT_EQ(scale, 4.1025643f);
+    EXPECT_FLOAT_EQ(resample::sourcePosition(0, scale), 1.5512822f);
+
+    // Column 0 covers columns 0..3 fully and 0.1025643 of column 4: with
+    // only column 4 white, the average is 255 * 0.1025643 / 4.1025643 = 6.375.
+    RasterImage source = uniformImage(640, 480, 0, 0, 0);
+    for (int row = 0; row < 480; ++row)
+        source.pixels[row * source.stride + 3 * 4 + 1] = 255; // green of column 4
+    const uint32_t first = source.sampleArea(resample::sourcePosition(0, scale),
+                                             resample::sourcePosition(50, scale), scale, scale);
+    EXPECT_EQ(first, rgb(0, 6, 0));
+
+    // Column 155 ends exactly at the source edge: cell 640 lies outside (it
+    // would read white) but weighs 0, so a black source stays black.
+    const uint32_t last = source.sampleArea(resample::sourcePosition(155, scale),
+                                            resample::sourcePosition(50, scale), scale, scale);
+    EXPECT_EQ(last, 0u);
+
+    // The fast path agrees on both.
+    RasterImage fast = drawnFast(source, 156, 117);
+    EXPECT_EQ(fast.pixel(0, 50), first);
+    EXPECT_EQ(fast.pixel(155, 50), 0u);
+}
+
+TEST(Samplers, LanczosWindowOutsideIsWhiteAndAcrossTheEdgeRepeatsTheEdge) {
+    const RasterImage source = uniformImage(20, 10, 10, 100, 200);
+    EXPECT_EQ(source.sampleLanczos(-7.0f, 5.0f), 0x00FFFFFFu);
+    EXPECT_EQ(source.sampleLanczos(26.0f, 5.0f), 0x00FFFFFFu);
+    EXPECT_EQ(source.sampleLanczos(5.0f, -6.5f), 0x00FFFFFFu);
+    EXPECT_EQ(source.sampleLanczos(NAN, 5.0f), 0x00FFFFFFu);
+    // Straddling windows neither darken nor lighten a flat picture.
+    for (float x : {-6.0f, -2.5f, 0.0f, 0.3f, 19.0f, 24.9f})
+        EXPECT_EQ(source.sampleLanczos(x, 0.4f), rgb(10, 100, 200)) << x;
+    RasterImage none;
+    EXPECT_EQ(none.sampleLanczos(0, 0), 0x00FFFFFFu);
+    EXPECT_EQ(none.sampleArea(0, 0, 3, 3), 0x00FFFFFFu);
+}
+
+TEST(Samplers, AreaFootprintOutsideMixesInWhiteByItsArea) {
+    const RasterImage source = uniformImage(40, 40, 0, 0, 0);
+    // A 4 x 4 footprint from -2.5 to 1.5 in x, inside in y: 2 of its 4
+    // columns lie outside, so half of it is white.
+    EXPECT_EQ(source.sampleArea(-0.5f, 20.0f, 4.0f, 4.0f), rgb(127, 127, 127));
+    // Nonsense arguments give a colour, not a crash.
+    EXPECT_EQ(source.sampleArea(NAN, 0, 4, 4), 0x00FFFFFFu);
+    EXPECT_EQ(source.sampleArea(0, 0, INFINITY, 4), 0x00FFFFFFu);
+    EXPECT_EQ(source.sampleArea(1e30f, 0, 4, 4), 0x00FFFFFFu);
+}
+
+// ---- drawScaled ----------------------------------------------------------------
+
+TEST(DrawScaled, FastPathEqualsThePerSampleAlgorithmOnRandomPictures) {
+    struct Case {
+        int sw, sh;
+        unsigned w, h;
+    };
+    const Case cases[] = {
+        {640, 480, 156, 117}, // area
+        {1920, 1080, 156, 88}, {7, 5, 3, 2},
+        {300, 3, 7, 2},        {100, 75, 156, 117}, // Lanczos, enlarged
+        {64, 48, 64, 48},                           // Lanczos, same size
+        {1, 1, 9, 4},          {5, 30, 5, 200},
+        {320, 100, 156, 117},                  // mixed: reduced across, enlarged down
+        {100, 320, 117, 156},                  // mixed the other way round
+        {37, 23, 5, 200},      {33, 2, 13, 2}, // mixed with scale exactly 1 down
+    };
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.w << "x" << c.h);
+        const RasterImage source = randomImage(c.sw, c.sh, seed++);
+        const RasterImage expected = drawnBySample(source, c.w, c.h);
+        const RasterImage fast = drawnFast(source, c.w, c.h);
+        EXPECT_LE(maxChannelDifference(fast, expected), 1);
+    }
+}
+
+TEST(DrawScaled, ClippedRectanglesMatchTheSameDrawingUnclipped) {
+    const RasterImage source = randomImage(90, 60, 7);
+    // On a large canvas the whole 70 x 50 rectangle fits at (30, 20); on a
+    // small one, placed so it reaches past an edge, only a part is drawn.
+    for (auto [path, w, h] :
+         {std::tuple{"area", 70u, 50u}, {"lanczos", 120u, 80u}, {"mixed", 70u, 80u}}) {
+        SCOPED_TRACE(path);
+        RasterImage whole;
+        ASSERT_TRUE(whole.create(200, 200));
+        ASSERT_TRUE(whole.drawScaled(30, 20, w, h, source));
+        for (auto [x, y] : {std::pair{-20, -10}, {15, 12}, {-40, 25}, {25, -30}}) {
+            RasterImage part = uniformImage(40, 30, 1, 2, 3);
+            ASSERT_TRUE(part.drawScaled(x, y, w, h, source));
+            for (int py = 0; py < 30; ++py) {
+                for (int px = 0; px < 40; ++px) {
+                    const bool inside = px >= x && px < x + int(w) && py >= y && py < y + int(h);
+                    const uint32_t expected =
+                        inside ? whole.pixel(30 + px - x, 199 - (20 + py - y)) : rgb(1, 2, 3);
+                    ASSERT_EQ(part.pixel(px, 29 - py), expected) << px << "," << py;
+                }
+            }
+        }
+    }
+}
+
+TEST(DrawScaled, SameSizeDrawReproducesTheSourceExactly) {
+    const RasterImage source = randomImage(64, 48, 3);
+    EXPECT_EQ(maxChannelDifference(drawnFast(source, 64, 48), source), 0);
+    EXPECT_EQ(maxChannelDifference(drawnBySample(source, 64, 48), source), 0);
+}
+
+TEST(DrawScaled, UniformColourComesThroughEveryPath) {
+    const RasterImage flat = uniformImage(640, 480, 37, 150, 201);
+    const RasterImage small = uniformImage(100, 75, 37, 150, 201);
+    const RasterImage wide = uniformImage(320, 100, 37, 150, 201);
+    const RasterImage target = uniformImage(156, 117, 37, 150, 201);
+    // Lanczos (enlarged, edges included) is exact; the area average may lose
+    // one unit to truncation.
+    EXPECT_EQ(maxChannelDifference(drawnFast(small, 156, 117), target), 0);
+    EXPECT_LE(maxChannelDifference(drawnFast(flat, 156, 117), target), 1);
+    EXPECT_LE(maxChannelDifference(drawnFast(wide, 156, 117), target), 1);
+}
+
+TEST(DrawScaled, BottomRowsStayAtTheBottom) {
+    // Memory rows from the bottom: blue below, red above.
+    for (auto [sw, sh] : {std::pair{640, 480}, {100, 75}, {320, 100}}) {
+        RasterImage source = uniformImage(sw, sh, 255, 0, 0);
+        source.fillRect(0, sh / 2, sw, sh - sh / 2, 0, 0, 255);
+        RasterImage sheet = uniformImage(200, 160, 0, 0, 0);
+        // Picture row 10 is the top of the rectangle.
+        ASSERT_TRUE(sheet.drawScaled(20, 10, 156, 117, source));
+        // (within the unit the area average may lose to truncation)
+        EXPECT_LE(channelDistance(sheet.pixel(100, 160 - 10 - 117 + 5), rgb(0, 0, 255)), 1) << sw;
+        EXPECT_LE(channelDistance(sheet.pixel(100, 160 - 10 - 5), rgb(255, 0, 0)), 1) << sw;
+        EXPECT_EQ(sheet.pixel(100, 160 - 9), 0u) << "above the rectangle";
+    }
+}
+
+TEST(DrawScaled, MixedPathAveragesAcrossWhatItReduces) {
+    // One-pixel black and white columns, reduced 2.05 times across and
+    // enlarged down: averaging by area gives grey near the middle (the inner
+    // Lanczos samples beat a little), where sampling at single points would
+    // land anywhere between black and white.
+    RasterImage source;
+    ASSERT_TRUE(source.create(320, 100));
+    for (int x = 1; x < 320; x += 2)
+        source.fillRect(x, 0, 1, 100, 255, 255, 255);
+    const RasterImage out = drawnFast(source, 156, 117);
+    for (int x = 10; x < 146; ++x) {
+        const int grey = int(out.pixel(x, 58) & 0xff);
+        EXPECT_NEAR(grey, 127, 20) << x;
+    }
+}
+
+TEST(DrawScaled, RefusesEmptyRectanglesAndEmptyPictures) {
+    const RasterImage source = randomImage(30, 20, 5);
+    RasterImage sheet = uniformImage(50, 50, 9, 9, 9);
+    const std::vector<uint8_t> before(sheet.pixels, sheet.pixels + sheet.header.biSizeImage);
+    const auto unchanged = [&] {
+        return std::memcmp(before.data(), sheet.pixels, before.size()) == 0;
+    };
+    EXPECT_FALSE(sheet.drawScaled(0, 0, 0, 10, source));
+    EXPECT_FALSE(sheet.drawScaled(0, 0, 10, 0, source));
+    RasterImage none;
+    EXPECT_FALSE(none.drawScaled(0, 0, 10, 10, source));
+    EXPECT_FALSE(sheet.drawScaled(0, 0, 10, 10, none));
+    RasterImage zero;
+    ASSERT_TRUE(zero.create(0, 0));
+    EXPECT_FALSE(sheet.drawScaled(0, 0, 10, 10, zero));
+    RasterImage thin;
+    ASSERT_TRUE(thin.create(0, 40));
+    EXPECT_FALSE(sheet.drawScaled(0, 0, 10, 10, thin));
+    EXPECT_TRUE(unchanged());
+    // Wholly outside: nothing to do, nothing wrong.
+    EXPECT_TRUE(sheet.drawScaled(50, 0, 10, 10, source));
+    EXPECT_TRUE(sheet.drawScaled(-10, 0, 10, 10, source));
+    EXPECT_TRUE(sheet.drawScaled(INT_MIN, INT_MIN, 10, 10, source));
+    EXPECT_TRUE(unchanged());
+    // An enormous rectangle only costs what is visible.
+    EXPECT_TRUE(sheet.drawScaled(0, 0, UINT_MAX, UINT_MAX, source));
+    EXPECT_TRUE(sheet.drawScaled(INT_MIN, INT_MIN, UINT_MAX, UINT_MAX, source));
+}
+
+// ---- boxBlur -----------------------------------------------------------------------
+
+TEST(BoxBlur, SingleWhitePixelBecomesASquareOfFives) {
+    RasterImage image = uniformImage(21, 17, 0, 0, 0);
+    image.fillRect(10, 8, 1, 1, 255, 255, 255); // picture row 8 is memory row 8
+    EXPECT_EQ(image.boxBlur(3), 0);
+    for (int row = 0; row < 17; ++row) {
+        for (int x = 0; x < 21; ++x) {
+            const bool near = std::abs(x - 10) <= 3 && std::abs(row - 8) <= 3;
+            ASSERT_EQ(image.pixel(x, row), near ? rgb(5, 5, 5) : 0u) << x << "," << row;
+        }
+    }
+}
+
+TEST(BoxBlur, RunningSumEqualsTheWindowSum) {
+    for (auto [w, h, r] : {std::tuple{37, 29, 3}, {5, 40, 10}, {3, 2, 10}, {1, 7, 2}, {64, 1, 4}}) {
+        RasterImage image = randomImage(w, h, uint32_t(w * 100 + h));
+        const RasterImage expected = blurredByDefinition(image, r);
+        image.boxBlur(int16_t(r));
+        EXPECT_EQ(maxChannelDifference(image, expected), 0) << w << "x" << h << " r" << r;
+    }
+}
+
+TEST(BoxBlur, RadiusLimitsAndFlatPictures) {
+    const RasterImage original = randomImage(30, 25, 11);
+    RasterImage a = randomImage(30, 25, 11);
+    RasterImage b = randomImage(30, 25, 11);
+    a.boxBlur(25);
+    b.boxBlur(10);
+    EXPECT_EQ(maxChannelDifference(a, b), 0);
+    for (int16_t radius : {int16_t{0}, int16_t{-1}, int16_t{INT16_MIN}}) {
+        RasterImage c = randomImage(30, 25, 11);
+        EXPECT_EQ(c.boxBlur(radius), 0);
+        EXPECT_EQ(maxChannelDifference(c, original), 0);
+    }
+    RasterImage flat = uniformImage(30, 25, 238, 242, 247);
+    flat.boxBlur(7);
+    EXPECT_EQ(maxChannelDifference(flat, uniformImage(30, 25, 238, 242, 247)), 0);
+    RasterImage single = uniformImage(1, 1, 1, 2, 3);
+    single.boxBlur(3);
+    EXPECT_EQ(single.pixel(0, 0), rgb(1, 2, 3));
+}
+
+TEST(BoxBlur, FailedAllocationLeavesThePictureUnchanged) {
+    RasterImage image = randomImage(40, 30, 13);
+    const RasterImage original = randomImage(40, 30, 13);
+    uint8_t* block = image.pixels;
+    pixel_block::allocatorOverride() = [](size_t) -> void* { return nullptr; };
+    EXPECT_EQ(image.boxBlur(3), 0);
+    pixel_block::allocatorOverride() = nullptr;
+    EXPECT_EQ(image.pixels, block);
+    EXPECT_EQ(maxChannelDifference(image, original), 0);
+}
+
+TEST(BoxBlur, BorrowedPixelsAreBlurredInPlaceAndTheirPaddingKept) {
+    const RasterImage original = randomImage(5, 9, 17); // stride 16, one padding byte
+    std::vector<uint8_t> memory(original.pixels, original.pixels + original.header.biSizeImage);
+    for (int row = 0; row < 9; ++row)
+        memory[row * 16 + 15] = 0xAB;
+    RasterImage view;
+    view.attach(5, 9, memory.data());
+    view.boxBlur(2);
+    EXPECT_EQ(view.pixels, memory.data());
+    EXPECT_EQ(maxChannelDifference(view, blurredByDefinition(original, 2)), 0);
+    for (int row = 0; row < 9; ++row)
+        EXPECT_EQ(memory[row * 16 + 15], 0xAB);
+}
+
+// ---- Pictures to look at ---------------------------------------------------------------
+
+TEST(Pictures, ScaledTestCardsAndASoftShadow) {
+    const RasterImage card = testCard(1920, 1080);
+    keepForInspection(card, "card_1920x1080");
+    keepForInspection(drawnFast(card, 156, 88), "card_area_156x88");
+    const RasterImage smallCard = testCard(100, 75);
+    keepForInspection(drawnFast(smallCard, 312, 234), "card_lanczos_100x75_to_312x234");
+    const RasterImage wideCard = testCard(320, 100);
+    const RasterImage mixed = drawnFast(wideCard, 156, 117);
+    keepForInspection(mixed, "card_mixed_320x100_to_156x117");
+    // The red corner stays top-left and the blue one bottom-left.
+    const RasterImage area = drawnFast(card, 156, 88);
+    EXPECT_GT(area.pixel(0, 87) >> 16, 240u);
+    EXPECT_LT(area.pixel(0, 87) & 0xff, 15u);
+    EXPECT_GT(area.pixel(0, 0) & 0xff, 240u);
+    EXPECT_LT(area.pixel(0, 0) >> 16, 15u);
+
+    // A sheet with blurred shadows behind two frames.
+    RasterImage sheet = uniformImage(360, 160, 238, 242, 247);
+    sheet.fillRect(24, 24, 156, 117, 120, 120, 120);
+    sheet.fillRect(204, 24, 156 - 20, 117, 120, 120, 120);
+    sheet.boxBlur(3);
+    ASSERT_TRUE(sheet.drawScaled(20, 20, 156, 117, card));
+    ASSERT_TRUE(sheet.drawScaled(200, 20, 136, 117, smallCard));
+    keepForInspection(sheet, "sheet_with_shadows");
+    // The shadow fades out over the blur radius below the frame.
+    const int row = 160 - 1 - (24 + 117 + 1);
+    EXPECT_LT(sheet.pixel(100, row) & 0xff, sheet.pixel(100, row - 3) & 0xff);
+}
