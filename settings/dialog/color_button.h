@@ -1,0 +1,27 @@
+#pragma once
+// The colour swatch: a button that shows one colour inside a one-pixel black
+// frame and nothing else (no focus or pressed look), clicked to choose
+// another colour.
+
+#include <QAbstractButton>
+
+#include "settings/win_types.h"
+
+class CColorButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    // Starts from the live record's background colour, or black without one.
+    explicit CColorButton(QWidget* parent = nullptr);
+
+    COLORREF color() const { return color_; }
+    // Repaints at once, so a new colour never waits for the next exposure.
+    void setColor(COLORREF color);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    COLORREF color_ = 0;
+};

@@ -1,0 +1,118 @@
+#include "settings/dialog/dialog_seams.h"
+
+#include <QColorDialog>
+#include <QFileDialog>
+
+#include "settings/dialog/font_chooser.h"
+
+QString caseInsensitivePattern(const QString& pattern) {
+    QString out;
+    out.reserve(pattern.size() * 4);
+    for (QChar c : pattern) {
+        const QChar lower = c.toLower();
+        const QChar upper = c.toUpper();
+        if (lower != upper)
+            out += QLatin1Char('[') + lower + upper + QLatin1Char(']');
+        else
+            out += c;
+    }
+    return out;
+}
+
+namespace {
+
+// The chooser parses the last parenthesised part of a filter as its
+// patterns. Appending the patterns in a second pair of parentheses and hiding
+// that detail shows the description exactly as written, even one such as
+// "Movie Files (.avi, .qt, ...)" whose own parentheses hold no patterns.
+QString filterText(const NameFilter& f) {
+    QStringList patterns;
+    for (const QString& p : f.patterns)
+        patterns << caseInsensitivePattern(p);
+    return f.description + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+QString suffixOf(const NameFilter& f) {
+    if (f.patterns.isEmpty() || !f.patterns.front().startsWith(QLatin1String("*.")))
+        return {};
+    return f.patterns.front().mid(2);
+}
+
+QString runFileDialog(QWidget* parent, const FileRequest& request) {
+    std::unique_ptr<QFileDialog> dialog = makeFileDialog(parent, request);
+    if (dialog->exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog->selectedFiles();
+    return files.isEmpty() ? QString() : files.front();
+}
+
+QMessageBox::StandardButton runMessage(QWidget* parent, const MessageRequest& request) {
+    QMessageBox box(request.icon, request.title, request.text, request.buttons, parent);
+    if (request.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(request.defaultButton);
+    box.exec();
+    // A box closed without a button (the close box) reports its Escape button.
+    QAbstractButton* clicked = box.clickedButton();
+    if (!clicked)
+        return QMessageBox::Cancel;
+    return box.standardButton(clicked);
+}
+
+std::optional<QColor> runColorDialog(QWidget* parent, const QColor& initial) {
+    const QColor chosen =
+        QColorDialog::getColor(initial, parent, QString(), QColorDialog::DontUseNativeDialog);
+    if (!chosen.isValid())
+        return std::nullopt;
+    return chosen;
+}
+
+bool runFontChooser(QWidget* parent, FontChoice& choice) {
+    CFontChooser chooser(choice, parent);
+    if (chooser.exec() != QDialog::Accepted)
+        return false;
+    choice = chooser.choice();
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& request) {
+    auto dialog = std::make_unique<QFileDialog>(parent, request.caption);
+    // Qt's own chooser, so the filter descriptions show as written
+    // whatever desktop the program runs on.
+    dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    const bool save = request.mode == FileRequest::Mode::Save;
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+
+    QStringList texts;
+    for (const NameFilter& f : request.filters)
+        texts << filterText(f);
+    dialog->setNameFilters(texts);
+    if (request.selectedFilter >= 0 && request.selectedFilter < texts.size())
+        dialog->selectNameFilter(texts[request.selectedFilter]);
+    dialog->setDefaultSuffix(request.defaultSuffix);
+
+    if (save) {
+        // A name typed without an extension gets the extension of the type
+        // the user picked, not always the first default.
+        QFileDialog* raw = dialog.get();
+        const QList<NameFilter> filters = request.filters;
+        QObject::connect(raw, &QFileDialog::filterSelected, raw, [raw, filters](const QString& f) {
+            for (const NameFilter& nf : filters) {
+                // With details hidden the chooser reports the description.
+                if (f == nf.description || f == filterText(nf)) {
+                    const QString suffix = suffixOf(nf);
+                    if (!suffix.isEmpty())
+                        raw->setDefaultSuffix(suffix);
+                }
+            }
+        });
+    }
+    return dialog;
+}
+
+const DialogSeams& DialogSeams::standard() {
+    static const DialogSeams seams{runFileDialog, runMessage, runColorDialog, runFontChooser};
+    return seams;
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The blocking dialogs that the main and settings dialogs open: file choosers,
+// message boxes, the colour chooser and the font chooser.
+//
+// Both dialogs reach them only through a `DialogSeams` value, a record of
+// plain functions that the dialogs copy when they are constructed. The
+// program uses `DialogSeams::standard()`; tests put in functions that answer
+// at once, so no test waits for a person. The record owns nothing but its
+// function objects.
+
+#include <QColor>
+#include <QFont>
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QFileDialog;
+class QWidget;
+
+// One entry of a file chooser's type list. The description is shown as
+// written; the patterns (such as "*.avi") decide which files are listed and
+// are matched without regard to case.
+struct NameFilter {
+    QString description;
+    QStringList patterns;
+};
+
+struct FileRequest {
+    enum class Mode { Open, Save };
+    Mode mode = Mode::Open;
+    QString caption;
+    QList<NameFilter> filters;
+    int selectedFilter = 0;
+    // Appended to a typed name without an extension; follows the type the
+    // user selects in a save chooser.
+    QString defaultSuffix;
+};
+
+struct MessageRequest {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+};
+
+// The font of the sheet's text and the colour it is drawn in, chosen together.
+struct FontChoice {
+    QFont font;
+    QColor color;
+};
+
+struct DialogSeams {
+    // The chosen path, or an empty string when the user cancelled.
+    std::function<QString(QWidget* parent, const FileRequest&)> chooseFile;
+    // The button that closed the box (the Escape button when it was closed
+    // another way).
+    std::function<QMessageBox::StandardButton(QWidget* parent, const MessageRequest&)> message;
+    // The chosen colour, or nothing when the user cancelled.
+    std::function<std::optional<QColor>(QWidget* parent, const QColor& initial)> chooseColor;
+    // True when the user chose; `choice` then holds the font and colour.
+    std::function<bool(QWidget* parent, FontChoice& choice)> chooseFont;
+
+    // The real choosers and boxes.
+    static const DialogSeams& standard();
+};
+
+// The file chooser that `standard().chooseFile` runs, built but not shown,
+// so its filters can be checked without blocking.
+std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& request);
+
+// "*.avi" as "*.[aA][vV][iI]": the file system model of the chooser matches
+// patterns with the file system's case rules, which on Linux are exact.
+QString caseInsensitivePattern(const QString& pattern);
