@@ -1,0 +1,34 @@
+#pragma once
+// The application: it owns the one settings record, which is loaded (or
+// created with the defaults) when the application object is constructed,
+// before any window exists, and it runs the main dialog until the user
+// closes it. Nothing is saved on the way out; only the settings dialog writes
+// the settings file.
+//
+// Construct it after the QApplication and keep it alive for the whole run:
+// `g_options` points into it.
+
+#include <QString>
+
+#include "settings/dialog/dialog_seams.h"
+#include "settings/options.h"
+
+class CSheetApp {
+public:
+    static constexpr const char* kApplicationName = "Stillwick";
+
+    explicit CSheetApp(const DialogSeams& seams = DialogSeams::standard());
+    CSheetApp(const CSheetApp&) = delete;
+    CSheetApp& operator=(const CSheetApp&) = delete;
+
+    // Runs the main dialog modally and returns the process's exit status
+    // once it has closed. A movie given here (as a file manager passes one)
+    // is opened as if it had been dropped on the window.
+    int exec(const QString& movie = QString());
+
+    Options& options() { return options_; }
+
+private:
+    DialogSeams seams_;
+    Options options_;
+};

@@ -1,0 +1,481 @@
+// The settings dialog against a real settings file in a fresh folder per test.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "settings/dialog/color_button.h"
+#include "settings/dialog/options_dlg.h"
+#include "settings/dialog/value_convert.h"
+#include "settings/options.h"
+#include "tests/app/test_seams.h"
+
+namespace {
+
+// What the settings file on disk holds, without touching g_options.
+Options fileRecord() {
+    QFile f(QString::fromLatin1(Options::kFileName));
+    if (!f.open(QIODevice::ReadOnly))
+        return Options::defaults();
+    const QByteArray bytes = f.readAll();
+    Options o = Options::defaults();
+    o.overlayBytes(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                   static_cast<size_t>(bytes.size()));
+    return o;
+}
+
+template <class T> T* child(QWidget& dlg, const char* name) {
+    T* w = dlg.findChild<T*>(QLatin1String(name));
+    if (!w)
+        qFatal("no control %s", name);
+    return w;
+}
+
+void type(QLineEdit* box, const QString& text) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+}
+
+} // namespace
+
+class OptionsDlgTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousDir_;
+    std::unique_ptr<Options> options_;
+    FakeDialogs fake_;
+
+    // A record saved with a few non-default values, so "the file's values"
+    // differ from the defaults.
+    void saveCustomFile() {
+        options_->columns = 8;
+        options_->rows = 3;
+        options_->jpegQuality = 70;
+        QVERIFY(options_->save());
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        previousDir_ = QDir::currentPath();
+        QDir::setCurrent(dir_->path());
+        options_ = std::make_unique<Options>();
+        QCOMPARE(g_options, options_.get());
+        fake_ = FakeDialogs();
+        saveCustomFile();
+    }
+    void cleanup() {
+        options_.reset();
+        QDir::setCurrent(previousDir_);
+        dir_.reset();
+    }
+
+    void showsTheRecord() {
+        options_->headerPosition = TopLeft;
+        options_->shadowEnabled = 0;
+        options_->headerEnabled = 0;
+        COptionsDlg dlg(nullptr, fake_.seams());
+        QCOMPARE(child<QLineEdit>(dlg, "columns")->text(), QString("8"));
+        QCOMPARE(child<QLineEdit>(dlg, "rows")->text(), QString("3"));
+        QCOMPARE(child<QLineEdit>(dlg, "quality")->text(), QString("70"));
+        QCOMPARE(child<QLabel>(dlg, "faceName")->text(), QString("Arial"));
+        // Entry i of the list is HeaderPosition i; 2 is the top-left corner.
+        auto* position = child<QComboBox>(dlg, "position");
+        QCOMPARE(position->currentIndex(), 2);
+        QCOMPARE(position->currentText(), QString("Top Left"));
+        QCOMPARE(position->itemText(BottomLeft), QString("Bottom Left"));
+        QCOMPARE(position->itemText(TopRight), QString("Top Right"));
+        // Disabled options show disabled controls from the start.
+        QVERIFY(!child<QLineEdit>(dlg, "shadowOffsetX")->isEnabled());
+        QVERIFY(!child<QLineEdit>(dlg, "shadowOffsetY")->isEnabled());
+        QVERIFY(!child<QLineEdit>(dlg, "shadowIntensity")->isEnabled());
+        QVERIFY(!position->isEnabled());
+        QVERIFY(!dlg.isModified());
+    }
+
+    void cancelAtOnceClosesAndRereadsTheFile() {
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        options_->rows = 42; // a change in memory only
+        child<QPushButton>(dlg, "cancel")->click();
+        QVERIFY(fake_.messages.isEmpty());
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(options_->rows, 3);
+    }
+
+    void typingThenCancelAsks_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<int>("recordColumns");
+        QTest::addColumn<int>("fileColumns");
+        QTest::newRow("yes saves") << int(QMessageBox::Yes) << true << 7 << 7;
+        QTest::newRow("no restores") << int(QMessageBox::No) << true << 8 << 8;
+        QTest::newRow("cancel stays") << int(QMessageBox::Cancel) << false << 8 << 8;
+    }
+    void typingThenCancelAsks() {
+        QFETCH(int, answer);
+        QFETCH(bool, closed);
+        QFETCH(int, recordColumns);
+        QFETCH(int, fileColumns);
+        fake_.answers.push_back(static_cast<QMessageBox::StandardButton>(answer));
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        auto* columns = child<QLineEdit>(dlg, "columns");
+        type(columns, "7");
+        QVERIFY(dlg.isModified());
+        child<QPushButton>(dlg, "cancel")->click();
+
+        QCOMPARE(fake_.messages.size(), 1);
+        const MessageRequest& box = fake_.messages.front();
+        QCOMPARE(box.text, QString("Save Changes?"));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QCOMPARE(dlg.isVisible(), !closed);
+        QCOMPARE(options_->columns, recordColumns);
+        QCOMPARE(fileRecord().columns, fileColumns);
+        if (!closed)
+            QCOMPARE(columns->text(), QString("7"));
+    }
+
+    void escapeAndCloseBoxActAsCancel() {
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        type(child<QLineEdit>(dlg, "rows"), "9");
+        fake_.answers = {QMessageBox::Cancel, QMessageBox::No};
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QCOMPARE(fake_.messages.size(), 1);
+        QVERIFY(dlg.isVisible());
+        dlg.close();
+        QCOMPARE(fake_.messages.size(), 2);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(options_->rows, 3);
+
+        // Unmodified, Escape still re-reads the file: a font chosen and then
+        // undone by No must not linger in the record.
+        options_->textColor = RGB(1, 2, 3);
+        COptionsDlg again(nullptr, fake_.seams());
+        again.show();
+        QTest::keyClick(&again, Qt::Key_Escape);
+        QVERIFY(!again.isVisible());
+        QCOMPARE(options_->textColor, RGB(255, 255, 255));
+    }
+
+    void fontChoiceIsLiveUntilCancelled() {
+        QFont chosen(QStringLiteral("DejaVu Serif"));
+        chosen.setPixelSize(20);
+        chosen.setItalic(true);
+        chosen.setWeight(QFont::Normal);
+        fake_.font = FontChoice{chosen, QColor(200, 10, 20)};
+        fake_.answers.push_back(QMessageBox::No);
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        child<QPushButton>(dlg, "font")->click();
+        // In the record at once, and in the label.
+        QCOMPARE(faceName(options_->font), QString("DejaVu Serif"));
+        QCOMPARE(options_->font.lfHeight, -20);
+        QCOMPARE(options_->font.lfWeight, 400);
+        QCOMPARE(options_->font.lfItalic, uint8_t(1));
+        QCOMPARE(options_->textColor, RGB(200, 10, 20));
+        QCOMPARE(child<QLabel>(dlg, "faceName")->text(), QString("DejaVu Serif"));
+        QVERIFY(dlg.isModified());
+
+        child<QPushButton>(dlg, "cancel")->click();
+        QCOMPARE(fake_.messages.size(), 1);
+        QCOMPARE(faceName(options_->font), QString("Arial"));
+        QCOMPARE(options_->font.lfHeight, -11);
+        QCOMPARE(options_->textColor, RGB(255, 255, 255));
+    }
+
+    void fontChoiceSavedWithYes() {
+        QFont chosen(QStringLiteral("DejaVu Sans Mono"));
+        chosen.setPointSize(12); // 16 pixels at the sheet's 96 dpi
+        chosen.setBold(true);
+        fake_.font = FontChoice{chosen, QColor(0, 0, 255)};
+        fake_.answers.push_back(QMessageBox::Yes);
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        child<QPushButton>(dlg, "font")->click();
+        child<QPushButton>(dlg, "cancel")->click();
+        QVERIFY(!dlg.isVisible());
+        const Options file = fileRecord();
+        QCOMPARE(faceName(file.font), QString("DejaVu Sans Mono"));
+        QCOMPARE(file.font.lfHeight, -16);
+        QCOMPARE(file.font.lfWeight, 700);
+        QCOMPARE(file.textColor, RGB(0, 0, 255));
+        // The members the chooser does not speak for keep their values.
+        QCOMPARE(file.font.lfOutPrecision, uint8_t(3));
+        QCOMPARE(file.font.lfPitchAndFamily, uint8_t(0x22));
+    }
+
+    void cancelledChoosersChangeNothing() {
+        COptionsDlg dlg(nullptr, fake_.seams());
+        auto* swatch = child<CColorButton>(dlg, "swatch");
+        const COLORREF before = swatch->color();
+        swatch->click();
+        child<QPushButton>(dlg, "font")->click();
+        QCOMPARE(fake_.colorCalls, 1);
+        QCOMPARE(fake_.fontCalls, 1);
+        QCOMPARE(swatch->color(), before);
+        QCOMPARE(faceName(options_->font), QString("Arial"));
+        QVERIFY(!dlg.isModified());
+    }
+
+    void restoreDefaultsThenCancelThenSave() {
+        {
+            COptionsDlg dlg(nullptr, fake_.seams());
+            dlg.show();
+            auto* swatch = child<CColorButton>(dlg, "swatch");
+            fake_.color = QColor(1, 2, 3);
+            swatch->click();
+            child<QPushButton>(dlg, "restoreDefaults")->click();
+            QCOMPARE(child<QLineEdit>(dlg, "columns")->text(), QString("5"));
+            QCOMPARE(options_->columns, 5); // the live record at once
+            QCOMPARE(swatch->color(), RGB(238, 242, 247));
+            QVERIFY(!dlg.isModified());
+            child<QPushButton>(dlg, "cancel")->click();
+            QVERIFY(fake_.messages.isEmpty());
+            QCOMPARE(options_->columns, 8);
+            QCOMPARE(fileRecord().columns, 8);
+        }
+        {
+            COptionsDlg dlg(nullptr, fake_.seams());
+            dlg.show();
+            child<QPushButton>(dlg, "restoreDefaults")->click();
+            child<QPushButton>(dlg, "save")->click();
+            QCOMPARE(dlg.result(), int(QDialog::Accepted));
+            const Options defaults = Options::defaults();
+            QCOMPARE(fileRecord().toBytes(), defaults.toBytes());
+        }
+    }
+
+    void restoredSwatchRepaints() {
+        options_->backgroundColor = RGB(0, 0, 0);
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        auto* swatch = child<CColorButton>(dlg, "swatch");
+        child<QPushButton>(dlg, "restoreDefaults")->click();
+        const QImage shown = swatch->grab().toImage();
+        QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(238, 242, 247));
+    }
+
+    void quality_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("above range") << "150" << 100;
+        QTest::newRow("letters") << "abc" << 0;
+        QTest::newRow("percent sign") << "85%" << 85;
+        QTest::newRow("negative") << "-5" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void quality() {
+        QFETCH(QString, text);
+        QFETCH(int, stored);
+        COptionsDlg dlg(nullptr, fake_.seams());
+        child<QLineEdit>(dlg, "quality")->setText(text);
+        child<QPushButton>(dlg, "save")->click();
+        QCOMPARE(options_->jpegQuality, stored);
+        QCOMPARE(fileRecord().jpegQuality, stored);
+    }
+
+    void numberBoxes() {
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        auto* columns = child<QLineEdit>(dlg, "columns");
+        // Only digits come through the keyboard.
+        type(columns, "1a-2 ");
+        QCOMPARE(columns->text(), QString("12"));
+        // Beyond 32 bits a number saturates instead of wrapping.
+        type(child<QLineEdit>(dlg, "frameWidth"), "99999999999");
+        child<QLineEdit>(dlg, "rows")->setText("");
+        child<QPushButton>(dlg, "save")->click();
+        QCOMPARE(options_->columns, 12);
+        QCOMPARE(options_->frameWidth, INT32_MAX);
+        QCOMPARE(options_->rows, 0);
+    }
+
+    void shadowBoxes() {
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        auto* shadow = child<QCheckBox>(dlg, "shadow");
+        QVERIFY(shadow->isChecked());
+        shadow->click();
+        for (const char* name : {"shadowOffsetX", "shadowOffsetY", "shadowIntensity"})
+            QVERIFY(!child<QLineEdit>(dlg, name)->isEnabled());
+        QVERIFY(dlg.isModified());
+        shadow->click();
+        QVERIFY(child<QLineEdit>(dlg, "shadowIntensity")->isEnabled());
+
+        // An edit in a shadow box alone counts as a change worth asking about.
+        COptionsDlg other(nullptr, fake_.seams());
+        other.show();
+        type(child<QLineEdit>(other, "shadowIntensity"), "80");
+        fake_.answers.push_back(QMessageBox::Yes);
+        child<QPushButton>(other, "cancel")->click();
+        QCOMPARE(fake_.messages.size(), 1);
+        QCOMPARE(fileRecord().shadowIntensity, 80);
+    }
+
+    void headerToggleAndUnknownPosition() {
+        options_->headerPosition = 7;
+        COptionsDlg dlg(nullptr, fake_.seams());
+        auto* position = child<QComboBox>(dlg, "position");
+        QCOMPARE(position->currentIndex(), -1);
+        auto* content = child<QCheckBox>(dlg, "content");
+        content->click();
+        QVERIFY(!position->isEnabled());
+        QVERIFY(dlg.isModified());
+        content->click();
+        QVERIFY(position->isEnabled());
+        child<QPushButton>(dlg, "save")->click();
+        QCOMPARE(fileRecord().headerPosition, -1);
+    }
+
+    void chosenColourShowsAtOnceAndIsStoredOnSave() {
+        fake_.color = QColor(10, 120, 230);
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        auto* swatch = child<CColorButton>(dlg, "swatch");
+        swatch->click();
+        QVERIFY(dlg.isModified());
+        QCOMPARE(swatch->color(), RGB(10, 120, 230));
+        const QImage shown = swatch->grab().toImage();
+        QCOMPARE(shown.pixelColor(0, 0), QColor(Qt::black));
+        QCOMPARE(shown.pixelColor(shown.width() - 1, shown.height() - 1), QColor(Qt::black));
+        QCOMPARE(shown.pixelColor(1, 1), QColor(10, 120, 230));
+        QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(10, 120, 230));
+        QCOMPARE(options_->backgroundColor, RGB(238, 242, 247));
+        child<QPushButton>(dlg, "save")->click();
+        QCOMPARE(options_->backgroundColor, RGB(10, 120, 230));
+        QCOMPARE(fileRecord().backgroundColor, RGB(10, 120, 230));
+    }
+
+    void failedSaveKeepsTheDialogOpen() {
+        // A settings file whose folder has gone cannot be written.
+        QVERIFY(QDir().mkdir("gone"));
+        options_->filePath = QDir::current().filePath("gone/options.swk").toStdString();
+        QVERIFY(QDir("gone").removeRecursively());
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        child<QPushButton>(dlg, "save")->click();
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(fake_.messages.size(), 1);
+        QCOMPARE(fake_.messages.front().icon, QMessageBox::Critical);
+        QVERIFY(fake_.messages.front().text.contains(QString::fromStdString(options_->lastError)));
+        QVERIFY(!options_->lastError.empty());
+    }
+
+    void tabOrderFollowsTheLayout() {
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const QStringList expected = {
+            "save",          "cancel",        "restoreDefaults", "columns",  "rows",
+            "frameWidth",    "frameHeight",   "spacingX",        "spacingY", "shadow",
+            "shadowOffsetX", "shadowOffsetY", "shadowIntensity", "font",     "swatch",
+            "timeStamps",    "content",       "position",        "quality",  "progressive"};
+        QStringList seen;
+        QWidget* w = child<QPushButton>(dlg, "save");
+        for (int i = 0; i < expected.size(); ++i) {
+            seen << w->objectName();
+            do
+                w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty());
+        }
+        QCOMPARE(seen, expected);
+    }
+};
+
+// Conversions the dialog relies on, checked on their own where the dialog
+// cannot reach every case.
+class ValueConvertTest : public QObject {
+    Q_OBJECT
+private slots:
+    void leadingInt_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("plain") << "42" << 42;
+        QTest::newRow("blanks and sign") << " \t-17x" << -17;
+        QTest::newRow("plus") << "+8" << 8;
+        QTest::newRow("sign alone") << "-" << 0;
+        QTest::newRow("max") << "2147483647" << INT32_MAX;
+        QTest::newRow("above max") << "2147483648" << INT32_MAX;
+        QTest::newRow("min") << "-2147483648" << INT32_MIN;
+        QTest::newRow("far below min") << "-99999999999999999999" << INT32_MIN;
+        QTest::newRow("digits after text") << "x12" << 0;
+    }
+    void leadingInt() {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(parseLeadingInt(text), value);
+    }
+
+    void faceNameStaysInsideTheArray() {
+        LOGFONTA f{};
+        std::memset(f.lfFaceName, 'A', LF_FACESIZE); // no terminator
+        QCOMPARE(faceName(f), QString(LF_FACESIZE, QLatin1Char('A')));
+    }
+
+    void longFaceNamesAreCutAtACharacterBoundary() {
+        LOGFONTA f{};
+        std::memset(&f, 0x7F, sizeof f);
+        // 30 ASCII bytes then a two-byte letter: the letter would end at
+        // byte 32, past the 31 that fit, so it is left out whole.
+        const QString name = QString(30, QLatin1Char('x')) + QChar(0x00E9) + QStringLiteral("yz");
+        QFont font(name);
+        font.setPixelSize(9);
+        storeQFont(font, f);
+        QCOMPARE(faceName(f), QString(30, QLatin1Char('x')));
+        for (int i = 30; i < LF_FACESIZE; ++i)
+            QCOMPARE(f.lfFaceName[i], '\0');
+        QCOMPARE(f.lfHeight, -9);
+        QCOMPARE(f.lfQuality, uint8_t(0x7F));
+    }
+
+    void fontRoundTrip() {
+        LOGFONTA f = Options::defaults().font;
+        const QFont q = toQFont(f);
+        QCOMPARE(q.family(), QString("Arial"));
+        QCOMPARE(q.weight(), QFont::Bold);
+        LOGFONTA back = f;
+        storeQFont(q, back);
+        QCOMPARE(std::memcmp(&back, &f, sizeof f), 0);
+    }
+
+    void colours() {
+        QCOMPARE(toColorRef(QColor(1, 2, 3)), RGB(1, 2, 3));
+        QCOMPARE(toQColor(0x00F7F2EE), QColor(238, 242, 247));
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName("Stillwick");
+    int status = 0;
+    {
+        ValueConvertTest t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        OptionsDlgTest t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    return status;
+}
+
+#include "options_dlg_test.moc"
