@@ -1,0 +1,385 @@
+// RasterImage::drawText: measuring, blending, outlines and clipping, checked
+// on real pixels with the fonts the test configuration allows.
+#include "render/raster_image.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/text/font.h"
+
+namespace {
+
+constexpr const char* kInfo = "File Name\t: clip.avi\nAverage FPS\t: 25.00\n"
+                              "Resolution\t: 720x576\nDuration\t: 00:01:40";
+constexpr const char* kStamp = "01:02:03.45";
+constexpr uint32_t kStampFormat = DT_SINGLELINE | DT_BOTTOM;
+
+LOGFONTA sheetFont(int32_t height = -11, int32_t weight = FW_BOLD, const char* face = "Arial") {
+    LOGFONTA f{};
+    f.lfHeight = height;
+    f.lfWeight = weight;
+    f.lfPitchAndFamily = 0x22;
+    std::strncpy(f.lfFaceName, face, sizeof f.lfFaceName);
+    return f;
+}
+
+struct Canvas {
+    Canvas(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+        image.create(w, h);
+        image.fill(r, g, b);
+        background = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
+    }
+    // Picture rows, top-down; 0x00RRGGBB.
+    uint32_t at(int x, int y) const { return image.pixel(x, image.height() - 1 - y); }
+    bool changed(int x, int y) const { return at(x, y) != background; }
+    int draw(std::string_view s, RECT rect, uint32_t format, bool outline,
+             const LOGFONTA& font = sheetFont(), COLORREF colour = RGB(255, 255, 255)) {
+        return image.drawText(s, rect, format, outline, font, colour);
+    }
+    std::vector<uint8_t> bytes() const {
+        return {image.pixels, image.pixels + image.header.biSizeImage};
+    }
+    RasterImage image;
+    uint32_t background = 0;
+};
+
+int channel(uint32_t c, int shift) {
+    return static_cast<int>((c >> shift) & 0xFF);
+}
+
+int64_t measuredWidth(std::string_view s, const LOGFONTA& font = sheetFont()) {
+    RasterImage scratch;
+    scratch.create(0, 0);
+    RECT r{0, 0, 0, 0};
+    scratch.drawText(s, r, DT_CALCRECT | DT_SINGLELINE, false, font, 0);
+    return r.right - r.left;
+}
+
+// Every pixel of `clipped` equals `reference` inside `rect` (shifted by dx,
+// dy in the reference) and is background outside it.
+void expectSameInside(const Canvas& clipped, const Canvas& reference, RECT rect, int dx = 0,
+                      int dy = 0) {
+    int differences = 0;
+    for (int y = 0; y < clipped.image.height(); ++y)
+        for (int x = 0; x < clipped.image.width(); ++x) {
+            const bool inside =
+                x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+            const uint32_t want = inside ? reference.at(x + dx, y + dy) : clipped.background;
+            differences += clipped.at(x, y) != want;
+        }
+    EXPECT_EQ(differences, 0);
+}
+
+TEST(DrawText, MeasuringTheInformationBlock) {
+    const LOGFONTA font = sheetFont();
+    const text::FontMetrics& m = text::fontMetrics(*text::findFont({"Arial", -11, 0, 700}));
+
+    RasterImage scratch;
+    ASSERT_TRUE(scratch.create(0, 0));
+    RECT rect{0, 0, 0, 0};
+    EXPECT_EQ(scratch.drawText(kInfo, rect, DT_CALCRECT | DT_EXPANDTABS, true, font, 0), 0);
+
+    // Each line is label, tab, value: the value starts at the first tab stop
+    // right of the label.
+    const char* labels[] = {"File Name", "Average FPS", "Resolution", "Duration"};
+    const char* values[] = {": clip.avi", ": 25.00", ": 720x576", ": 00:01:40"};
+    int64_t widest = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int64_t stop = (measuredWidth(labels[i]) / m.tabWidth + 1) * m.tabWidth;
+        widest = std::max(widest, stop + measuredWidth(values[i]));
+    }
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.top, 0);
+    EXPECT_EQ(rect.right, widest);
+    EXPECT_EQ(rect.bottom, 4 * m.lineHeight);
+
+    // From a non-zero corner the rectangle grows from there, and measuring
+    // on a real picture changes none of its pixels.
+    Canvas canvas(200, 100, 238, 242, 247);
+    const std::vector<uint8_t> before = canvas.bytes();
+    RECT moved{10, 20, 10, 20};
+    canvas.image.drawText(kInfo, moved, DT_CALCRECT | DT_EXPANDTABS, true, font, 0);
+    EXPECT_EQ(moved.right, 10 + widest);
+    EXPECT_EQ(moved.bottom, 20 + 4 * m.lineHeight);
+    EXPECT_EQ(canvas.bytes(), before);
+}
+
+TEST(DrawText, FillBlendsTowardsTheColourOnlyUnderTheGlyphs) {
+    Canvas canvas(220, 40, 40, 90, 160);
+    const COLORREF colour = RGB(250, 200, 20);
+    const RECT rect{5, 5, 215, 35};
+    canvas.draw("01:02:03.45 Wgy", rect, 0, false, sheetFont(-16), colour);
+
+    int changed = 0, solid = 0, wrong = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 220; ++x) {
+            if (!canvas.changed(x, y))
+                continue;
+            ++changed;
+            wrong += x < rect.left || x >= rect.right || y < rect.top || y >= rect.bottom;
+            const uint32_t now = canvas.at(x, y);
+            const int want[3] = {250, 200, 20};
+            for (int c = 0; c < 3; ++c) {
+                const int old = channel(canvas.background, 16 - 8 * c);
+                const int v = channel(now, 16 - 8 * c);
+                wrong += v < std::min(old, want[c]) || v > std::max(old, want[c]);
+            }
+            solid += now == 0xFAC814;
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(solid, 20);
+    // The background between and around the glyphs stays.
+    EXPECT_GT(changed, 100);
+    EXPECT_LT(changed, (rect.right - rect.left) * (rect.bottom - rect.top) * 2 / 5);
+}
+
+TEST(DrawText, OutlineAddsBlackAlongTheGlyphEdges) {
+    Canvas plain(120, 30, 128, 128, 128);
+    Canvas outlined(120, 30, 128, 128, 128);
+    const RECT rect{3, 0, 117, 30};
+    plain.draw(kStamp, rect, kStampFormat, false);
+    outlined.draw(kStamp, rect, kStampFormat, true);
+
+    int dark = 0, farFromGlyph = 0, fillCovered = 0, darkInPlain = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 120; ++x) {
+            darkInPlain += channel(plain.at(x, y), 0) < 128;
+            // Full cover in the plain drawing is (nearly) full cover on top
+            // of the stroke too: a coverage of 254 rounds differently there.
+            if (plain.at(x, y) == 0xFFFFFF)
+                fillCovered += channel(outlined.at(x, y), 8) < 253;
+            if (channel(outlined.at(x, y), 0) >= 64)
+                continue;
+            ++dark;
+            bool near = false;
+            for (int dy = -2; dy <= 2 && !near; ++dy)
+                for (int dx = -2; dx <= 2 && !near; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    near = nx >= 0 && ny >= 0 && nx < 120 && ny < 30 && plain.changed(nx, ny);
+                }
+            farFromGlyph += !near;
+        }
+    EXPECT_EQ(darkInPlain, 0);
+    EXPECT_GT(dark, 40);
+    EXPECT_EQ(farFromGlyph, 0);
+    // The fill is drawn over the stroke.
+    EXPECT_EQ(fillCovered, 0);
+}
+
+TEST(DrawText, StampsAreCutAtTheRightAndTopOfTheirRectangle) {
+    ASSERT_GT(measuredWidth(kStamp), 45);
+    Canvas reference(320, 70, 30, 30, 40);
+    reference.draw(kStamp, RECT{3, 0, 300, 60}, kStampFormat, true);
+    Canvas narrow(320, 70, 30, 30, 40);
+    const RECT cut{3, 0, 40, 60};
+    narrow.draw(kStamp, cut, kStampFormat, true);
+    expectSameInside(narrow, reference, cut);
+    int nearEdge = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 30; x < 40; ++x)
+            nearEdge += narrow.changed(x, y);
+    EXPECT_GT(nearEdge, 0);
+
+    // A stamp taller than its frame keeps its bottom on the frame's bottom
+    // and loses its top.
+    const LOGFONTA big = sheetFont(-40);
+    Canvas tall(320, 70, 30, 30, 40);
+    tall.draw(kStamp, RECT{3, 0, 300, 70}, kStampFormat, true, big);
+    Canvas low(320, 70, 30, 30, 40);
+    const RECT frame{3, 50, 300, 70};
+    low.draw(kStamp, frame, kStampFormat, true, big);
+    expectSameInside(low, tall, frame);
+    int inFrame = 0;
+    for (int x = 0; x < 320; ++x)
+        inFrame += low.changed(x, 55);
+    EXPECT_GT(inFrame, 0);
+}
+
+TEST(DrawText, RectanglesPartlyOutsideThePictureAreCutAtItsEdges) {
+    // The same drawing on a larger picture, shifted, is the reference.
+    const int dx = 70, dy = 40;
+    for (const RECT rect : {RECT{-30, -20, 100, 25}, RECT{30, 15, 300, 300}}) {
+        Canvas small(60, 30, 238, 242, 247);
+        Canvas large(400, 400, 238, 242, 247);
+        small.draw(kInfo, rect, DT_EXPANDTABS, true, sheetFont(), 0);
+        large.draw(kInfo, RECT{rect.left + dx, rect.top + dy, rect.right + dx, rect.bottom + dy},
+                   DT_EXPANDTABS, true, sheetFont(), 0);
+        expectSameInside(small, large, RECT{0, 0, 60, 30}, dx, dy);
+        int changed = 0;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 60; ++x)
+                changed += small.changed(x, y);
+        EXPECT_GT(changed, 0);
+    }
+}
+
+TEST(DrawText, AccentedNameDrawsAGlyphForEveryCharacter) {
+    const auto picture = [](std::string_view s) {
+        Canvas canvas(40, 30, 0, 0, 0);
+        canvas.draw(s, RECT{2, 2, 40, 30}, 0, false, sheetFont(-16));
+        return canvas.bytes();
+    };
+    const std::vector<uint8_t> box = picture("\xF4\x8F\xBF\xBD");
+    const std::vector<uint8_t> empty = picture("");
+    const std::string name = "Caf\xC3\xA9 \xC3\x9Cn\xC3\xAF"
+                             "code.avi";
+    for (size_t pos = 0; pos < name.size();) {
+        const size_t start = pos;
+        pos += (static_cast<uint8_t>(name[pos]) >= 0xC0) ? 2 : 1;
+        const std::string_view c = std::string_view(name).substr(start, pos - start);
+        if (c == " ")
+            continue;
+        const std::vector<uint8_t> drawn = picture(c);
+        EXPECT_NE(drawn, empty) << c;
+        EXPECT_NE(drawn, box) << c;
+    }
+    // The accents are really there.
+    EXPECT_NE(picture("\xC3\xA9"), picture("e"));
+    EXPECT_NE(picture("\xC3\x9C"), picture("U"));
+    EXPECT_NE(picture("\xC3\xAF"), picture("i"));
+}
+
+TEST(DrawText, UnderlineAndStrikeOutSpanTheText) {
+    LOGFONTA font = sheetFont(-20, FW_NORMAL);
+    font.lfUnderline = 1;
+    font.lfStrikeOut = 1;
+    Canvas canvas(200, 40, 0, 0, 0);
+    canvas.draw("Ti Ti", RECT{10, 5, 200, 40}, 0, false, font);
+    const int64_t width = measuredWidth("Ti Ti", font);
+    const text::FontMetrics& m = text::fontMetrics(*text::findFont({"Arial", -20, 0, 400}));
+    // Full rows: one below the baseline, one through the middle of the
+    // letters (where the space between the words is otherwise empty).
+    std::vector<int> fullRows;
+    for (int y = 5; y < 40; ++y) {
+        bool full = true;
+        for (int x = 11; x < 10 + width - 1 && full; ++x)
+            full = canvas.changed(x, y);
+        if (full)
+            fullRows.push_back(y);
+    }
+    const int baseline = 5 + m.ascent;
+    EXPECT_TRUE(std::any_of(fullRows.begin(), fullRows.end(), [&](int y) { return y > baseline; }));
+    EXPECT_TRUE(std::any_of(fullRows.begin(), fullRows.end(),
+                            [&](int y) { return y < baseline - 2 && y > baseline - m.ascent; }));
+}
+
+TEST(DrawText, BadInputDrawsReplacementsOrNothing) {
+    const auto picture = [](std::string_view s, RECT rect = RECT{2, 2, 100, 30},
+                            const LOGFONTA& font = sheetFont()) {
+        Canvas canvas(100, 30, 10, 20, 30);
+        canvas.draw(s, rect, 0, true, font);
+        return canvas.bytes();
+    };
+    const std::vector<uint8_t> blank = Canvas(100, 30, 10, 20, 30).bytes();
+
+    // Invalid UTF-8 shows the replacement glyph, and a sequence cut by the
+    // end of the view is not completed from the bytes beyond it.
+    EXPECT_EQ(picture("a\xFF"
+                      "b"),
+              picture("a\xEF\xBF\xBD"
+                      "b"));
+    const std::string storage = "ab\xE2\x82\xAC";
+    EXPECT_EQ(picture(std::string_view(storage.data(), 4)), picture("ab\xEF\xBF\xBD"));
+    EXPECT_NE(picture(storage), picture("ab\xEF\xBF\xBD"));
+
+    // Nothing to draw, or nowhere to draw it.
+    EXPECT_EQ(picture(""), blank);
+    EXPECT_EQ(picture(kStamp, RECT{50, 5, 50, 25}), blank);
+    EXPECT_EQ(picture(kStamp, RECT{50, 25, 20, 5}), blank);
+    EXPECT_EQ(picture(kStamp, RECT{100, 0, 200, 30}), blank);
+    RECT empty{7, 9, 100, 100};
+    RasterImage scratch;
+    scratch.create(0, 0);
+    scratch.drawText("", empty, DT_CALCRECT, false, sheetFont(), 0);
+    EXPECT_EQ(empty.right, 7);
+    EXPECT_EQ(empty.bottom, 9);
+
+    // An image that never got pixels can still measure.
+    RasterImage none;
+    RECT r{0, 0, 50, 50};
+    EXPECT_EQ(none.drawText(kStamp, r, 0, true, sheetFont(), 0), 0);
+    EXPECT_EQ(none.drawText(kStamp, r, DT_CALCRECT, true, sheetFont(), 0), 0);
+    EXPECT_EQ(r.right, measuredWidth(kStamp));
+
+    // A face name that fills all 32 bytes, one that is not UTF-8, and
+    // absurd heights: the text is still drawn, at a clamped size.
+    LOGFONTA longName = sheetFont();
+    std::memset(longName.lfFaceName, 'A', sizeof longName.lfFaceName);
+    EXPECT_NE(picture(kStamp, RECT{2, 2, 100, 30}, longName), blank);
+    EXPECT_NE(picture(kStamp, RECT{2, 2, 100, 30}, sheetFont(-11, FW_BOLD, "Caf\xE9")), blank);
+    for (int32_t height : {100000, -100000}) {
+        const LOGFONTA huge = sheetFont(height);
+        // The baseline lands about 15 rows into the picture, and the middle
+        // of the digit near x = 80.
+        EXPECT_NE(picture("8", RECT{-200, -890, 100, 30}, huge), blank) << height;
+        RECT measure{0, 0, 0, 0};
+        scratch.drawText(kStamp, measure, DT_CALCRECT | DT_SINGLELINE, true, huge, 0);
+        EXPECT_GT(measure.bottom, 100);
+        EXPECT_LE(measure.bottom, 1300);
+    }
+}
+
+TEST(DrawText, TwoThreadsDrawOnTwoPicturesAtOnce) {
+    const auto sheet = [](int offset) {
+        Canvas canvas(791, 655, 50, 60, 70);
+        for (int i = 0; i < 25; ++i) {
+            const int x = 10 + (i % 5) * 160, y = 10 + (i / 5) * 125;
+            const std::string stamp =
+                "00:0" + std::to_string((i + offset) % 10) + ":1" + std::to_string(i % 7) + ".45";
+            canvas.draw(stamp, RECT{x + 3, y, x + 153, y + 117}, kStampFormat, true);
+        }
+        canvas.draw(kInfo, RECT{10, 560, 300, 640}, DT_EXPANDTABS, false, sheetFont(), 0);
+        return canvas.bytes();
+    };
+    const std::vector<uint8_t> first = sheet(0), second = sheet(3);
+    std::vector<uint8_t> a, b;
+    std::thread one([&] {
+        for (int i = 0; i < 20; ++i)
+            a = sheet(0);
+    });
+    std::thread two([&] {
+        for (int i = 0; i < 20; ++i)
+            b = sheet(3);
+    });
+    one.join();
+    two.join();
+    EXPECT_EQ(a, first);
+    EXPECT_EQ(b, second);
+}
+
+// Few lines of BMP, so the picture can be looked at.
+bool writeBmp(const RasterImage& image, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    uint8_t head[14] = {'B', 'M'};
+    const uint32_t size = 54 + image.header.biSizeImage, offset = 54;
+    std::memcpy(head + 2, &size, 4);
+    std::memcpy(head + 10, &offset, 4);
+    bool ok = std::fwrite(head, 1, 14, f) == 14 && std::fwrite(&image.header, 1, 40, f) == 40 &&
+              std::fwrite(image.pixels, 1, image.header.biSizeImage, f) == image.header.biSizeImage;
+    return std::fclose(f) == 0 && ok;
+}
+
+TEST(DrawText, SamplePicture) {
+    // Two frames with their stamps and the information block, as on a sheet
+    // with the default settings.
+    Canvas sheet(360, 200, 238, 242, 247);
+    sheet.image.fillRect(10, 10, 156, 117, 20, 24, 30);
+    sheet.image.fillRect(186, 10, 156, 117, 225, 228, 220);
+    for (const int left : {10, 186})
+        sheet.draw(kStamp, RECT{left + 3, 10, left + 153, 127}, kStampFormat, true);
+    RECT block{10, 140, 10, 140};
+    sheet.image.drawText(kInfo, block, DT_CALCRECT | DT_EXPANDTABS, true, sheetFont(), 0);
+    EXPECT_GT(block.right, 100);
+    sheet.draw(kInfo, block, DT_EXPANDTABS, false, sheetFont(), 0);
+    EXPECT_TRUE(writeBmp(sheet.image, std::string(TEXT_TEST_OUTPUT_DIR) + "/text_sample.bmp"));
+}
+
+} // namespace
