@@ -3,12 +3,15 @@
 // `sampleLanczos` and `sampleArea` compute one destination pixel at a time and
 // stay the reference. `drawScaled` gets the same result much faster: the
 // filters are separable, so it computes each axis's taps and weights once per
-// destination column and once per destination row, filters every source row it
-// needs once across (keeping the filtered rows in a small cache) and then
-// combines the filtered rows down each column. The mixed path clamps and
-// rounds every inner Lanczos sample before weighting it by area, so the fast
-// path keeps those inner samples as a grid of their own instead of folding the
-// two stages into one filter.
+// destination column and once per destination row, with no kernel evaluation
+// per pixel. The Lanczos and mixed paths filter each source row they need once
+// across (keeping the filtered rows in a small cache) and combine those rows
+// down; the area path, which reduces and so reads far more source than it
+// writes, first sums the source rows of each destination row down, over
+// contiguous bytes, and then across. The mixed path clamps and rounds every
+// inner Lanczos sample before weighting it by area, so the fast path keeps
+// those inner samples as a grid of their own instead of folding the two
+// stages into one filter.
 
 #include "render/raster_image.h"
 
@@ -256,17 +259,45 @@ struct AxisPlan {
     }
 };
 
+// Small fixed-size vectors (GCC and Clang): at -O2 the compiler does not
+// vectorise loops of unknown length by itself, and these loops carry the
+// resampler's cost. Loads and stores go through memcpy, so no alignment is
+// assumed.
+using F4 = float __attribute__((vector_size(16)));
+using I4 = int32_t __attribute__((vector_size(16)));
+using U8x8 = uint8_t __attribute__((vector_size(8)));
+using U16x8 = uint16_t __attribute__((vector_size(16)));
+
+template <class V, class T> V load(const T* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V, class T> void store(T* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+size_t roundUp(size_t n, size_t multiple) {
+    return (n + multiple - 1) / multiple * multiple;
+}
+
 // Source rows filtered across by an AxisFilter, three floats (blue, green,
-// red) per element. Destination rows walk the source in order, so a small
-// direct-mapped cache serves nearly every request after the first.
+// red) per element, each row padded with zeros to a multiple of four floats.
+// Destination rows walk the source in order, so a small direct-mapped cache
+// serves nearly every request after the first; any run of taps that spans
+// fewer than kSlots rows can be held at once.
 class FilteredRows {
 public:
+    static constexpr int kSlots = 16;
+
     bool init(const AxisFilter& across, const RasterImage& source) {
         across_ = &across;
         source_ = &source;
-        rowFloats_ = size_t(across.count()) * 3;
+        rowFloats_ = roundUp(size_t(across.count()) * 3, 4);
         if (!data_.allocate(rowFloats_ * (kSlots + 1)))
             return false;
+        std::fill(data_.data(), data_.data() + rowFloats_ * (kSlots + 1), 0.0f);
         std::fill(tags_, tags_ + kSlots, -1);
         float* white = data_.data() + rowFloats_ * kSlots;
         for (int e = 0; e < across.count(); ++e)
@@ -288,8 +319,6 @@ public:
     }
 
 private:
-    static constexpr int kSlots = 16;
-
     void filter(const uint8_t* src, float* out) const {
         const AxisFilter& f = *across_;
         for (int e = 0; e < f.count(); ++e, out += 3) {
@@ -315,22 +344,95 @@ private:
     int32_t tags_[kSlots];
 };
 
-// Element `e` of `down` applied to the filtered rows: out = sum of weight * row.
+// Element `e` of `down` applied to the filtered rows: out = sum of weight *
+// row, over rows.rowFloats() floats. The taps of one element are distinct
+// rows inside one Lanczos window, so four of them never share a cache slot.
 void filterDown(const AxisFilter& down, int e, FilteredRows& rows, float* out) {
     const size_t n = rows.rowFloats();
     const float white = down.white(e);
-    if (white != 0.0f) {
-        const float* w = rows.white();
-        for (size_t k = 0; k < n; ++k)
-            out[k] = white * w[k];
-    } else {
-        std::fill(out, out + n, 0.0f);
+    const float* whiteRow = rows.white();
+    for (size_t k = 0; k < n; k += 4)
+        store(out + k, white * load<F4>(whiteRow + k));
+    for (int32_t t = down.begin(e); t < down.end(e); t += 4) {
+        const int m = std::min<int32_t>(4, down.end(e) - t);
+        const float* row[4];
+        float weight[4];
+        for (int i = 0; i < 4; ++i) {
+            row[i] = i < m ? rows.row(down.index(t + i)) : row[0];
+            weight[i] = i < m ? down.weight(t + i) : 0.0f;
+        }
+        for (size_t k = 0; k < n; k += 4) {
+            const F4 sum = weight[0] * load<F4>(row[0] + k) + weight[1] * load<F4>(row[1] + k) +
+                           weight[2] * load<F4>(row[2] + k) + weight[3] * load<F4>(row[3] + k);
+            store(out + k, load<F4>(out + k) + sum);
+        }
     }
-    for (int32_t t = down.begin(e); t < down.end(e); ++t) {
-        const float* row = rows.row(down.index(t));
-        const float weight = down.weight(t);
-        for (size_t k = 0; k < n; ++k)
-            out[k] += weight * row[k];
+}
+
+// The two halves of eight 16-bit values as floats.
+F4 lowHalf(U16x8 v) {
+    return __builtin_convertvector(
+        __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), I4), F4);
+}
+F4 highHalf(U16x8 v) {
+    return __builtin_convertvector(
+        __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), I4), F4);
+}
+U16x8 widen(const uint8_t* bytes) {
+    return __builtin_convertvector(load<U8x8>(bytes), U16x8);
+}
+
+// out[k] = value for k < n.
+void fillFloats(float* out, size_t n, float value) {
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        store(out + k, value - F4{});
+    for (; k < n; ++k)
+        out[k] = value;
+}
+
+// sums[k] += bytes[k] for k < n.
+void addBytes(uint16_t* sums, const uint8_t* bytes, size_t n) {
+    size_t k = 0;
+    for (; k + 8 <= n; k += 8)
+        store(sums + k, load<U16x8>(sums + k) + widen(bytes + k));
+    for (; k < n; ++k)
+        sums[k] = static_cast<uint16_t>(sums[k] + bytes[k]);
+}
+
+// sums[k] += entering[k] - leaving[k] for k < n (the sums stay in range).
+void slideBytes(uint16_t* sums, const uint8_t* entering, const uint8_t* leaving, size_t n) {
+    size_t k = 0;
+    for (; k + 8 <= n; k += 8)
+        store(sums + k, load<U16x8>(sums + k) + widen(entering + k) - widen(leaving + k));
+    for (; k < n; ++k)
+        sums[k] = static_cast<uint16_t>(sums[k] + entering[k] - leaving[k]);
+}
+
+// out[k] += weight * bytes[k] for k < n.
+void addWeightedBytes(float* out, const uint8_t* bytes, size_t n, float weight) {
+    size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const U16x8 v = widen(bytes + k);
+        store(out + k, load<F4>(out + k) + weight * lowHalf(v));
+        store(out + k + 4, load<F4>(out + k + 4) + weight * highHalf(v));
+    }
+    for (; k < n; ++k)
+        out[k] += weight * bytes[k];
+}
+
+// out[k] += sums[k], then sums[k] = 0, for k < n.
+void moveSums(float* out, uint16_t* sums, size_t n) {
+    size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const U16x8 v = load<U16x8>(sums + k);
+        store(out + k, load<F4>(out + k) + lowHalf(v));
+        store(out + k + 4, load<F4>(out + k + 4) + highHalf(v));
+        store(sums + k, U16x8{});
+    }
+    for (; k < n; ++k) {
+        out[k] += sums[k];
+        sums[k] = 0;
     }
 }
 
@@ -454,9 +556,9 @@ namespace {
 // The part of the w x h rectangle at (x, y) that lies inside the destination:
 // rectangle columns [colBegin, colEnd) and rectangle rows [rowBegin, rowEnd),
 // rows counted from the rectangle's bottom; `bottomRow` is the destination's
-// memory row of rectangle row 0.
+// memory row of rectangle row 0 and `destColumn` its column of colBegin.
 struct Visible {
-    int64_t colBegin, colEnd, rowBegin, rowEnd, bottomRow;
+    int64_t colBegin, colEnd, rowBegin, rowEnd, bottomRow, destColumn;
     bool empty() const { return colBegin >= colEnd || rowBegin >= rowEnd; }
 };
 
@@ -467,6 +569,7 @@ Visible visiblePart(const RasterImage& dest, int x, int y, unsigned w, unsigned 
     v.colEnd = std::min<int64_t>(w, int64_t{dest.width()} - x);
     v.rowBegin = std::max<int64_t>(0, -v.bottomRow);
     v.rowEnd = std::min<int64_t>(h, int64_t{dest.height()} - v.bottomRow);
+    v.destColumn = x + v.colBegin;
     return v;
 }
 
@@ -474,6 +577,72 @@ void storePixel(uint8_t* p, uint8_t blue, uint8_t green, uint8_t red) {
     p[0] = blue;
     p[1] = green;
     p[2] = red;
+}
+
+// The area path, rows first. For each destination row the source rows of its
+// footprint are summed down over the source columns that any visible pixel
+// reads (rows of whole weight as 16-bit integers, the two partial rows in
+// floats); each destination pixel then sums its columns of that row.
+bool drawAreaRowsFirst(RasterImage& dest, const Visible& v, const AxisPlan& across,
+                       const AxisPlan& down, const RasterImage& source) {
+    const AxisFilter& fx = across.filter;
+    const AxisFilter& fy = down.filter;
+    int32_t firstColumn = std::numeric_limits<int32_t>::max();
+    int32_t lastColumn = -1;
+    for (int c = 0; c < fx.count(); ++c) {
+        if (fx.begin(c) < fx.end(c)) {
+            firstColumn = std::min(firstColumn, fx.index(fx.begin(c)));
+            lastColumn = std::max(lastColumn, fx.index(fx.end(c) - 1));
+        }
+    }
+    const size_t n = lastColumn >= firstColumn ? size_t(lastColumn - firstColumn + 1) * 3 : 0;
+    Scratch<uint16_t> wholeRows;
+    Scratch<float> column;
+    if (!wholeRows.allocate(n) || !column.allocate(n))
+        return false;
+    std::fill(wholeRows.data(), wholeRows.data() + n, uint16_t{0});
+    // 257 rows of 255 still fit 16 bits.
+    constexpr int kWholeRowsPerFlush = 65535 / 255;
+
+    for (int r = 0; r < fy.count(); ++r) {
+        fillFloats(column.data(), n, 255.0f * fy.white(r));
+        int pending = 0;
+        for (int32_t t = fy.begin(r); t < fy.end(r); ++t) {
+            const uint8_t* src =
+                source.pixels + int64_t(fy.index(t)) * source.stride + 3 * int64_t(firstColumn);
+            if (fy.weight(t) == 1.0f) {
+                addBytes(wholeRows.data(), src, n);
+                if (++pending == kWholeRowsPerFlush) {
+                    moveSums(column.data(), wholeRows.data(), n);
+                    pending = 0;
+                }
+            } else {
+                addWeightedBytes(column.data(), src, n, fy.weight(t));
+            }
+        }
+        if (pending > 0)
+            moveSums(column.data(), wholeRows.data(), n);
+
+        // A column outside the source is white over the whole footprint height.
+        const float whiteColumn = 255.0f * fy.total(r);
+        uint8_t* out =
+            dest.pixels + (v.bottomRow + v.rowBegin + r) * dest.stride + 3 * v.destColumn;
+        for (int c = 0; c < fx.count(); ++c) {
+            const float white = whiteColumn * fx.white(c);
+            float blue = white, green = white, red = white;
+            for (int32_t t = fx.begin(c); t < fx.end(c); ++t) {
+                const float* p = column.data() + 3 * size_t(fx.index(t) - firstColumn);
+                const float w = fx.weight(t);
+                blue += w * p[0];
+                green += w * p[1];
+                red += w * p[2];
+            }
+            const float scale = 1.0f / (down.span[r] * across.span[c]);
+            storePixel(out + 3 * c, truncateToByte(blue * scale), truncateToByte(green * scale),
+                       truncateToByte(red * scale));
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -514,28 +683,25 @@ bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterI
                   down.buildMixed(v.rowBegin, rows, scaleY, source.height());
         break;
     }
+    if (!planned)
+        return false;
+    if (path == Path::Area)
+        return drawAreaRowsFirst(*this, v, across, down, source);
+
     FilteredRows filtered;
     Scratch<float> sums;
     Scratch<float> totals;
-    if (!planned || !filtered.init(across.filter, source) || !sums.allocate(filtered.rowFloats()) ||
+    if (!filtered.init(across.filter, source) || !sums.allocate(filtered.rowFloats()) ||
         !totals.allocate(size_t(columns) * 3))
         return false;
 
     for (int r = 0; r < rows; ++r) {
-        uint8_t* out = pixels + (v.bottomRow + v.rowBegin + r) * stride + 3 * (x + v.colBegin);
+        uint8_t* out = pixels + (v.bottomRow + v.rowBegin + r) * stride + 3 * v.destColumn;
         if (path == Path::Lanczos) {
             filterDown(down.filter, r, filtered, sums.data());
             for (int c = 0; c < columns; ++c, out += 3)
                 storePixel(out, roundToByte(sums[3 * c]), roundToByte(sums[3 * c + 1]),
                            roundToByte(sums[3 * c + 2]));
-        } else if (path == Path::Area) {
-            filterDown(down.filter, r, filtered, sums.data());
-            for (int c = 0; c < columns; ++c, out += 3) {
-                const float n = 1.0f / (down.span[r] * across.span[c]);
-                storePixel(out, truncateToByte(sums[3 * c] * n),
-                           truncateToByte(sums[3 * c + 1] * n),
-                           truncateToByte(sums[3 * c + 2] * n));
-            }
         } else {
             std::fill(totals.data(), totals.data() + size_t(columns) * 3, 0.0f);
             for (int32_t q = down.groupBegin[r]; q < down.groupBegin[r + 1]; ++q) {
@@ -602,43 +768,46 @@ int RasterImage::boxBlur(int16_t radius) {
     const uint64_t reciprocal = (uint64_t{1} << 32) / windowArea + 1;
 
     uint8_t* blurred = pixel_block::allocatePixelBlock(header.biSizeImage);
-    Scratch<uint32_t> columnSums;
+    Scratch<uint16_t> columnSums; // at most 21 * 255, so 16 bits hold them
     if (!blurred || !columnSums.allocate(size_t(w) * 3)) {
         pixel_block::freePixelBlock(blurred);
         return 0; // nothing changed
     }
 
+    const size_t n = size_t(w) * 3;
     const auto rowAt = [&](int row) {
         return pixels + int64_t(std::clamp(row, 0, h - 1)) * stride;
     };
-    // Sums of each column over the rows of the window, edge rows repeated.
-    std::fill(columnSums.data(), columnSums.data() + size_t(w) * 3, 0u);
-    for (int k = -r; k <= r; ++k) {
-        const uint8_t* src = rowAt(k);
-        for (int i = 0; i < w * 3; ++i)
-            columnSums[i] += src[i];
-    }
+    // Sums of each column over the rows of the window, edge rows repeated;
+    // moving down a row adds the row entering the window and takes away the
+    // one leaving it.
+    std::fill(columnSums.data(), columnSums.data() + n, uint16_t{0});
+    for (int k = -r; k <= r; ++k)
+        addBytes(columnSums.data(), rowAt(k), n);
     for (int row = 0; row < h; ++row) {
-        if (row > 0) {
-            const uint8_t* entering = rowAt(row + r);
-            const uint8_t* leaving = rowAt(row - r - 1);
-            for (int i = 0; i < w * 3; ++i)
-                columnSums[i] += uint32_t(entering[i]) - leaving[i];
-        }
+        if (row > 0)
+            slideBytes(columnSums.data(), rowAt(row + r), rowAt(row - r - 1), n);
         // A running sum of the column sums along the row, edge columns repeated.
+        const uint16_t* sums = columnSums.data();
+        int32_t blue = 0, green = 0, red = 0;
+        for (int k = -r; k <= r; ++k) {
+            const int at = 3 * std::clamp(k, 0, w - 1);
+            blue += sums[at];
+            green += sums[at + 1];
+            red += sums[at + 2];
+        }
         uint8_t* out = blurred + int64_t(row) * stride;
-        for (int ch = 0; ch < 3; ++ch) {
-            const auto at = [&](int column) {
-                return columnSums[3 * std::clamp(column, 0, w - 1) + ch];
-            };
-            uint32_t sum = 0;
-            for (int k = -r; k <= r; ++k)
-                sum += at(k);
-            for (int column = 0; column < w; ++column) {
-                if (column > 0)
-                    sum += at(column + r) - at(column - r - 1);
-                out[3 * column + ch] = static_cast<uint8_t>((sum * reciprocal) >> 32);
+        for (int column = 0; column < w; ++column, out += 3) {
+            if (column > 0) {
+                const int entering = 3 * std::min(column + r, w - 1);
+                const int leaving = 3 * std::max(column - r - 1, 0);
+                blue += sums[entering] - sums[leaving];
+                green += sums[entering + 1] - sums[leaving + 1];
+                red += sums[entering + 2] - sums[leaving + 2];
             }
+            out[0] = static_cast<uint8_t>((uint64_t(blue) * reciprocal) >> 32);
+            out[1] = static_cast<uint8_t>((uint64_t(green) * reciprocal) >> 32);
+            out[2] = static_cast<uint8_t>((uint64_t(red) * reciprocal) >> 32);
         }
     }
 
