@@ -15,6 +15,7 @@
 
 #include "app/info_text.h"
 #include "settings/dialog/dialog_units.h"
+#include "settings/dialog/fitted_width.h"
 #include "settings/dialog/options_dlg.h"
 
 // Resource initialisers live in the global namespace.
@@ -81,7 +82,7 @@ CMainDlg::CMainDlg(QWidget* parent, const DialogSeams& seams) : QDialog(parent),
         auto* b = new QPushButton(text, this);
         b->setObjectName(QLatin1String(name));
         QRect r = du.rect(x, y, 54, 14);
-        r.setWidth(std::max(r.width(), b->sizeHint().width()));
+        r.setWidth(std::max(r.width(), fittedWidth(b)));
         b->setGeometry(r);
         return b;
     };

@@ -13,6 +13,7 @@
 
 #include "settings/dialog/color_button.h"
 #include "settings/dialog/dialog_units.h"
+#include "settings/dialog/fitted_width.h"
 #include "settings/dialog/value_convert.h"
 #include "settings/options.h"
 
@@ -31,7 +32,7 @@ void place(const DialogUnits& du, QWidget* w, Box b) {
 // when the running font is wider than the one the layout was drawn for.
 void placeFitted(const DialogUnits& du, QWidget* w, Box b) {
     QRect r = du.rect(b.x, b.y, b.w, b.h);
-    r.setWidth(std::max(r.width(), w->sizeHint().width()));
+    r.setWidth(std::max(r.width(), fittedWidth(w)));
     w->setGeometry(r);
 }
 
@@ -149,7 +150,7 @@ void COptionsDlg::build() {
     swatch_->setObjectName(QStringLiteral("swatch"));
     swatch_->setAccessibleName(tr("Background colour"));
     place(du, swatch_, {157, 70, 20, 12});
-    label(tr("Background colour"), {95, 72, 37, 8});
+    label(tr("Background"), {95, 72, 37, 8});
 
     timeStamps_ = new QCheckBox(tr("Show time"), this);
     timeStamps_->setObjectName(QStringLiteral("timeStamps"));

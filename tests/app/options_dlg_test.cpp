@@ -380,6 +380,14 @@ private slots:
         QVERIFY(!options_->lastError.empty());
     }
 
+    void picture() {
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QDir().mkpath(QStringLiteral(STILLWICK_SCREEN_DIR));
+        QVERIFY(dlg.grab().save(QStringLiteral(STILLWICK_SCREEN_DIR "/settings-dialog.png")));
+    }
+
     void tabOrderFollowsTheLayout() {
         COptionsDlg dlg(nullptr, fake_.seams());
         dlg.show();
