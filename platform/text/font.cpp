@@ -190,8 +190,8 @@ int roundPositive(double v) {
 }
 
 // Fixes the pixel size from the request and the matched face, then the
-// metrics the layout uses, much as the original platform derived them from
-// the same tables.
+// metrics the layout uses, taken from the same tables Windows reads them
+// from, so sizes and line distances match what the settings were made with.
 void computeMetrics(Font& font, FT_Face face, const FontRequest& request) {
     const double upem = face->units_per_EM;
     const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));

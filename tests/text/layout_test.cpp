@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <map>
@@ -106,6 +107,52 @@ TEST(FontMetrics, BoldIsWiderThanRegular) {
     const auto bold = text::measureText(*text::findFont(request("Arial", -11, 700)), s, {});
     EXPECT_GT(bold.width, regular.width);
     EXPECT_EQ(bold.height, regular.height);
+}
+
+TEST(FontMetrics, AskedWidthScalesTheGlyphsSideways) {
+    text::FontRequest wide = request("Arial", -11);
+    wide.width = 10;
+    text::Font& font = *text::findFont(wide);
+    EXPECT_EQ(text::fontMetrics(font).averageCharWidth, 10);
+    EXPECT_EQ(text::fontMetrics(font).lineHeight,
+              text::fontMetrics(*text::findFont(request("Arial", -11))).lineHeight);
+    const auto normal = text::measureText(*text::findFont(request("Arial", -11)), "Duration", {});
+    EXPECT_GT(text::measureText(font, "Duration", {}).width, normal.width * 3 / 2);
+}
+
+TEST(FontMatching, StylesTheFaceLacksAreMadeUp) {
+    // This face comes in one upright regular style only.
+    const std::string face = "DejaVu Math TeX Gyre";
+    text::Font& regular = *text::findFont(request(face, -20, 400));
+    text::Font& bold = *text::findFont(request(face, -20, 700));
+    text::FontRequest italicRequest = request(face, -20, 400);
+    italicRequest.italic = true;
+    text::Font& italic = *text::findFont(italicRequest);
+    ASSERT_EQ(text::fontFile(bold), text::fontFile(regular));
+    ASSERT_EQ(text::fontFile(italic), text::fontFile(regular));
+
+    const std::string_view s = "Hill";
+    EXPECT_GT(text::measureText(bold, s, {}).width, text::measureText(regular, s, {}).width);
+    const auto ink = [](const std::map<std::pair<int, int>, int>& coverage) {
+        long sum = 0;
+        for (const auto& [at, a] : coverage)
+            sum += a;
+        return sum;
+    };
+    EXPECT_GT(ink(rendered(bold, s)), ink(rendered(regular, s)) * 11 / 10);
+    // Slanted: the same advances, but the tops of the letters lean right.
+    EXPECT_EQ(text::measureText(italic, s, {}).width, text::measureText(regular, s, {}).width);
+    const auto rightmostInTopRow = [](const std::map<std::pair<int, int>, int>& coverage) {
+        int top = INT_MAX, right = INT_MIN;
+        for (const auto& [at, a] : coverage)
+            top = std::min(top, at.second);
+        for (const auto& [at, a] : coverage)
+            if (at.second == top)
+                right = std::max(right, at.first);
+        return right;
+    };
+    EXPECT_GT(rightmostInTopRow(rendered(italic, "l")),
+              rightmostInTopRow(rendered(regular, "l")) + 1);
 }
 
 TEST(Fallback, MissingGlyphsComeFromAnotherFace) {

@@ -326,31 +326,38 @@ TEST(DrawText, BadInputDrawsReplacementsOrNothing) {
 }
 
 TEST(DrawText, TwoThreadsDrawOnTwoPicturesAtOnce) {
-    const auto sheet = [](int offset) {
+    // Each thread draws a sheet of stamps in the shared sheet font and in a
+    // font of its own that nobody has asked for yet, so faces are created,
+    // glyphs rendered and fallbacks opened while the other thread draws.
+    const auto sheet = [](int offset, const LOGFONTA& own) {
         Canvas canvas(791, 655, 50, 60, 70);
         for (int i = 0; i < 25; ++i) {
             const int x = 10 + (i % 5) * 160, y = 10 + (i / 5) * 125;
-            const std::string stamp =
-                "00:0" + std::to_string((i + offset) % 10) + ":1" + std::to_string(i % 7) + ".45";
-            canvas.draw(stamp, RECT{x + 3, y, x + 153, y + 117}, kStampFormat, true);
+            const std::string stamp = "00:0" + std::to_string((i + offset) % 10) + ":1" +
+                                      std::to_string(i % 7) + ".45 \xE2\x98\x83";
+            canvas.draw(stamp, RECT{x + 3, y, x + 153, y + 117}, kStampFormat, true,
+                        i % 2 ? own : sheetFont());
         }
-        canvas.draw(kInfo, RECT{10, 560, 300, 640}, DT_EXPANDTABS, false, sheetFont(), 0);
+        canvas.draw(kInfo, RECT{10, 560, 300, 640}, DT_EXPANDTABS, false, own, 0);
         return canvas.bytes();
     };
-    const std::vector<uint8_t> first = sheet(0), second = sheet(3);
+    LOGFONTA serif = sheetFont(-13, FW_NORMAL, "Liberation Serif");
+    serif.lfItalic = 1;
+    const LOGFONTA mono = sheetFont(-12, FW_BOLD, "DejaVu Sans Mono");
     std::vector<uint8_t> a, b;
     std::thread one([&] {
-        for (int i = 0; i < 20; ++i)
-            a = sheet(0);
+        for (int i = 0; i < 10; ++i)
+            a = sheet(0, serif);
     });
     std::thread two([&] {
-        for (int i = 0; i < 20; ++i)
-            b = sheet(3);
+        for (int i = 0; i < 10; ++i)
+            b = sheet(3, mono);
     });
     one.join();
     two.join();
-    EXPECT_EQ(a, first);
-    EXPECT_EQ(b, second);
+    EXPECT_EQ(a, sheet(0, serif));
+    EXPECT_EQ(b, sheet(3, mono));
+    EXPECT_NE(a, b);
 }
 
 // Few lines of BMP, so the picture can be looked at.
@@ -379,6 +386,10 @@ TEST(DrawText, SamplePicture) {
     sheet.image.drawText(kInfo, block, DT_CALCRECT | DT_EXPANDTABS, true, sheetFont(), 0);
     EXPECT_GT(block.right, 100);
     sheet.draw(kInfo, block, DT_EXPANDTABS, false, sheetFont(), 0);
+    // Accents, and a character only a fallback face has.
+    sheet.draw("Caf\xC3\xA9 \xC3\x9Cn\xC3\xAF"
+               "code \xE2\x98\x83.avi",
+               RECT{186, 140, 350, 160}, 0, false, sheetFont(), 0);
     EXPECT_TRUE(writeBmp(sheet.image, std::string(TEXT_TEST_OUTPUT_DIR) + "/text_sample.bmp"));
 }
 
