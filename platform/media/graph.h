@@ -185,6 +185,10 @@ public:
     // decode them ahead, on several threads; frames are still delivered one
     // per run, in the order of the seeks, and are the same frames.
     virtual void announcePositions(const std::vector<int64_t>& positions) = 0;
+    // How many moments are decoded at once after `announcePositions`; 0 (the
+    // default) means one per processor core. The frames are the same for any
+    // count.
+    virtual void setWorkerCount(int count) = 0;
 };
 
 } // namespace media

@@ -209,7 +209,9 @@ private:
         c->gop_size = std::max(1, spec_.gop);
         c->max_b_frames = std::max(0, spec_.bFrames);
         c->pix_fmt = AV_PIX_FMT_YUV420P;
-        if (codec->pix_fmts) {
+        if (codec->pix_fmts && codec->id == AV_CODEC_ID_MJPEG) {
+            c->pix_fmt = codec->pix_fmts[0]; // full-range YUV, as JPEG has it
+        } else if (codec->pix_fmts) {
             bool has420 = false;
             for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
                 has420 = has420 || *p == AV_PIX_FMT_YUV420P;

@@ -1,0 +1,78 @@
+#pragma once
+// One demuxer and one video decoder that find the frame for a position:
+// seek to the key frame before it through the file's index, decode forward as
+// cheaply as the decoder allows, and convert only the frame that is handed
+// out.
+//
+// Ownership: the finder owns its demuxer, decoder, scaler and frames (all
+// through unique_ptrs) and shares the read-only movie description. A finder
+// is used by one thread at a time.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/media/av_ptr.h"
+#include "platform/media/movie.h"
+
+namespace media::detail {
+
+// A converted frame: blue, green, red, rows bottom-up, each padded to a
+// multiple of 4 bytes, at the movie's native size.
+struct Picture {
+    bool found = false; // false: the run found no frame (a broken region)
+    double seconds = 0; // presentation time from the movie's start
+    std::vector<uint8_t> pixels;
+};
+
+class FrameFinder {
+public:
+    // `threads` is the decoder's thread count (1: no threads of its own).
+    // `stop` aborts blocking reads for good; `cancelled` is asked between
+    // packets whether the current search is still wanted.
+    FrameFinder(std::shared_ptr<const MovieInfo> info, int threads, const std::atomic<bool>* stop);
+    ~FrameFinder();
+    FrameFinder(const FrameFinder&) = delete;
+    FrameFinder& operator=(const FrameFinder&) = delete;
+
+    // Opens the file and the decoder; also done by the first `find`.
+    Result open();
+    // The first frame at or after `position` (100-ns units from the movie's
+    // start), or the last frame when the position lies beyond it; a search
+    // that finds no frame succeeds with `found` false. AVERROR_EXIT when
+    // `cancelled` said so or the stop flag is set.
+    Result find(int64_t position, const std::function<bool()>& cancelled, Picture* out);
+
+    // Counts for the benchmark and the tests: packets sent to the decoder
+    // and frames it returned, since the finder was made.
+    int64_t packetsDecoded() const { return packetsDecoded_; }
+    int64_t framesDecoded() const { return framesDecoded_; }
+
+private:
+    enum class Outcome { Continue, Found, Overshoot, EndWithLast, Nothing, Cancelled };
+    struct Search;
+
+    bool seekBefore(int64_t position);
+    bool rewind();
+    Outcome decodeForward(Search& search);
+    Outcome consider(Search& search, AVFrame* frame);
+    Result convert(const AVFrame* frame, Picture* out);
+
+    std::shared_ptr<const MovieInfo> info_;
+    int threads_;
+    const std::atomic<bool>* stop_;
+    av::InputPtr input_;
+    av::CodecPtr decoder_;
+    av::PacketPtr packet_;
+    av::FramePtr frame_;
+    av::FramePtr last_;
+    av::FramePtr rgb_;
+    av::SwsPtr sws_;
+    int stream_ = -1;
+    int64_t packetsDecoded_ = 0;
+    int64_t framesDecoded_ = 0;
+};
+
+} // namespace media::detail

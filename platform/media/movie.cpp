@@ -1,0 +1,268 @@
+#include "platform/media/movie.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace media::detail {
+
+namespace {
+
+constexpr int64_t kUnitsPerSecond = 10000000;
+
+int interruptCallback(void* opaque) {
+    const auto* stop = static_cast<const std::atomic<bool>*>(opaque);
+    return stop && stop->load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+MajorType majorTypeOf(const AVStream* st) {
+    // A cover picture is a video stream to FFmpeg but not a movie to anyone.
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        return MajorType::Data;
+    switch (st->codecpar->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return MajorType::Video;
+    case AVMEDIA_TYPE_AUDIO:
+        return MajorType::Audio;
+    case AVMEDIA_TYPE_SUBTITLE:
+        return MajorType::Subtitle;
+    case AVMEDIA_TYPE_DATA:
+    case AVMEDIA_TYPE_ATTACHMENT:
+        return MajorType::Data;
+    default:
+        return MajorType::Unknown;
+    }
+}
+
+// The end of the video (or of the whole file when there is no video) on the
+// video stream's clock, from the packets read until the end of the file.
+struct EndTracker {
+    const MovieInfo& info;
+    int64_t end = AV_NOPTS_VALUE;
+
+    void add(const AVFormatContext* input, const AVPacket* pkt) {
+        const int wanted = info.videoStream;
+        if (wanted >= 0 && pkt->stream_index != wanted)
+            return;
+        int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        if (ts == AV_NOPTS_VALUE)
+            return;
+        int64_t length = pkt->duration > 0 ? pkt->duration : info.frameDuration;
+        if (wanted < 0) {
+            // Audio-only or data: carry the time over to the common clock.
+            const AVRational from = input->streams[pkt->stream_index]->time_base;
+            ts = av_rescale_q(ts + length, from, info.timeBase);
+            length = 0;
+        }
+        if (end == AV_NOPTS_VALUE || ts + length > end)
+            end = ts + length;
+    }
+};
+
+void readToEnd(AVFormatContext* input, EndTracker* tracker) {
+    av::PacketPtr pkt(av_packet_alloc());
+    if (!pkt)
+        return;
+    int errors = 0;
+    for (;;) {
+        const int rc = av_read_frame(input, pkt.get());
+        if (rc == AVERROR_EOF)
+            break;
+        if (rc < 0) {
+            // A damaged stretch: keep reading past it, but not forever.
+            if (++errors > 64 || avio_feof(input->pb))
+                break;
+            continue;
+        }
+        av::PacketRef unref(pkt.get());
+        tracker->add(input, pkt.get());
+    }
+}
+
+// Reads the last stretch of the file, wider each time, until a video packet
+// with a time stamp shows up.
+int64_t endFromTail(AVFormatContext* input, const MovieInfo& info) {
+    if (!input->pb || !(input->pb->seekable & AVIO_SEEKABLE_NORMAL))
+        return AV_NOPTS_VALUE;
+    const int64_t size = avio_size(input->pb);
+    if (size <= 0)
+        return AV_NOPTS_VALUE;
+    for (int64_t chunk = int64_t{1} << 20;; chunk *= 4) {
+        const int64_t from = std::max<int64_t>(0, size - chunk);
+        if (av_seek_frame(input, -1, from, AVSEEK_FLAG_BYTE) < 0)
+            return AV_NOPTS_VALUE;
+        EndTracker tracker{info};
+        readToEnd(input, &tracker);
+        if (tracker.end != AV_NOPTS_VALUE || from == 0)
+            return tracker.end;
+    }
+}
+
+// Elementary streams carry no time stamps: only reading the whole file from
+// its start, where the demuxer counts frames, tells where it ends.
+int64_t endFromWholeFile(const MovieInfo& info) {
+    av::InputPtr fresh;
+    if (failed(openInput(info.path, info.format, nullptr, &fresh)))
+        return AV_NOPTS_VALUE;
+    EndTracker tracker{info};
+    readToEnd(fresh.get(), &tracker);
+    return tracker.end;
+}
+
+} // namespace
+
+Result openInput(const std::string& path, const AVInputFormat* format,
+                 const std::atomic<bool>* stop, av::InputPtr* out) {
+    out->reset();
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
+        return E_OUTOFMEMORY;
+    if (stop) {
+        raw->interrupt_callback.callback = interruptCallback;
+        raw->interrupt_callback.opaque = const_cast<std::atomic<bool>*>(stop);
+    }
+    // avformat_open_input frees the context itself when it fails.
+    int rc = avformat_open_input(&raw, path.c_str(), format, nullptr);
+    if (rc < 0)
+        return rc;
+    av::InputPtr input(raw);
+    rc = avformat_find_stream_info(input.get(), nullptr);
+    // Missing parameters of some stream are no reason to refuse a file that
+    // has streams; the video stream is checked where it is used.
+    if (rc < 0 && input->nb_streams == 0)
+        return rc;
+    if (input->nb_streams == 0)
+        return AVERROR_INVALIDDATA;
+    *out = std::move(input);
+    return S_OK;
+}
+
+void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) {
+    *info = MovieInfo{};
+    info->path = path;
+    info->format = input->iformat;
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        info->streamTypes.push_back(majorTypeOf(input->streams[i]));
+
+    int best = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (best < 0 || info->streamTypes[best] != MajorType::Video) {
+        best = -1;
+        for (unsigned i = 0; i < input->nb_streams && best < 0; ++i)
+            if (info->streamTypes[i] == MajorType::Video)
+                best = static_cast<int>(i);
+    }
+    info->videoStream = best;
+
+    // Positions count from the start of the whole file, as a player's clock
+    // does: MPEG program streams, for one, start half a second in. The
+    // earliest stream's own start is exact where the container's rounded
+    // figure is not.
+    bool haveStart = false;
+    int64_t start = 0;
+    AVRational startBase = AV_TIME_BASE_Q;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* s = input->streams[i];
+        if (s->start_time == AV_NOPTS_VALUE)
+            continue;
+        if (!haveStart || av_compare_ts(s->start_time, s->time_base, start, startBase) < 0) {
+            start = s->start_time;
+            startBase = s->time_base;
+            haveStart = true;
+        }
+    }
+    if (!haveStart && input->start_time != AV_NOPTS_VALUE) {
+        start = input->start_time;
+        startBase = AV_TIME_BASE_Q;
+        haveStart = true;
+    }
+    info->timestampsInFile = haveStart;
+
+    if (best < 0) {
+        info->timeBase = AV_TIME_BASE_Q;
+        info->zero = haveStart ? av_rescale_q(start, startBase, AV_TIME_BASE_Q) : 0;
+        return;
+    }
+    const AVStream* st = input->streams[best];
+    info->timeBase = st->time_base;
+    info->zero = haveStart ? av_rescale_q(start, startBase, st->time_base) : 0;
+    AVCodecParameters* copy = avcodec_parameters_alloc();
+    if (copy && avcodec_parameters_copy(copy, st->codecpar) >= 0)
+        info->video.reset(copy, [](AVCodecParameters* p) { avcodec_parameters_free(&p); });
+    else
+        avcodec_parameters_free(&copy);
+
+    AVRational rate = st->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = st->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0) {
+        info->avgFrameTime = av_q2d(av_inv_q(rate));
+        info->frameDuration = std::max<int64_t>(0, av_rescale_q(1, av_inv_q(rate), st->time_base));
+    }
+    info->reorderDelay = std::max(st->codecpar->video_delay, 0);
+    info->firstTimestamp = st->start_time;
+    if (!haveStart) {
+        // An elementary stream has no clock: the demuxer counts decoding
+        // times from 0, so the first picture shows after the reorder delay.
+        // The movie starts with that picture.
+        info->zero = info->reorderDelay * info->frameDuration;
+        info->firstTimestamp = info->zero;
+    }
+    info->width = st->codecpar->width;
+    info->height = st->codecpar->height;
+}
+
+Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration) {
+    *duration = 0;
+    const bool guessed = input->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+    if (!guessed && info.videoStream >= 0) {
+        // The video's own extent keeps every moment inside the pictures even
+        // when the sound runs longer.
+        const AVStream* st = input->streams[info.videoStream];
+        if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+            const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : info.zero;
+            *duration = std::max<int64_t>(0, toPosition(info, start + st->duration));
+            return S_OK;
+        }
+    }
+    if (!guessed && input->duration != AV_NOPTS_VALUE && input->duration > 0) {
+        *duration = av_rescale(input->duration, kUnitsPerSecond, AV_TIME_BASE);
+        return S_OK;
+    }
+
+    int64_t end = info.timestampsInFile ? endFromTail(input, info) : AV_NOPTS_VALUE;
+    if (end == AV_NOPTS_VALUE)
+        end = endFromWholeFile(info);
+    if (end != AV_NOPTS_VALUE) {
+        *duration = std::max<int64_t>(0, toPosition(info, end));
+        return S_OK;
+    }
+    // Nothing better to be had than the container's guess.
+    if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
+        *duration = av_rescale(input->duration, kUnitsPerSecond, AV_TIME_BASE);
+        return S_OK;
+    }
+    return E_FAIL;
+}
+
+int64_t toPosition(const MovieInfo& info, int64_t timestamp) {
+    return av_rescale_q(timestamp - info.zero, info.timeBase, AVRational{1, kUnitsPerSecond});
+}
+
+int64_t toTimestampFloor(const MovieInfo& info, int64_t position) {
+    return info.zero +
+           av_rescale_q_rnd(position, AVRational{1, kUnitsPerSecond}, info.timeBase, AV_ROUND_DOWN);
+}
+
+int compareToPosition(const MovieInfo& info, int64_t timestamp, int64_t position) {
+    // (ts − zero) · num / den against position / 10⁷, without rounding: a
+    // frame that starts a fraction of a unit before the position is before it.
+    __extension__ typedef __int128 Wide;
+    const Wide lhs = static_cast<Wide>(timestamp - info.zero) * info.timeBase.num * kUnitsPerSecond;
+    const Wide rhs = static_cast<Wide>(position) * info.timeBase.den;
+    return (lhs > rhs) - (lhs < rhs);
+}
+
+double toSeconds(const MovieInfo& info, int64_t timestamp) {
+    return static_cast<double>(timestamp - info.zero) * info.timeBase.num / info.timeBase.den;
+}
+
+} // namespace media::detail

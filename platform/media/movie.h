@@ -1,0 +1,60 @@
+#pragma once
+// Opening a movie file and reading the facts every part of the graph needs:
+// which stream is the video, its clock, where the movie starts, how long it
+// really is.
+//
+// Ownership: `openInput` hands the caller an owning InputPtr. `MovieInfo` is
+// a plain value that holds no FFmpeg object except a pointer to a demuxer
+// description, which FFmpeg keeps for the life of the process, and a copy of
+// the video stream's parameters, owned through its own deleter.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/media/av_ptr.h"
+#include "platform/media/graph.h"
+
+namespace media::detail {
+
+struct MovieInfo {
+    std::string path;
+    const AVInputFormat* format = nullptr;          // the demuxer that recognised the file
+    std::vector<MajorType> streamTypes;             // per stream, in stream order
+    int videoStream = -1;                           // -1: the movie has no video
+    std::shared_ptr<const AVCodecParameters> video; // copy of the stream's parameters
+    AVRational timeBase{0, 1};
+    int64_t zero = 0;                        // the movie's start on the video stream's clock
+    int64_t firstTimestamp = AV_NOPTS_VALUE; // the video's first frame, when known
+    int64_t frameDuration = 0;               // one frame on that clock; 0 when unknown
+    int reorderDelay = 0;                    // frames the decoder may hold back (B-frames)
+    int width = 0;
+    int height = 0;
+    double avgFrameTime = 0;      // seconds; 0 when the movie does not say
+    bool timestampsInFile = true; // false for raw elementary streams
+};
+
+// Opens the file (with the given demuxer, or any that recognises it) and
+// reads the stream parameters. `stop`, when given, aborts blocking reads.
+Result openInput(const std::string& path, const AVInputFormat* format,
+                 const std::atomic<bool>* stop, av::InputPtr* out);
+
+// Fills `info` from an opened file.
+void describe(AVFormatContext* input, const std::string& path, MovieInfo* info);
+
+// The length of the movie in 100-ns units. When the container has no length
+// or only guesses it from the bit rate, the file is read for the timestamps
+// at its end, so this may take a while on a large elementary stream.
+Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration);
+
+// Conversions between the video stream's clock and 100-ns units from the
+// movie's start. `compareToPosition` is exact (no rounding): -1, 0 or 1 as
+// the time stamp lies before, at or after the position.
+int64_t toPosition(const MovieInfo& info, int64_t timestamp);
+int64_t toTimestampFloor(const MovieInfo& info, int64_t position);
+int compareToPosition(const MovieInfo& info, int64_t timestamp, int64_t position);
+double toSeconds(const MovieInfo& info, int64_t timestamp);
+
+} // namespace media::detail
