@@ -212,8 +212,13 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
 
 Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration) {
     *duration = 0;
+    // A length from the container's header is taken as it is. FFmpeg's own
+    // reading of the end time stamps stops short by the last few frames of
+    // reordered MPEG video, and a length from the bit rate is a guess: for
+    // those the end of the file is read here.
+    const bool fromHeader = input->duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
     const bool guessed = input->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
-    if (!guessed && info.videoStream >= 0) {
+    if (fromHeader && info.videoStream >= 0) {
         // The video's own extent keeps every moment inside the pictures even
         // when the sound runs longer.
         const AVStream* st = input->streams[info.videoStream];
@@ -223,7 +228,7 @@ Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* d
             return S_OK;
         }
     }
-    if (!guessed && input->duration != AV_NOPTS_VALUE && input->duration > 0) {
+    if (fromHeader && input->duration != AV_NOPTS_VALUE && input->duration > 0) {
         *duration = av_rescale(input->duration, kUnitsPerSecond, AV_TIME_BASE);
         return S_OK;
     }
@@ -235,7 +240,15 @@ Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* d
         *duration = std::max<int64_t>(0, toPosition(info, end));
         return S_OK;
     }
-    // Nothing better to be had than the container's guess.
+    // Nothing better to be had than FFmpeg's figure.
+    if (!guessed && info.videoStream >= 0) {
+        const AVStream* st = input->streams[info.videoStream];
+        if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+            const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : info.zero;
+            *duration = std::max<int64_t>(0, toPosition(info, start + st->duration));
+            return S_OK;
+        }
+    }
     if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
         *duration = av_rescale(input->duration, kUnitsPerSecond, AV_TIME_BASE);
         return S_OK;

@@ -101,11 +101,14 @@ Result Rig::open(const std::string& path, int workers) {
 }
 
 Result Rig::grab(int64_t position, Delivery* out) {
+    const Result hr = graph_->setPositions(position);
+    return failed(hr) ? hr : runAndWait(out);
+}
+
+Result Rig::runAndWait(Delivery* out) {
     *out = Delivery{};
     callback_->current = out;
-    Result hr = graph_->setPositions(position);
-    if (succeeded(hr))
-        hr = graph_->run();
+    Result hr = graph_->run();
     if (succeeded(hr))
         hr = graph_->waitForCompletion(-1, &out->event);
     callback_->current = nullptr;

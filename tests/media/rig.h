@@ -45,6 +45,14 @@ public:
     // one-shot with the callback.
     media::Result open(const std::string& path, int workers = 0);
     media::Result grab(int64_t position, Delivery* out);
+    // Runs and waits without seeking first.
+    media::Result runAndWait(Delivery* out);
+    // Destroys the graph while the filters live on, or the filters first.
+    void dropGraph() { graph_.reset(); }
+    void dropFilters() {
+        grabber_.reset();
+        source_.reset();
+    }
     media::FilterGraph& graph() { return *graph_; }
     media::SourceFilter& source() { return *source_; }
     bool usedAsfReader() const { return asf_; }
