@@ -109,6 +109,8 @@ private slots:
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QCOMPARE(dlg.windowTitle(), QString("Stillwick"));
+        const QList<QSize> sizes = dlg.windowIcon().availableSizes();
+        QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(256, 256)));
         QCOMPARE(QApplication::focusWidget(), dlg.openButton());
         QCOMPARE(dlg.openButton()->nextInFocusChain(), dlg.saveButton());
         QCOMPARE(dlg.saveButton()->nextInFocusChain(), dlg.settingsButton());

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "settings/dialog/color_button.h"
+#include "settings/dialog/font_chooser.h"
 #include "settings/dialog/options_dlg.h"
 #include "settings/dialog/value_convert.h"
 #include "settings/options.h"
@@ -386,6 +387,30 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QDir().mkpath(QStringLiteral(STILLWICK_SCREEN_DIR));
         QVERIFY(dlg.grab().save(QStringLiteral(STILLWICK_SCREEN_DIR "/settings-dialog.png")));
+
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPointSize(9);
+        CFontChooser chooser(FontChoice{font, QColor(255, 255, 255)}, &dlg);
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        QVERIFY(chooser.grab().save(QStringLiteral(STILLWICK_SCREEN_DIR "/font-chooser.png")));
+        // What the chooser hands back is what it was opened with until the
+        // user changes it.
+        const FontChoice back = chooser.choice();
+        QCOMPARE(back.font.family(), QString("DejaVu Sans"));
+        QCOMPARE(back.font.italic(), false);
+        QCOMPARE(back.font.weight(), QFont::Normal);
+        QVERIFY2(!back.font.styleName().contains("Condensed"), qPrintable(back.font.styleName()));
+        QCOMPARE(back.color, QColor(255, 255, 255));
+
+        // The same for a bold face, and for a family that is not installed
+        // (the record's default), which shows as the family it resolves to.
+        QFont arial = toQFont(Options::defaults().font);
+        CFontChooser second(FontChoice{arial, QColor(0, 0, 0)}, &dlg);
+        const QFont shown = second.choice().font;
+        QCOMPARE(shown.weight(), QFont::Bold);
+        QCOMPARE(shown.italic(), false);
+        QCOMPARE(shown.family(), QFontInfo(arial).family());
     }
 
     void tabOrderFollowsTheLayout() {
