@@ -212,7 +212,7 @@ TEST_F(Capture, NoCellsWritesTheBackgroundAtOnce) {
     EXPECT_EQ(all[1].wParam, 0) << job.errorText;
     SheetPicture sheet;
     ASSERT_TRUE(readBmp((dir / "bg.bmp").string(), sheet));
-    EXPECT_EQ(sheet.width, 791);
+    EXPECT_EQ(sheet.width, 775); // (10 + 143) x 5 + 10 for a 176 x 144 movie
     EXPECT_EQ(sheet.height, 20);
     for (int y = 0; y < sheet.height; ++y)
         for (int x = 0; x < sheet.width; ++x)
@@ -233,7 +233,7 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
         std::string movie;
         std::string text;
     } cases[] = {
-        {missing, "No such file or directory"},
+        {missing, "No such file or directory."},
         {garbage, ""}, // whatever the demuxers make of it, it is no movie
         {audio, ""},
     };
@@ -247,8 +247,9 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
         job.targetPath = (dir / "never.jpg").string();
         EXPECT_EQ(job.run(Options::defaults()), -1) << c.movie;
         EXPECT_FALSE(job.errorText.empty());
-        if (!c.text.empty())
+        if (!c.text.empty()) {
             EXPECT_EQ(job.errorText, c.text);
+        }
         EXPECT_FALSE(fs::exists(job.targetPath));
     }
     CaptureJob job;
