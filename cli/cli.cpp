@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <mutex>
 #include <ostream>
-#include <regex>
 
 #include "capture/capture_job.h"
 
@@ -79,6 +78,50 @@ std::string oneLine(std::string text) {
 std::string fileNameOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A whole decimal number of 1 to 6 digits starting at `at`; `at` moves past it.
+bool readNumber(const std::string& text, size_t& at, int& value) {
+    size_t start = at;
+    value = 0;
+    while (at < text.size() && at - start < 7 && text[at] >= '0' && text[at] <= '9')
+        value = value * 10 + (text[at++] - '0');
+    return at > start && at - start <= 6;
+}
+
+bool parsePair(const std::string& text, char separator, bool secondOptional, int& first,
+               int& second) {
+    size_t at = 0;
+    if (!readNumber(text, at, first))
+        return false;
+    if (at == text.size() && secondOptional) {
+        second = first;
+        return true;
+    }
+    if (at >= text.size() || (text[at] != separator && !(separator == 'x' && text[at] == 'X')))
+        return false;
+    ++at;
+    return readNumber(text, at, second) && at == text.size();
+}
+
+bool parseColour(std::string text, COLORREF& colour) {
+    if (!text.empty() && text[0] == '#')
+        text.erase(0, 1);
+    if (text.size() != 6)
+        return false;
+    uint32_t value = 0;
+    for (char c : text) {
+        int digit = (c >= '0' && c <= '9')   ? c - '0'
+                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                             : -1;
+        if (digit < 0)
+            return false;
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    colour = RGB(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+                 static_cast<uint8_t>(value));
+    return true;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
@@ -195,20 +238,19 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
         return usage(e.what());
     }
 
-    std::smatch m;
     if (!frameSize.empty()) {
-        static const std::regex size("([0-9]{1,6})[xX]([0-9]{1,6})");
-        if (!std::regex_match(frameSize, m, size) || std::stoi(m[1]) == 0 || std::stoi(m[2]) == 0)
+        int w = 0, h = 0;
+        if (!parsePair(frameSize, 'x', false, w, h) || w == 0 || h == 0)
             return usage("--frame-size wants WIDTHxHEIGHT in pixels, such as 156x117");
-        ov.frameWidth = std::stoi(m[1]);
-        ov.frameHeight = std::stoi(m[2]);
+        ov.frameWidth = w;
+        ov.frameHeight = h;
     }
     if (!spacing.empty()) {
-        static const std::regex xy("([0-9]{1,6})(?:,([0-9]{1,6}))?");
-        if (!std::regex_match(spacing, m, xy))
+        int x = 0, y = 0;
+        if (!parsePair(spacing, ',', true, x, y))
             return usage("--spacing wants X or X,Y in pixels, such as 10 or 10,8");
-        ov.spacingX = std::stoi(m[1]);
-        ov.spacingY = m[2].matched ? std::stoi(m[2]) : *ov.spacingX;
+        ov.spacingX = x;
+        ov.spacingY = y;
     }
     if (!headerText.empty()) {
         ov.header = headerText != "off";
@@ -222,12 +264,10 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
             ov.headerPosition = BottomRight;
     }
     if (!background.empty()) {
-        static const std::regex hex("#?([0-9a-fA-F]{2})([0-9a-fA-F]{2})([0-9a-fA-F]{2})");
-        if (!std::regex_match(background, m, hex))
+        COLORREF colour = 0;
+        if (!parseColour(background, colour))
             return usage("--background wants a colour as RRGGBB, such as eef2f7");
-        ov.background = RGB(static_cast<uint8_t>(std::stoi(m[1], nullptr, 16)),
-                            static_cast<uint8_t>(std::stoi(m[2], nullptr, 16)),
-                            static_cast<uint8_t>(std::stoi(m[3], nullptr, 16)));
+        ov.background = colour;
     }
     if (!args.output.empty() && args.movies.size() != 1)
         return usage("--output names one sheet; give one movie with it");

@@ -58,6 +58,10 @@ TEST_F(CommandLine, UsageErrorsExitWithTwo) {
         {"--frame-size", "156", "a.avi"},
         {"--frame-size", "0x117", "a.avi"},
         {"--spacing", "-3", "a.avi"},
+        {"--spacing", "3,", "a.avi"},
+        {"--frame-size", "1x", "a.avi"},
+        {"--frame-size", "1234567x2", "a.avi"},
+        {"--background", "12345", "a.avi"},
         {"--background", "blue", "a.avi"},
         {"--quality", "150", "a.avi"},
         {"--columns", "-1", "a.avi"},
@@ -116,14 +120,19 @@ TEST_F(CommandLine, OverridesChangeOnlyTheRunAndNeverTheFile) {
     EXPECT_EQ(o.jpegProgressive, 0);
 
     cli::Arguments off;
-    const char* argv2[] = {"stillwick-cli", "--header", "off", "--spacing", "7", "m.avi"};
-    ASSERT_EQ(cli::parseArguments(6, argv2, off, out, err), -1);
+    const char* argv2[] = {"stillwick-cli", "--header", "off",          "--spacing", "7",
+                           "--background",  "#A0b0C0",  "--frame-size", "64X48",     "m.avi"};
+    ASSERT_EQ(cli::parseArguments(static_cast<int>(std::size(argv2)), argv2, off, out, err), -1)
+        << err.str();
     Options o2 = Options::defaults();
     off.overrides.applyTo(o2);
     EXPECT_EQ(o2.headerEnabled, 0);
     EXPECT_EQ(o2.headerPosition, TopLeft);
     EXPECT_EQ(o2.spacingX, 7);
     EXPECT_EQ(o2.spacingY, 7);
+    EXPECT_EQ(o2.backgroundColor, RGB(0xA0, 0xB0, 0xC0));
+    EXPECT_EQ(o2.frameWidth, 64);
+    EXPECT_EQ(o2.frameHeight, 48);
 }
 
 TEST_F(CommandLine, UnreadableMoviesFailWithOneLineEachAndTheOthersGoOn) {
