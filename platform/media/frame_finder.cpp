@@ -51,6 +51,7 @@ bool isFullRangeFormat(int format) {
 struct FrameFinder::Search {
     int64_t target = 0;
     bool allowSkip = true;
+    bool allowEarlyEnd = true;
     bool fromStart = false;
     const std::function<bool()>* cancelled = nullptr;
     // Filled on the way.
@@ -74,7 +75,8 @@ Result FrameFinder::open() {
     if (!info_ || info_->videoStream < 0 || !info_->video)
         return E_NO_VIDEO_STREAM;
     av::InputPtr input;
-    Result rc = openInput(info_->path, info_->format, stop_, &input);
+    // The graph probed the file once; a worker's own opening need not.
+    Result rc = openInput(info_->path, info_->format, stop_, &input, Probe::IfNeeded);
     if (failed(rc))
         return rc;
     // The stream list of a program stream is found while reading, so the
@@ -100,7 +102,7 @@ Result FrameFinder::open() {
     av::CodecPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder)
         return E_OUTOFMEMORY;
-    int err = avcodec_parameters_to_context(decoder.get(), st->codecpar);
+    int err = avcodec_parameters_to_context(decoder.get(), info_->video.get());
     if (err < 0)
         return err;
     decoder->pkt_timebase = st->time_base;
@@ -172,6 +174,12 @@ Result FrameFinder::find(int64_t position, const std::function<bool()>& cancelle
         case Outcome::Found:
             out->seconds = toSeconds(*info_, search.foundTimestamp);
             return convert(frame_.get(), out);
+        case Outcome::StoppedShort:
+            // The frame that should have been the one did not decode: look
+            // again, reading on to the end if need be.
+            search.allowEarlyEnd = false;
+            --attempt;
+            continue;
         case Outcome::EndWithLast:
             if (search.skipped) {
                 // The position lies past the last frame, and the last frame
@@ -197,6 +205,11 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
     AVCodecContext* dec = decoder_.get();
     AVPacket* pkt = packet_.get();
     int readErrors = 0;
+    bool stoppedEarly = false;
+    // The earliest presentation time at or after the position among the
+    // packets sent so far: the searched frame is shown no later than that.
+    int64_t candidate = AV_NOPTS_VALUE;
+    bool allTimed = true; // every packet sent so far had a presentation time
     dec->skip_frame = AVDISCARD_DEFAULT;
 
     const auto receiveAll = [&]() -> std::optional<Outcome> {
@@ -227,21 +240,38 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
             continue;
         readErrors = 0;
 
+        // A packet decoded after the candidate is shown, and every packet
+        // after it, is shown later still: the searched frame has been sent,
+        // and draining the decoder brings it out without decoding more.
+        if (search.allowEarlyEnd && allTimed && candidate != AV_NOPTS_VALUE &&
+            pkt->dts != AV_NOPTS_VALUE && pkt->dts > candidate &&
+            (pkt->pts == AV_NOPTS_VALUE || pkt->pts > candidate)) {
+            stoppedEarly = true;
+            break;
+        }
+
         if (search.allowSkip) {
-            // A frame that nothing refers to and that is shown before the
-            // position can be left undecoded. Without a presentation time,
-            // the decoding time plus the reorder delay bounds it.
-            bool before = false;
+            // A frame that nothing refers to can be left undecoded when it is
+            // shown before the position, or after a frame already known to
+            // be at or after it. Without a presentation time, the decoding
+            // time plus the reorder delay bounds it from above.
+            bool unneeded = false;
             if (pkt->pts != AV_NOPTS_VALUE)
-                before = compareToPosition(*info_, pkt->pts, search.target) < 0;
+                unneeded = compareToPosition(*info_, pkt->pts, search.target) < 0 ||
+                           (candidate != AV_NOPTS_VALUE && pkt->pts > candidate);
             else if (pkt->dts != AV_NOPTS_VALUE && info_->frameDuration > 0)
-                before = compareToPosition(
-                             *info_, pkt->dts + (info_->reorderDelay + 1) * info_->frameDuration,
-                             search.target) < 0;
-            dec->skip_frame = before ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
-            if (before && !(pkt->flags & AV_PKT_FLAG_KEY))
+                unneeded = compareToPosition(
+                               *info_, pkt->dts + (info_->reorderDelay + 1) * info_->frameDuration,
+                               search.target) < 0;
+            dec->skip_frame = unneeded ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            if (unneeded && !(pkt->flags & AV_PKT_FLAG_KEY))
                 search.skipped = true;
         }
+        if (pkt->pts == AV_NOPTS_VALUE)
+            allTimed = false;
+        else if (compareToPosition(*info_, pkt->pts, search.target) >= 0 &&
+                 (candidate == AV_NOPTS_VALUE || pkt->pts < candidate))
+            candidate = pkt->pts;
 
         for (int tries = 0; tries < 2; ++tries) {
             const int sent = avcodec_send_packet(dec, pkt);
@@ -260,6 +290,8 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
     avcodec_send_packet(dec, nullptr);
     if (auto o = receiveAll())
         return *o;
+    if (stoppedEarly)
+        return Outcome::StoppedShort;
     return search.haveLast ? Outcome::EndWithLast : Outcome::Nothing;
 }
 

@@ -51,7 +51,15 @@ public:
     int64_t framesDecoded() const { return framesDecoded_; }
 
 private:
-    enum class Outcome { Continue, Found, Overshoot, EndWithLast, Nothing, Cancelled };
+    enum class Outcome {
+        Continue,
+        Found,
+        Overshoot,
+        StoppedShort,
+        EndWithLast,
+        Nothing,
+        Cancelled
+    };
     struct Search;
 
     bool seekBefore(int64_t position);

@@ -111,7 +111,7 @@ int64_t endFromWholeFile(const MovieInfo& info) {
 } // namespace
 
 Result openInput(const std::string& path, const AVInputFormat* format,
-                 const std::atomic<bool>* stop, av::InputPtr* out) {
+                 const std::atomic<bool>* stop, av::InputPtr* out, Probe probe) {
     out->reset();
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
@@ -125,6 +125,11 @@ Result openInput(const std::string& path, const AVInputFormat* format,
     if (rc < 0)
         return rc;
     av::InputPtr input(raw);
+    if (probe == Probe::IfNeeded && !(input->ctx_flags & AVFMTCTX_NOHEADER) &&
+        input->nb_streams > 0) {
+        *out = std::move(input);
+        return S_OK;
+    }
     rc = avformat_find_stream_info(input.get(), nullptr);
     // Missing parameters of some stream are no reason to refuse a file that
     // has streams; the video stream is checked where it is used.

@@ -38,8 +38,12 @@ struct MovieInfo {
 
 // Opens the file (with the given demuxer, or any that recognises it) and
 // reads the stream parameters. `stop`, when given, aborts blocking reads.
+// How much is read: `Probe::Full` decodes a little of every stream to learn
+// its parameters; `Probe::IfNeeded` stops after the header when the format
+// lists its streams there, for a file already probed once.
+enum class Probe { Full, IfNeeded };
 Result openInput(const std::string& path, const AVInputFormat* format,
-                 const std::atomic<bool>* stop, av::InputPtr* out);
+                 const std::atomic<bool>* stop, av::InputPtr* out, Probe probe = Probe::Full);
 
 // Fills `info` from an opened file.
 void describe(AVFormatContext* input, const std::string& path, MovieInfo* info);

@@ -355,7 +355,7 @@ private:
             painter_->paint(rgb_.data(), seconds, movieSeconds());
             if (spec_.indexPatch) {
                 uint8_t r, g, b;
-                colorForIndex(n, &r, &g, &b);
+                colorForIndex(n % (kMaxIndex + 1), &r, &g, &b);
                 const Box box = indexPatchBox(c->width, c->height);
                 for (int y = box.y; y < box.y + box.h; ++y) {
                     uint8_t* row = rgb_.data() + (static_cast<size_t>(y) * c->width + box.x) * 3;

@@ -11,7 +11,8 @@
 // The pleasant pattern is for people: drifting colour gradients, moving
 // discs, a sweeping clock hand and a progress bar, so that a contact sheet of
 // it shows time passing. It can carry the index code in a box in its top-left
-// corner, for checks on realistic content.
+// corner, for checks on realistic content; in long movies the code there
+// starts again after frame 1726.
 //
 // Ownership: everything here is plain functions over files; FFmpeg objects
 // live inside `make` only, held by unique_ptrs.
