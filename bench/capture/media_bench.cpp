@@ -4,6 +4,8 @@
 //       runs the media graph as a capture does (one seek, run and wait per
 //       moment, the moments announced first unless --sync) and prints each
 //       moment's frame code and time, then the wall time.
+//   media-bench duration MOVIE
+//       the movie's length in 100-ns units, as the probe reads it.
 //   media-bench frame-code RAW WxH
 //       the frame code in a raw top-down BGR frame, as ffmpeg writes it with
 //       -f rawvideo -pix_fmt bgr24.
@@ -155,6 +157,20 @@ int main(int argc, char** argv) {
         }
         return capture(argv[2], workers, sync, moments);
     }
+    if (command == "duration" && argc == 3) {
+        std::unique_ptr<FilterGraph> graph;
+        FilterGraph::create(&graph);
+        int64_t duration = 0;
+        Result hr = graph->renderFile(argv[2]);
+        if (succeeded(hr))
+            hr = graph->getDuration(&duration);
+        if (failed(hr)) {
+            std::fprintf(stderr, "media-bench: %s: %s\n", argv[2], errorText(hr).c_str());
+            return 1;
+        }
+        std::printf("%" PRId64 "\n", duration);
+        return 0;
+    }
     if (command == "frame-code" && argc == 4) {
         std::vector<uint8_t> raw;
         int w, h;
@@ -184,6 +200,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::fputs("usage: media-bench capture MOVIE [--workers N] [--sync] [--moments N]\n"
+               "       media-bench duration MOVIE\n"
                "       media-bench frame-code RAW WxH\n"
                "       media-bench sheet-codes RAW WxH VIDEOWxVIDEOH\n",
                stderr);
