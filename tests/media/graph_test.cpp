@@ -183,6 +183,37 @@ TEST(Runs, RunWithoutSeekShowsTheFirstFrameAndAnUnarmedRunDeliversNothing) {
     EXPECT_EQ(again.event, EC_COMPLETE);
 }
 
+TEST(Runs, TimedWaitsDeliverNothingUntilTheFrameIsThere) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.pattern = testmovies::Pattern::Pleasant;
+    spec.indexPatch = true;
+    spec.width = 640;
+    spec.height = 360;
+    spec.frames = 250;
+    spec.gop = 250;
+    const std::string movie = makeMovie(dir, "clip.mp4", spec);
+    Rig rig;
+    ASSERT_EQ(rig.open(movie), S_OK);
+    ASSERT_EQ(rig.graph().setPositions(90'000'000), S_OK); // deep into the only GOP
+    ASSERT_EQ(rig.graph().run(), S_OK);
+    Delivery d;
+    Result hr = E_TIMEOUT;
+    int waits = 0;
+    while ((hr = rig.wait(&d, 1)) == E_TIMEOUT) {
+        EXPECT_EQ(d.calls, 0);
+        ASSERT_LT(++waits, 100000);
+    }
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(d.calls, 1);
+    EXPECT_EQ(d.event, EC_COMPLETE);
+    const int stride = (640 * 3 + 3) & ~3;
+    const testmovies::Box box = testmovies::indexPatchBox(640, 360);
+    EXPECT_EQ(testmovies::indexFromBgr(d.pixels.data(), stride, box.x + 4, 360 - box.y - box.h + 4,
+                                       box.w - 8, box.h - 8),
+              225);
+}
+
 TEST(Runs, SeeksThatLeaveTheAnnouncedOrderStillGetTheirFrames) {
     TempDir dir;
     testmovies::MovieSpec spec;

@@ -107,10 +107,13 @@ Result Rig::grab(int64_t position, Delivery* out) {
 
 Result Rig::runAndWait(Delivery* out) {
     *out = Delivery{};
+    const Result hr = graph_->run();
+    return failed(hr) ? hr : wait(out, -1);
+}
+
+Result Rig::wait(Delivery* out, int32_t timeoutMs) {
     callback_->current = out;
-    Result hr = graph_->run();
-    if (succeeded(hr))
-        hr = graph_->waitForCompletion(-1, &out->event);
+    const Result hr = graph_->waitForCompletion(timeoutMs, &out->event);
     callback_->current = nullptr;
     return hr;
 }

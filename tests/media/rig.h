@@ -47,6 +47,8 @@ public:
     media::Result grab(int64_t position, Delivery* out);
     // Runs and waits without seeking first.
     media::Result runAndWait(Delivery* out);
+    // Waits once, for at most `timeoutMs`; BufferCB calls add to `out`.
+    media::Result wait(Delivery* out, int32_t timeoutMs);
     // Destroys the graph while the filters live on, or the filters first.
     void dropGraph() { graph_.reset(); }
     void dropFilters() {
