@@ -60,6 +60,7 @@ struct FrameFinder::Search {
     bool haveLast = false;
     bool skipped = false;
     int64_t lastTimestamp = AV_NOPTS_VALUE;
+    int64_t previousTimestamp = AV_NOPTS_VALUE;
     int64_t foundTimestamp = AV_NOPTS_VALUE;
 };
 
@@ -75,8 +76,14 @@ Result FrameFinder::open() {
     if (!info_ || info_->videoStream < 0 || !info_->video)
         return E_NO_VIDEO_STREAM;
     av::InputPtr input;
-    // The graph probed the file once; a worker's own opening need not.
-    Result rc = openInput(info_->path, info_->format, stop_, &input, Probe::IfNeeded);
+    // The graph probed the file once; a worker's own opening need not, where
+    // the container stamps every packet with its presentation time. Elsewhere
+    // the demuxer guesses missing times from what the probe learnt about the
+    // decoder's delay, and must guess as it did for the graph.
+    const std::string name = info_->format ? info_->format->name : "";
+    const bool stamped = name.rfind("mov,mp4", 0) == 0 || name.rfind("matroska", 0) == 0;
+    Result rc = openInput(info_->path, info_->format, stop_, &input,
+                          stamped ? Probe::IfNeeded : Probe::Full);
     if (failed(rc))
         return rc;
     // The stream list of a program stream is found while reading, so the
@@ -165,7 +172,7 @@ Result FrameFinder::find(int64_t position, const std::function<bool()>& cancelle
             return E_NOT_SEEKABLE;
         search.sawKey = search.fromStart;
         search.haveFirst = search.haveLast = search.skipped = false;
-        search.lastTimestamp = search.foundTimestamp = AV_NOPTS_VALUE;
+        search.lastTimestamp = search.previousTimestamp = search.foundTimestamp = AV_NOPTS_VALUE;
 
         const Outcome outcome = decodeForward(search);
         switch (outcome) {
@@ -320,6 +327,14 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
         }
         search.sawKey = true;
     }
+
+    // Pictures come out in the order they are shown; a time that does not
+    // advance (the last picture of an elementary stream gets its decoding
+    // time) is one frame after the one before.
+    if (search.previousTimestamp != AV_NOPTS_VALUE && ts <= search.previousTimestamp &&
+        info_->frameDuration > 0)
+        ts = search.previousTimestamp + info_->frameDuration;
+    search.previousTimestamp = ts;
 
     const bool first = !search.haveFirst;
     search.haveFirst = true;

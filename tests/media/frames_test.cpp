@@ -112,6 +112,7 @@ std::vector<Case> allCases() {
         {"mpeg_mpeg2", "m.mpeg", "", 25, 1, 2, true, false},
         {"vcd_dat", "m.dat", "", 25, 1, 2, true, false},
         {"m1v", "m.m1v", "", 25, 1, 2, false, false},
+        {"m1v_no_bframes", "m.m1v", "", 25, 1, 0, false, false},
         {"rm_rv10", "m.rm", "", 25, 1, 0, true, false},
         {"rmvb_rv20", "m.rmvb", "", 25, 1, 0, false, false},
         {"wmv_audio_first", "m.wmv", "", 25, 1, 0, true, true},

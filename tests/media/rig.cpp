@@ -174,16 +174,18 @@ std::vector<TimelineFrame> decodeTimeline(const std::string& path) {
             const int index =
                 testmovies::indexFromBgr(bgr->data[0], bgr->linesize[0], frame->width / 4,
                                          frame->height / 4, frame->width / 2, frame->height / 2);
-            // Some demuxers leave the last frames without a time; they follow
-            // their predecessor at the frame rate.
+            // Some demuxers leave the last frames without a time, or give
+            // them their decoding time; they follow their predecessor at the
+            // frame rate.
+            // A time that does not advance is taken as one frame later.
             int64_t ts = frame->best_effort_timestamp;
-            if (ts == AV_NOPTS_VALUE)
+            if (ts == AV_NOPTS_VALUE || (!out.empty() && ts <= previous))
                 ts = previous + frameTicks;
             previous = ts;
-            // An elementary stream starts with its first picture, which the
-            // decoder shows after its reorder delay.
+            // An elementary stream has no clock of its own: frame n of it is
+            // shown n frames after its start.
             if (!haveZero)
-                ts = std::max(ts, firstShown);
+                ts = firstShown + static_cast<int64_t>(out.size()) * frameTicks;
             // ts·tn/td − zn/zd, in 100-ns units, as a reduced fraction.
             __extension__ typedef __int128 Wide;
             const Wide zn = zero.num, zd = zero.den;
