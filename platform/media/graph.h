@@ -15,9 +15,9 @@
 // failure. FFmpeg's AVERROR values pass through unchanged; the layer's own
 // codes lie outside their range. `errorText` describes any of them.
 //
-// Threads: a graph is used from one thread at a time. `BufferCB` is called
-// during `waitForCompletion`, on the waiting thread or on a thread of the
-// graph while the waiting thread is blocked; never after it returns.
+// Threads: a graph is used from one thread at a time. Decoding runs on the
+// graph's own threads; `BufferCB` is called during `waitForCompletion`, on
+// the waiting thread itself, never after the wait returns.
 
 #include <cstdint>
 #include <memory>
