@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <set>
@@ -413,6 +414,28 @@ TEST(Lifetime, DestroyingTheGraphOrItsFiltersMidRunStopsPromptly) {
         rig.reset();
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << variant;
     }
+}
+
+} // namespace
+
+namespace {
+
+// The frame code other tests rely on: every index reads back through the
+// noise lossy coding adds, and a colour between codes reads as none.
+TEST(TestMovieCode, SurvivesCodingNoiseAndRefusesColoursBetweenCodes) {
+    for (int n = 0; n <= testmovies::kMaxIndex; ++n) {
+        uint8_t r, g, b;
+        testmovies::colorForIndex(n, &r, &g, &b);
+        ASSERT_FALSE(r == 0 && g == 0 && b == 0) << "an empty cell must not read as a frame";
+        for (int d : {-8, 0, 8}) {
+            const auto shift = [d](uint8_t v) {
+                return static_cast<uint8_t>(std::clamp(v + d, 0, 255));
+            };
+            ASSERT_EQ(testmovies::indexFromColor(shift(r), shift(g), shift(b)), n) << d;
+        }
+    }
+    EXPECT_EQ(testmovies::indexFromColor(0, 0, 0), -1);
+    EXPECT_EQ(testmovies::indexFromColor(0, 0, 12), -1); // halfway between two levels
 }
 
 } // namespace
