@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/media/av_ptr.h"
 #include "tests/support/pattern.h"
 
 extern "C" {
@@ -39,18 +40,6 @@ int nearestLevel(int value, int* distance) {
     return level;
 }
 
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 struct OutputDeleter {
     void operator()(AVFormatContext* f) const {
         if (f->pb && !(f->oformat->flags & AVFMT_NOFILE))
@@ -58,10 +47,10 @@ struct OutputDeleter {
         avformat_free_context(f);
     }
 };
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using media::av::FramePtr;
+using media::av::PacketPtr;
+using media::av::SwsPtr;
+using CodecContextPtr = media::av::CodecPtr;
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
 
 std::string averrorText(int code) {
