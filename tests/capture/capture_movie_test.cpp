@@ -49,6 +49,15 @@ private:
     std::vector<Message> messages_;
 };
 
+// Stands in for the program's live settings for the length of a test, and
+// puts the previous pointer back however the test ends.
+struct LiveOptions {
+    LiveOptions() : saved(g_options) { g_options = &options; }
+    ~LiveOptions() { g_options = saved; }
+    Options options = Options::defaults();
+    Options* saved;
+};
+
 class Capture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -159,9 +168,7 @@ TEST_F(Capture, MessagesAnnounceStepAndFinish) {
     std::string movie = makeMovie(spec);
 
     RecordingSink sink;
-    Options live = Options::defaults();
-    Options* saved = g_options;
-    g_options = &live;
+    LiveOptions live;
     {
         CaptureJob job;
         job.notifyWindow = &sink;
@@ -183,7 +190,6 @@ TEST_F(Capture, MessagesAnnounceStepAndFinish) {
         EXPECT_EQ(all.back().wParam, 0) << job.errorText;
         EXPECT_FALSE(job.busy());
     }
-    g_options = saved;
     std::ifstream jpeg(dir / "steps.jpg", std::ios::binary);
     EXPECT_EQ(jpeg.get(), 0xFF);
     EXPECT_EQ(jpeg.get(), 0xD8);
@@ -194,18 +200,15 @@ TEST_F(Capture, NoCellsWritesTheBackgroundAtOnce) {
     spec.path = "empty-grid.avi";
     std::string movie = makeMovie(spec);
     RecordingSink sink;
-    Options live = Options::defaults();
-    live.rows = 0;
-    live.headerEnabled = 0;
-    Options* saved = g_options;
-    g_options = &live;
+    LiveOptions live; // outlives the job, whose worker reads it
+    live.options.rows = 0;
+    live.options.headerEnabled = 0;
     CaptureJob job;
     probe(job, movie);
     job.notifyWindow = &sink;
     ASSERT_EQ(job.startCapture((dir / "bg.bmp").string()), 0);
     auto all = sink.waitFor(ui::WM_CAPTURE_DONE);
     job.wait();
-    g_options = saved;
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].id, ui::WM_CAPTURE_BEGIN);
     EXPECT_EQ(all[0].lParam, 0);
@@ -382,9 +385,7 @@ TEST_F(Capture, OneWorkerAtATime) {
     spec.frames = 250;
     std::string movie = makeMovie(spec);
     RecordingSink sink;
-    Options live = Options::defaults();
-    Options* saved = g_options;
-    g_options = &live;
+    LiveOptions live;
     {
         CaptureJob job;
         job.notifyWindow = &sink;
@@ -397,7 +398,6 @@ TEST_F(Capture, OneWorkerAtATime) {
             EXPECT_FALSE(job.acceptMovie(movie));
         }
     }
-    g_options = saved;
     EXPECT_FALSE(fs::exists(dir / "b.jpg"));
 }
 
