@@ -178,6 +178,29 @@ bool compressPng(const RasterImage& image, std::FILE* out, char* message) {
     return true;
 }
 
+// Runs a library's compressor into a safely replaced file. `compress` writes
+// to the stream and, on failure, leaves the library's reason in a buffer of
+// kLibraryMessageSize bytes.
+constexpr size_t kLibraryMessageSize =
+    JMSG_LENGTH_MAX > kPngMessageSize ? JMSG_LENGTH_MAX : kPngMessageSize;
+
+template <typename Compress>
+bool writeThroughLibrary(const std::string& path, std::string* error, Compress compress) {
+    AtomicFile file;
+    if (!file.open(path))
+        return fail(error, file.error());
+    char message[kLibraryMessageSize] = {};
+    errno = 0;
+    if (!compress(file.stream(), message)) {
+        const int writeErrno = errno;
+        return fail(error, "Cannot write " + path + ": " +
+                               libraryReason(message, file.stream(), writeErrno));
+    }
+    if (!file.commit())
+        return fail(error, file.error());
+    return true;
+}
+
 } // namespace
 
 bool RasterImage::saveBmp(const std::string& path, std::string* error) const {
@@ -221,36 +244,16 @@ bool RasterImage::saveJpeg(const std::string& path, int quality, bool progressiv
     if (!row)
         return fail(error, "Cannot write " + path + ": not enough memory");
 
-    AtomicFile file;
-    if (!file.open(path))
-        return fail(error, file.error());
-    char message[JMSG_LENGTH_MAX] = {};
-    errno = 0;
-    if (!compressJpeg(*this, quality, progressive, file.stream(), row.get(), message)) {
-        const int writeErrno = errno;
-        return fail(error, "Cannot write " + path + ": " +
-                               libraryReason(message, file.stream(), writeErrno));
-    }
-    if (!file.commit())
-        return fail(error, file.error());
-    return true;
+    return writeThroughLibrary(path, error, [&](std::FILE* out, char* message) {
+        return compressJpeg(*this, quality, progressive, out, row.get(), message);
+    });
 }
 
 bool RasterImage::savePng(const std::string& path, std::string* error) const {
     if (!pixels || width() <= 0 || height() <= 0)
         return fail(error, "Cannot write " + path + ": the picture is empty");
 
-    AtomicFile file;
-    if (!file.open(path))
-        return fail(error, file.error());
-    char message[kPngMessageSize] = {};
-    errno = 0;
-    if (!compressPng(*this, file.stream(), message)) {
-        const int writeErrno = errno;
-        return fail(error, "Cannot write " + path + ": " +
-                               libraryReason(message, file.stream(), writeErrno));
-    }
-    if (!file.commit())
-        return fail(error, file.error());
-    return true;
+    return writeThroughLibrary(path, error, [&](std::FILE* out, char* message) {
+        return compressPng(*this, out, message);
+    });
 }
