@@ -69,6 +69,13 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
+    // A small movie of the frame colour code, with the maker's defaults.
+    std::string makeMovie(const char* name) {
+        testmovies::MovieSpec spec;
+        spec.path = name;
+        return makeMovie(spec);
+    }
+
     std::string makeMovie(testmovies::MovieSpec spec) {
         spec.path = (dir / spec.path).string();
         std::string error;
@@ -163,9 +170,7 @@ TEST_F(Capture, EachCellShowsTheFrameAtOrAfterItsMomentInEveryContainer) {
 }
 
 TEST_F(Capture, MessagesAnnounceStepAndFinish) {
-    testmovies::MovieSpec spec;
-    spec.path = "steps.avi";
-    std::string movie = makeMovie(spec);
+    std::string movie = makeMovie("steps.avi");
 
     RecordingSink sink;
     LiveOptions live;
@@ -196,9 +201,7 @@ TEST_F(Capture, MessagesAnnounceStepAndFinish) {
 }
 
 TEST_F(Capture, NoCellsWritesTheBackgroundAtOnce) {
-    testmovies::MovieSpec spec;
-    spec.path = "empty-grid.avi";
-    std::string movie = makeMovie(spec);
+    std::string movie = makeMovie("empty-grid.avi");
     RecordingSink sink;
     LiveOptions live; // outlives the job, whose worker reads it
     live.options.rows = 0;
@@ -288,9 +291,7 @@ TEST_F(Capture, ProbeFailureClearsTheFactsAndCaptureRefuses) {
 }
 
 TEST_F(Capture, FormatFollowsTheExtensionAndTheNameKeepsItsCase) {
-    testmovies::MovieSpec spec;
-    spec.path = "names.avi";
-    std::string movie = makeMovie(spec);
+    std::string movie = makeMovie("names.avi");
     Options o = Options::defaults();
     o.rows = o.columns = 1;
     struct Case {
@@ -319,9 +320,7 @@ TEST_F(Capture, FormatFollowsTheExtensionAndTheNameKeepsItsCase) {
 }
 
 TEST_F(Capture, AFailedWriteFailsTheRunAndKeepsTheOldFile) {
-    testmovies::MovieSpec spec;
-    spec.path = "write.avi";
-    std::string movie = makeMovie(spec);
+    std::string movie = makeMovie("write.avi");
     CaptureJob job;
     probe(job, movie);
 
@@ -353,9 +352,7 @@ TEST_F(Capture, AFailedWriteFailsTheRunAndKeepsTheOldFile) {
 }
 
 TEST_F(Capture, DegenerateSettingsAreRefusedBeforeAnythingIsMade) {
-    testmovies::MovieSpec spec;
-    spec.path = "degenerate.avi";
-    std::string movie = makeMovie(spec);
+    std::string movie = makeMovie("degenerate.avi");
     CaptureJob job;
     probe(job, movie);
     job.targetPath = (dir / "never.jpg").string();
@@ -367,9 +364,7 @@ TEST_F(Capture, DegenerateSettingsAreRefusedBeforeAnythingIsMade) {
 }
 
 TEST_F(Capture, CancelledCaptureWritesNothing) {
-    testmovies::MovieSpec spec;
-    spec.path = "cancel.avi";
-    std::string movie = makeMovie(spec);
+    std::string movie = makeMovie("cancel.avi");
     CaptureJob job;
     probe(job, movie);
     job.targetPath = (dir / "never.jpg").string();
