@@ -115,7 +115,7 @@ int capture(const char* path, int workers, bool sync, int moments) {
         grabber->setCallback(&recorder, 1);
     }
     if (failed(hr)) {
-        std::fprintf(stderr, "media-bench: %s: %s\n", path, errorText(hr).c_str());
+        std::fprintf(stderr, "media-bench: %s: %s\n", path, resultText(hr).c_str());
         return 1;
     }
     const int64_t step = duration / (moments + 1);
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         if (succeeded(hr))
             hr = graph->getDuration(&duration);
         if (failed(hr)) {
-            std::fprintf(stderr, "media-bench: %s: %s\n", argv[2], errorText(hr).c_str());
+            std::fprintf(stderr, "media-bench: %s: %s\n", argv[2], resultText(hr).c_str());
             return 1;
         }
         std::printf("%" PRId64 "\n", duration);

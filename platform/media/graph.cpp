@@ -496,7 +496,7 @@ Result FilterGraph::create(std::unique_ptr<FilterGraph>* out) {
     return S_OK;
 }
 
-std::string errorText(Result code) {
+std::string resultText(Result code) {
     switch (code) {
     case S_OK:
         return "The operation completed successfully.";

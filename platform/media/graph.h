@@ -13,7 +13,7 @@
 //
 // Results are int32_t: 0 (`S_OK`) or positive on success, negative on
 // failure. FFmpeg's AVERROR values pass through unchanged; the layer's own
-// codes lie outside their range. `errorText` describes any of them.
+// codes lie outside their range. `resultText` describes any of them.
 //
 // Threads: a graph is used from one thread at a time. Decoding runs on the
 // graph's own threads; `BufferCB` is called during `waitForCompletion`, on
@@ -59,7 +59,7 @@ constexpr Result E_TIMEOUT = static_cast<Result>(0x8004020Eu);
 constexpr Result E_NOT_SEEKABLE = static_cast<Result>(0x8004020Fu);
 
 // Readable description of any result; never empty.
-std::string errorText(Result code);
+std::string resultText(Result code);
 
 // Event codes that `waitForCompletion` reports.
 constexpr int32_t EC_COMPLETE = 0x01;
