@@ -1,9 +1,7 @@
 #pragma once
-// Test helpers: a graph built the way the capture builds it, a plain
-// start-to-end decode of a movie to compare against, and a temporary folder.
+// Test helpers: a graph built the way the capture builds it.
 //
-// Ownership: the rig owns its graph, filters and callback; `TempDir` removes
-// its folder with everything in it when it is destroyed.
+// Ownership: the rig owns its graph, filters and callback.
 
 #include <cstdint>
 #include <memory>
@@ -11,21 +9,11 @@
 #include <vector>
 
 #include "platform/media/graph.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
+#include "tests/support/timeline.h"
 
 namespace mediatest {
-
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 struct Delivery {
     int calls = 0;      // BufferCB calls during the wait
@@ -72,18 +60,11 @@ private:
     int32_t height_ = 0;
 };
 
-// Every frame of the movie's video, decoded in order from the start, with its
-// time in 100-ns units from the movie's start as an exact fraction.
-struct TimelineFrame {
-    int index;   // from the colour code
-    int64_t num; // time = num / den (100-ns units)
-    int64_t den;
-};
-std::vector<TimelineFrame> decodeTimeline(const std::string& path);
-// Position of the frame at `i`, rounded down to a whole unit.
-int64_t floorPosition(const TimelineFrame& f);
-// The frame a seek to `position` must deliver: the first at or after it,
-// else the last.
-const TimelineFrame& expectedFrame(const std::vector<TimelineFrame>& timeline, int64_t position);
+// The shared helpers under the names these tests have always used.
+using testmovies::decodeTimeline;
+using testmovies::expectedFrame;
+using testmovies::floorPosition;
+using testmovies::TempDir;
+using testmovies::TimelineFrame;
 
 } // namespace mediatest
