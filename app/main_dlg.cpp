@@ -117,16 +117,14 @@ CMainDlg::CMainDlg(QWidget* parent, const DialogSeams& seams) : QDialog(parent),
     connect(open_, &QPushButton::clicked, this, &CMainDlg::OnOpen);
     connect(save_, &QPushButton::clicked, this, &CMainDlg::OnSave);
     connect(settings_, &QPushButton::clicked, this, &CMainDlg::OnOptions);
-
-    job_.notifyWindow = this;
 }
 
 CMainDlg::~CMainDlg() {
     // The job's own destructor would wait too, but by then this object is
     // no longer a MessageSink a worker may post to.
+    job_.detach();
     job_.cancel();
     job_.wait();
-    job_.notifyWindow = nullptr;
 }
 
 void CMainDlg::post(uint32_t message, intptr_t wParam, intptr_t lParam) {
@@ -176,7 +174,7 @@ void CMainDlg::OnSave() {
         return;
     // Without a movie a capture can only fail; saying so before the file
     // chooser spares the user choosing a file for nothing.
-    if (job_.moviePath.empty()) {
+    if (job_.moviePath().empty()) {
         message(QMessageBox::Information, QGuiApplication::applicationDisplayName(),
                 tr("Open a movie first, or drop one on this window."));
         return;
@@ -184,7 +182,7 @@ void CMainDlg::OnSave() {
     const QString target = seams_.chooseFile(this, sheetRequest());
     if (target.isEmpty())
         return;
-    if (job_.startCapture(toLocalPath(target)) == 0)
+    if (job_.startCapture(toLocalPath(target)))
         setWorking(true);
 }
 
@@ -247,8 +245,7 @@ void CMainDlg::onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t lPara
     case ui::WM_PROBE_DONE:
         // The result is not shown separately: a failed probe's text says
         // what went wrong.
-        job_.wait();
-        info_->setText(QString::fromStdString(job_.infoText));
+        info_->setText(QString::fromStdString(job_.finishProbe().infoText));
         setWorking(false);
         break;
     case ui::WM_CAPTURE_BEGIN: {
@@ -262,16 +259,17 @@ void CMainDlg::onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t lPara
     case ui::WM_CAPTURE_STEP:
         progress_->setValue(std::min(progress_->value() + progressStep_, progress_->maximum()));
         break;
-    case ui::WM_CAPTURE_DONE:
-        job_.wait();
+    case ui::WM_CAPTURE_DONE: {
+        const CaptureResult& result = job_.finishCapture();
         if (wParam != 0)
             this->message(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                          QString::fromStdString(job_.errorText));
+                          QString::fromStdString(result.errorText));
         else
             this->message(QMessageBox::NoIcon, tr("Finished!"), tr("OK!"));
         progress_->setValue(0);
         setWorking(false);
         break;
+    }
     default:
         break;
     }

@@ -96,7 +96,7 @@ private:
     bool working_ = false;
     QPointer<QWidget> focusBeforeWork_;
     int progressStep_ = 1;
-    CaptureJob job_;
+    CaptureJob job_{this};
 };
 
 // The program's icon in all its sizes, from the program's resources.

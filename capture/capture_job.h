@@ -1,17 +1,20 @@
 #pragma once
-// The record a front end shares with its two workers, and the capture itself.
+// The desktop program's worker: one movie probe or one capture at a time on a
+// thread the job owns, reported with the four window messages.
 //
-// A front end owns one CaptureJob. `acceptMovie` starts the probe (which fills
-// the movie's facts and `infoText`) and `startCapture` the capture, each on
-// the job's one worker thread; the worker reports through `notifyWindow`
-// (WM_PROBE_DONE, WM_CAPTURE_BEGIN/STEP/DONE) and the front end reads
-// `infoText` or `errorText` only after the matching DONE message. Only one
-// worker runs at a time: while one runs, `acceptMovie` and `startCapture`
-// refuse. The destructor cancels a running capture and waits for the worker,
-// so the record outlives every thread that uses it.
+// A front end owns one CaptureJob. `acceptMovie` starts a probe of the movie,
+// `startCapture` a capture of the last probed movie; each runs on the job's
+// worker thread, which posts WM_PROBE_DONE or WM_CAPTURE_BEGIN/STEP/DONE to
+// the sink given at construction. The work itself is `MovieProbe::probe` and
+// `captureSheet`; the job only carries their inputs to the thread and their
+// results back.
 //
-// A capture works on a copy of the settings taken when it starts; the live
-// record may change meanwhile without affecting it.
+// Results cross threads only through the join: the worker's last act is its
+// DONE message, and `finishProbe` / `finishCapture`, called by the front end
+// when that message arrives, join the worker and hand over what it produced.
+// While a worker runs, `acceptMovie` and `startCapture` refuse. The
+// destructor cancels a running capture and waits for the worker, so no
+// thread outlives the job.
 
 #include <atomic>
 #include <cstdint>
@@ -19,10 +22,13 @@
 #include <string_view>
 #include <thread>
 
+#include "capture/capture.h"
+#include "capture/movie_probe.h"
 #include "platform/ui/message_sink.h"
 #include "settings/options.h"
 
-struct CaptureJob {
+class CaptureJob {
+public:
     // The open dialog's filter. The description doubles as the list of
     // accepted extensions: an extension is accepted when it occurs in it.
     static constexpr const char* kMovieFilterDescription =
@@ -30,7 +36,7 @@ struct CaptureJob {
     static constexpr const char* kMovieFilterPatterns =
         "*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v; *.dat; *.rm; *.rmvb; *.wmv;";
 
-    CaptureJob() = default;
+    explicit CaptureJob(ui::MessageSink* notifyWindow = nullptr) : notifyWindow_(notifyWindow) {}
     CaptureJob(const CaptureJob&) = delete;
     CaptureJob& operator=(const CaptureJob&) = delete;
     ~CaptureJob();
@@ -40,56 +46,47 @@ struct CaptureJob {
     static bool hasMovieExtension(std::string_view path);
 
     // Refused (false, nothing changed) when the extension test fails or a
-    // worker runs; otherwise stores the path as given and starts the probe.
+    // worker runs; otherwise keeps the path as given and starts the probe.
     bool acceptMovie(const std::string& path);
-    // Stores the target, takes a copy of *g_options, posts WM_CAPTURE_BEGIN
-    // and starts the capture. Returns 0; -1 without posting anything when a
-    // worker runs.
-    int startCapture(const std::string& target);
+    // Takes a copy of *g_options (the defaults when there is none), posts
+    // WM_CAPTURE_BEGIN and starts the capture into `target`. False, without
+    // posting anything, when a worker runs.
+    bool startCapture(const std::string& target);
 
-    // The whole capture on the calling thread with the given settings:
-    // 0 success, -1 failure (`errorText` says why), 10 when the grabber
-    // refused one-shot mode. Posts WM_CAPTURE_STEP per moment, not DONE.
-    int run(const Options& options);
+    // For the WM_PROBE_DONE and WM_CAPTURE_DONE handlers: wait for the
+    // worker (it has posted its last message, so this is short) and return
+    // what it produced.
+    const ProbeResult& finishProbe();
+    const CaptureResult& finishCapture();
 
     bool busy() const { return running_.load(); }
     // Asks a running capture to stop before its next moment; it then fails
-    // with "The capture was cancelled." and writes nothing.
+    // with kCancelledText and writes nothing.
     void cancel() { cancelled_.store(true); }
     // Waits for the worker, if any.
     void wait();
+    // Stops posting: what the worker still reports goes nowhere. For a
+    // receiver that is going away; call `cancel` and `wait` after it.
+    void detach() { notifyWindow_.store(nullptr); }
 
-    std::string moviePath;
-    std::string targetPath;
-    std::string errorText;
-    std::string infoText;
-    ui::MessageSink* notifyWindow = nullptr;
-    int64_t duration = 0; // 100-ns units
-    int32_t videoWidth = 0;
-    int32_t videoHeight = 0;
-    float averageFps = 0;
-
-    // The capture thread's body: run on the copy of the settings, hand the
-    // record back, post WM_CAPTURE_DONE with the result.
-    static int threadProc(CaptureJob* job);
+    // The movie last accepted (empty before the first); the user thread's
+    // own copy, never written by the worker.
+    const std::string& moviePath() const { return moviePath_; }
 
 private:
-    int fail(const std::string& text);
+    class Progress;
+    void post(uint32_t message, intptr_t wParam, intptr_t lParam);
+
+    std::atomic<ui::MessageSink*> notifyWindow_;
+    std::string moviePath_;
+    // Written by the worker, read after the join only.
+    ProbeResult probe_;
+    CaptureResult capture_;
+    // Read by the worker, written only while none runs.
+    CaptureInput input_;
+    Options snapshot_ = Options::defaults();
 
     std::thread worker_;
     std::atomic<bool> running_{false};
     std::atomic<bool> cancelled_{false};
-    Options snapshot_ = Options::defaults();
-};
-
-struct MovieProbe {
-    // Fills the job's facts and `infoText` from `moviePath`, then posts
-    // WM_PROBE_DONE. 0 on success; -1 when the movie cannot be read (the
-    // facts are then cleared and `infoText` names the file and the reason).
-    static int run(CaptureJob* job);
-    // The same without the message.
-    static int probe(CaptureJob* job);
-    // The four-line information text.
-    static std::string formatInfo(const std::string& moviePath, float averageFps, int width,
-                                  int height, int64_t duration);
 };

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "capture/layout.h"
-
 std::string timeText(double t) {
     const int hours = truncToInt(t * (1.0 / 3600.0));
     const double rest = t - hours * 3600.0;
@@ -18,11 +16,9 @@ std::string timeText(double t) {
 
 media::Result GrabberCallback::BufferCB(double sampleTime, uint8_t* buffer, long length) {
     ++delivered;
-    const Options& o = *options;
-    const int64_t cells = static_cast<int64_t>(o.columns) * o.rows;
-    if (!sheet || !buffer || cell < 0 || cell >= cells)
+    if (!sheet || !layout || !options || !buffer || cell < 0 || cell >= layout->cells)
         return media::S_OK;
-    const int32_t k = cell;
+    const CellRect box = layout->cellAt(cell);
     // One frame per cell: a second delivery for the same moment is ignored.
     cell = -1;
 
@@ -33,20 +29,14 @@ media::Result GrabberCallback::BufferCB(double sampleTime, uint8_t* buffer, long
 
     RasterImage frame;
     frame.attach(videoWidth, videoHeight, buffer);
-
-    const int column = k % o.columns;
-    const int row = k / o.columns;
-    const float x =
-        static_cast<float>((o.spacingX + static_cast<double>(thumbWidth)) * column + o.spacingX);
-    const double y = (o.spacingY + static_cast<double>(thumbHeight)) * row + gridTop + o.spacingY;
-
-    RECT stamp{truncToInt(x + 3.0), truncToInt(y), truncToInt(x + thumbWidth - 3.0),
-               truncToInt(y + thumbHeight)};
-    sheet->drawScaled(truncToInt(x), truncToInt(y), static_cast<unsigned>(thumbWidth),
-                      static_cast<unsigned>(thumbHeight), frame);
-    if (o.timeStampsEnabled)
-        sheet->drawText(timeText(sampleTime), stamp, DT_SINGLELINE | DT_BOTTOM, true, o.font,
-                        o.textColor);
+    sheet->drawScaled(box.x, box.y, static_cast<unsigned>(box.width),
+                      static_cast<unsigned>(box.height), frame);
+    if (options->timeStampsEnabled) {
+        const CellRect s = SheetLayout::stampOf(box);
+        RECT stamp{s.x, s.y, s.x + s.width, s.y + s.height};
+        sheet->drawText(timeText(sampleTime), stamp, DT_SINGLELINE | DT_BOTTOM, true, options->font,
+                        options->textColor);
+    }
     frame.release();
     return media::S_OK;
 }

@@ -3,13 +3,14 @@
 // time on it.
 //
 // The callback lives in the capture run's scope for the whole run and points
-// at the run's sheet and settings copy; it owns nothing. The run tells it
-// which cell the next frame is for before every moment, so a moment that
+// at the run's sheet, layout and settings copy; it owns nothing. The run tells
+// it which cell the next frame is for before every moment, so a moment that
 // delivers no frame leaves only its own cell black.
 
 #include <cstdint>
 #include <string>
 
+#include "capture/layout.h"
 #include "platform/media/graph.h"
 #include "render/raster_image.h"
 #include "settings/options.h"
@@ -24,13 +25,11 @@ public:
     // Size of every delivered frame buffer.
     int32_t videoWidth = 0;
     int32_t videoHeight = 0;
-    float thumbWidth = 0;
-    float thumbHeight = 0;
     // Frames delivered so far, drawn or not.
     int32_t delivered = 0;
     // The cell the next frame goes to; -1 draws nothing.
     int32_t cell = -1;
     RasterImage* sheet = nullptr;
-    int32_t gridTop = 0;
+    const SheetLayout* layout = nullptr;
     const Options* options = nullptr;
 };

@@ -20,13 +20,29 @@ int truncToInt(double v) {
     return static_cast<int>(v);
 }
 
-int SheetLayout::cellX(int column, const Options& o) const {
-    return static_cast<int>((o.spacingX + static_cast<double>(thumbWidth)) * column + o.spacingX);
+CellRect SheetLayout::cell(int column, int row) const {
+    CellRect r;
+    r.x = truncToInt((spacingX + static_cast<double>(thumbWidth)) * column + spacingX);
+    r.y = truncToInt((spacingY + static_cast<double>(thumbHeight)) * row + spacingY + top);
+    r.width = truncToInt(thumbWidth);
+    r.height = truncToInt(thumbHeight);
+    return r;
 }
 
-int SheetLayout::cellY(int row, const Options& o) const {
-    return static_cast<int>((o.spacingY + static_cast<double>(thumbHeight)) * row + o.spacingY +
-                            top);
+CellRect SheetLayout::cellAt(int64_t index) const {
+    if (columns <= 0)
+        return {};
+    return cell(static_cast<int>(index % columns), static_cast<int>(index / columns));
+}
+
+CellRect SheetLayout::shadowOf(const CellRect& c) const {
+    // Settings files can hold any offset; far off the sheet is as good as any.
+    const auto moved = [](int at, int by) { return truncToInt(static_cast<double>(at) + by); };
+    return {moved(c.x, shadowOffsetX), moved(c.y, shadowOffsetY), c.width, c.height};
+}
+
+CellRect SheetLayout::stampOf(const CellRect& c) {
+    return {c.x + 3, c.y, c.width - 6, c.height};
 }
 
 bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWidth, int textHeight,
@@ -41,6 +57,12 @@ bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWi
         return refuse(error, "The frame width and height must be at least 1 pixel.");
     if (o.spacingX < 0 || o.spacingY < 0)
         return refuse(error, "The spacings must not be negative.");
+    l.columns = o.columns;
+    l.rows = o.rows;
+    l.spacingX = o.spacingX;
+    l.spacingY = o.spacingY;
+    l.shadowOffsetX = o.shadowOffsetX;
+    l.shadowOffsetY = o.shadowOffsetY;
     l.cells = static_cast<int64_t>(o.columns) * o.rows;
     if (l.cells > kMaxCells)
         return refuse(error, "A sheet holds at most " + std::to_string(kMaxCells) +

@@ -15,6 +15,14 @@
 
 #include "settings/options.h"
 
+// A rectangle in picture rows: left, top, width, height.
+struct CellRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
 struct SheetLayout {
     double scale = 0; // movie frame to thumbnail
     float thumbWidth = 0;
@@ -28,13 +36,26 @@ struct SheetLayout {
     int headerY = 0;
     int sheetHeight = 0;
 
+    int columns = 0;
+    int rows = 0;
     int64_t cells = 0;
 
-    // Top-left corner of cell (c, r), in picture rows.
-    int cellX(int column, const Options& o) const;
-    int cellY(int row, const Options& o) const;
-    int cellWidth() const { return static_cast<int>(thumbWidth); }
-    int cellHeight() const { return static_cast<int>(thumbHeight); }
+    // Where cell (column, row) is: its frame covers exactly this rectangle,
+    // its shadow is this rectangle moved by the shadow offset, and its time
+    // stamp sits inside it. Computed here only, so the three always agree.
+    CellRect cell(int column, int row) const;
+    // The cell of the index-th moment: left to right, then top to bottom.
+    CellRect cellAt(int64_t index) const;
+    CellRect shadowOf(const CellRect& cell) const;
+    // The stamp's box: the cell inset 3 pixels at the left and at the right,
+    // so the text never touches the frame's edge.
+    static CellRect stampOf(const CellRect& cell);
+
+    // What the cell rectangles are computed from.
+    int spacingX = 0;
+    int spacingY = 0;
+    int shadowOffsetX = 0;
+    int shadowOffsetY = 0;
 };
 
 // The largest sheet we make: a side of 32768 pixels, 1 GiB of pixel bytes,

@@ -1,14 +1,13 @@
 #include "cli/cli.h"
 
-#include <CLI/CLI.hpp>
-
 #include <atomic>
 #include <csignal>
 #include <filesystem>
-#include <mutex>
 #include <ostream>
 
-#include "capture/capture_job.h"
+#include "capture/capture.h"
+#include "capture/file_names.h"
+#include "capture/movie_probe.h"
 
 namespace cli {
 
@@ -16,56 +15,46 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The job of the sheet being made, for the interrupt handler: the capture
-// stops before its next moment and leaves no file behind.
-std::atomic<CaptureJob*> g_currentJob{nullptr};
+// Set by SIGINT and SIGTERM: the capture stops before its next moment and
+// leaves no file behind, and no further movie starts.
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void onInterrupt(int) {
     g_interrupted.store(true);
-    if (CaptureJob* job = g_currentJob.load())
-        job->cancel();
 }
 
-class ProgressSink : public ui::MessageSink {
+// A bar on the terminal that follows the moments of one sheet.
+class TerminalProgress : public CaptureProgress {
 public:
-    ProgressSink(std::ostream& err, bool draw, std::string label)
-        : err_(err), draw_(draw), label_(std::move(label)) {}
-    void post(uint32_t message, intptr_t, intptr_t lParam) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (message == ui::WM_CAPTURE_BEGIN) {
-            total_ = static_cast<int>((lParam >> 16) & 0xFFFF);
-            done_ = 0;
-        } else if (message == ui::WM_CAPTURE_STEP) {
-            ++done_;
-        } else {
-            return;
-        }
+    TerminalProgress(std::ostream& err, bool draw, std::string label, int64_t total)
+        : err_(err), draw_(draw), label_(std::move(label)), total_(total) {
         if (draw_)
             drawBar();
     }
-    void finish() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (draw_ && drewSomething_)
+    ~TerminalProgress() override {
+        if (draw_)
             err_ << "\r\033[K" << std::flush;
+    }
+    bool cancelled() override { return g_interrupted.load(); }
+    void momentDone(int, const RasterImage&) override {
+        ++done_;
+        if (draw_)
+            drawBar();
     }
 
 private:
     void drawBar() {
-        constexpr int width = 30;
-        int filled = total_ > 0 ? done_ * width / total_ : width;
+        constexpr int64_t width = 30;
+        const int64_t filled = total_ > 0 ? done_ * width / total_ : width;
         err_ << "\r\033[K" << label_ << " [" << std::string(static_cast<size_t>(filled), '#')
              << std::string(static_cast<size_t>(width - filled), '.') << "] " << done_ << "/"
              << total_ << std::flush;
-        drewSomething_ = true;
     }
-    std::mutex mutex_;
     std::ostream& err_;
     bool draw_;
     std::string label_;
-    int total_ = 0;
-    int done_ = 0;
-    bool drewSomething_ = false;
+    int64_t total_;
+    int64_t done_ = 0;
 };
 
 std::string oneLine(std::string text) {
@@ -75,90 +64,76 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-std::string fileNameOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A whole decimal number of 1 to 6 digits starting at `at`; `at` moves past it.
-bool readNumber(const std::string& text, size_t& at, int& value) {
-    size_t start = at;
-    value = 0;
-    while (at < text.size() && at - start < 7 && text[at] >= '0' && text[at] <= '9')
-        value = value * 10 + (text[at++] - '0');
-    return at > start && at - start <= 6;
-}
-
-bool parsePair(const std::string& text, char separator, bool secondOptional, int& first,
-               int& second) {
-    size_t at = 0;
-    if (!readNumber(text, at, first))
-        return false;
-    if (at == text.size() && secondOptional) {
-        second = first;
-        return true;
-    }
-    if (at >= text.size() || (text[at] != separator && !(separator == 'x' && text[at] == 'X')))
-        return false;
-    ++at;
-    return readNumber(text, at, second) && at == text.size();
-}
-
-bool parseColour(std::string text, COLORREF& colour) {
-    if (!text.empty() && text[0] == '#')
-        text.erase(0, 1);
-    if (text.size() != 6)
-        return false;
-    uint32_t value = 0;
-    for (char c : text) {
-        int digit = (c >= '0' && c <= '9')   ? c - '0'
-                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                             : -1;
-        if (digit < 0)
-            return false;
-        value = value * 16 + static_cast<uint32_t>(digit);
-    }
-    colour = RGB(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
-                 static_cast<uint8_t>(value));
-    return true;
-}
-
 bool sameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     return fs::equivalent(a, b, ec) && !ec;
 }
 
-} // namespace
+// Restores the previous handlers however the run ends.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        g_interrupted.store(false);
+        previousInt_ = std::signal(SIGINT, onInterrupt);
+        previousTerm_ = std::signal(SIGTERM, onInterrupt);
+    }
+    ~InterruptGuard() {
+        std::signal(SIGINT, previousInt_);
+        std::signal(SIGTERM, previousTerm_);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
 
-void Overrides::applyTo(Options& o) const {
-    if (columns)
-        o.columns = *columns;
-    if (rows)
-        o.rows = *rows;
-    if (frameWidth)
-        o.frameWidth = *frameWidth;
-    if (frameHeight)
-        o.frameHeight = *frameHeight;
-    if (spacingX)
-        o.spacingX = *spacingX;
-    if (spacingY)
-        o.spacingY = *spacingY;
-    if (shadow)
-        o.shadowEnabled = *shadow ? 1 : 0;
-    if (timeStamps)
-        o.timeStampsEnabled = *timeStamps ? 1 : 0;
-    if (header)
-        o.headerEnabled = *header ? 1 : 0;
-    if (headerPosition)
-        o.headerPosition = *headerPosition;
-    if (background)
-        o.backgroundColor = *background;
-    if (quality)
-        o.jpegQuality = *quality;
-    if (progressive)
-        o.jpegProgressive = *progressive ? 1 : 0;
+private:
+    void (*previousInt_)(int) = nullptr;
+    void (*previousTerm_)(int) = nullptr;
+};
+
+// One movie: its information, or its sheet. False when it failed; the one
+// line that says why is on `err`.
+bool makeOne(const std::string& movie, const Arguments& args, const Options& settings,
+             std::ostream& out, std::ostream& err, bool progress) {
+    const ProbeResult probe = MovieProbe::probe(movie);
+    if (!probe.ok()) {
+        err << movie << ": " << oneLine(probe.errorText) << "\n";
+        return false;
+    }
+    if (args.info) {
+        out << probe.infoText << "\n\n";
+        return true;
+    }
+
+    const std::string target = args.output.empty() ? defaultOutputFor(movie) : args.output;
+    if (sameFile(target, movie)) {
+        err << movie << ": the sheet " << target << " would replace the movie itself\n";
+        return false;
+    }
+    std::error_code ec;
+    if (!args.overwrite && fs::exists(fs::symlink_status(target, ec))) {
+        err << movie << ": " << target << " exists (use -y to replace it)\n";
+        return false;
+    }
+
+    const CaptureInput input{movie, probe.facts, probe.infoText, target};
+    CaptureResult result;
+    {
+        TerminalProgress bar(err, progress, fileNameOf(movie),
+                             static_cast<int64_t>(settings.rows) * settings.columns);
+        result = captureSheet(input, settings, bar);
+    }
+    if (!result.ok()) {
+        err << movie << ": "
+            << (result.code == 10 ? std::string("the frame grabber refused one-shot mode")
+                                  : oneLine(result.errorText))
+            << "\n";
+        return false;
+    }
+    if (!args.quiet)
+        out << target << "\n";
+    return true;
 }
+
+} // namespace
 
 std::string defaultOutputFor(const std::string& moviePath) {
     size_t slash = moviePath.find_last_of('/');
@@ -167,111 +142,6 @@ std::string defaultOutputFor(const std::string& moviePath) {
         dot == (slash == std::string::npos ? 0 : slash + 1))
         return moviePath + ".jpg";
     return moviePath.substr(0, dot) + ".jpg";
-}
-
-int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostream& out,
-                   std::ostream& err) {
-    CLI::App app{"Makes a contact sheet of each movie: frames from evenly spaced moments in a "
-                 "grid, with time stamps and an information block.",
-                 "stillwick-cli"};
-    app.set_version_flag("-V,--version", std::string("stillwick-cli ") + STILLWICK_VERSION);
-    app.add_option("movies", args.movies, "Movie files")->required()->type_name("MOVIE");
-    app.add_option("-o,--output", args.output,
-                   "Sheet file for a single movie; .jpg/.jpeg, .png or anything else for BMP "
-                   "(default: beside the movie, as NAME.jpg)")
-        ->type_name("FILE");
-    app.add_option("--options", args.optionsFile,
-                   "Settings file, created with the defaults when missing (default: options.swk "
-                   "in the current directory)")
-        ->type_name("FILE");
-    app.add_flag("--info", args.info, "Print each movie's information and make no sheet");
-    app.add_flag("-y,--overwrite", args.overwrite, "Replace existing sheet files");
-    app.add_flag("-q,--quiet", args.quiet, "Print nothing but errors");
-
-    Overrides& ov = args.overrides;
-    auto group = app.add_option_group("Settings for this run (never saved)");
-    group
-        ->add_option_function<int>(
-            "--columns", [&](int v) { ov.columns = v; }, "Frames across")
-        ->check(CLI::NonNegativeNumber)
-        ->type_name("N");
-    group
-        ->add_option_function<int>(
-            "--rows", [&](int v) { ov.rows = v; }, "Frames down")
-        ->check(CLI::NonNegativeNumber)
-        ->type_name("N");
-    std::string frameSize, spacing, headerText, background;
-    group->add_option("--frame-size", frameSize, "Box each frame is fitted into")->type_name("WxH");
-    group->add_option("--spacing", spacing, "Pixels between frames and around them")
-        ->type_name("X[,Y]");
-    group->add_flag_function(
-        "--shadow,!--no-shadow", [&](std::int64_t v) { ov.shadow = v > 0; }, "Drop shadows");
-    group->add_flag_function(
-        "--timestamps,!--no-timestamps", [&](std::int64_t v) { ov.timeStamps = v > 0; },
-        "Time stamp on every frame");
-    group->add_option("--header", headerText, "Information block corner")
-        ->check(CLI::IsMember({"top-left", "top-right", "bottom-left", "bottom-right", "off"}))
-        ->type_name("CORNER|off");
-    group->add_option("--background", background, "Background colour")->type_name("RRGGBB");
-    group
-        ->add_option_function<int>(
-            "--quality", [&](int v) { ov.quality = v; }, "JPEG quality")
-        ->check(CLI::Range(0, 100))
-        ->type_name("0-100");
-    group->add_flag_function(
-        "--progressive,!--no-progressive", [&](std::int64_t v) { ov.progressive = v > 0; },
-        "Progressive JPEG");
-
-    auto usage = [&](const std::string& message) {
-        err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";
-        return 2;
-    };
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        app.exit(e, out, err);
-        return 0;
-    } catch (const CLI::CallForVersion& e) {
-        app.exit(e, out, err);
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        return usage(e.what());
-    }
-
-    if (!frameSize.empty()) {
-        int w = 0, h = 0;
-        if (!parsePair(frameSize, 'x', false, w, h) || w == 0 || h == 0)
-            return usage("--frame-size wants WIDTHxHEIGHT in pixels, such as 156x117");
-        ov.frameWidth = w;
-        ov.frameHeight = h;
-    }
-    if (!spacing.empty()) {
-        int x = 0, y = 0;
-        if (!parsePair(spacing, ',', true, x, y))
-            return usage("--spacing wants X or X,Y in pixels, such as 10 or 10,8");
-        ov.spacingX = x;
-        ov.spacingY = y;
-    }
-    if (!headerText.empty()) {
-        ov.header = headerText != "off";
-        if (headerText == "top-left")
-            ov.headerPosition = TopLeft;
-        else if (headerText == "top-right")
-            ov.headerPosition = TopRight;
-        else if (headerText == "bottom-left")
-            ov.headerPosition = BottomLeft;
-        else if (headerText == "bottom-right")
-            ov.headerPosition = BottomRight;
-    }
-    if (!background.empty()) {
-        COLORREF colour = 0;
-        if (!parseColour(background, colour))
-            return usage("--background wants a colour as RRGGBB, such as eef2f7");
-        ov.background = colour;
-    }
-    if (!args.output.empty() && args.movies.size() != 1)
-        return usage("--output names one sheet; give one movie with it");
-    return -1;
 }
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress) {
@@ -287,72 +157,14 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     Options settings = live;
     args.overrides.applyTo(settings);
 
-    g_interrupted.store(false);
-    auto previousInt = std::signal(SIGINT, onInterrupt);
-    auto previousTerm = std::signal(SIGTERM, onInterrupt);
-
+    InterruptGuard interrupts;
     int failures = 0;
     for (const std::string& movie : args.movies) {
         if (g_interrupted.load())
             break;
-        CaptureJob job;
-        job.moviePath = movie;
-        if (MovieProbe::probe(&job) != 0) {
-            // The probe names the file and the reason in its text; the
-            // reason is what the line needs.
-            const std::string marker = "Error\t\t: ";
-            size_t at = job.infoText.find(marker);
-            err << movie << ": "
-                << oneLine(at == std::string::npos ? job.infoText
-                                                   : job.infoText.substr(at + marker.size()))
-                << "\n";
+        if (!makeOne(movie, args, settings, out, err, progress))
             ++failures;
-            continue;
-        }
-        if (args.info) {
-            out << job.infoText << "\n\n";
-            continue;
-        }
-
-        const std::string target = args.output.empty() ? defaultOutputFor(movie) : args.output;
-        std::error_code ec;
-        if (sameFile(target, movie)) {
-            err << movie << ": the sheet " << target << " would replace the movie itself\n";
-            ++failures;
-            continue;
-        }
-        if (!args.overwrite && fs::exists(fs::symlink_status(target, ec))) {
-            err << movie << ": " << target << " exists (use -y to replace it)\n";
-            ++failures;
-            continue;
-        }
-
-        ProgressSink sink(err, progress, fileNameOf(movie));
-        job.notifyWindow = &sink;
-        job.targetPath = target;
-        const int64_t frames = static_cast<int64_t>(settings.rows) * settings.columns;
-        ui::postMessage(&sink, ui::WM_CAPTURE_BEGIN, 0,
-                        static_cast<intptr_t>((frames & 0xFFFF) << 16));
-        g_currentJob.store(&job);
-        if (g_interrupted.load())
-            job.cancel();
-        int result = job.run(settings);
-        g_currentJob.store(nullptr);
-        sink.finish();
-        if (result != 0) {
-            err << movie << ": "
-                << (result == 10 ? std::string("the frame grabber refused one-shot mode")
-                                 : oneLine(job.errorText))
-                << "\n";
-            ++failures;
-            continue;
-        }
-        if (!args.quiet)
-            out << target << "\n";
     }
-
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
     if (g_interrupted.load()) {
         err << "stillwick-cli: interrupted\n";
         return 130;

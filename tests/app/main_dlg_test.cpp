@@ -147,7 +147,7 @@ private slots:
         if (accepted) {
             // Stored exactly as chosen: a lower-cased name would be another
             // file here.
-            QCOMPARE(QString::fromStdString(dlg.job().moviePath), path);
+            QCOMPARE(QString::fromStdString(dlg.job().moviePath()), path);
             QVERIFY(commandsEnabled(dlg, false));
             QTRY_VERIFY(!dlg.isWorking());
             QVERIFY(commandsEnabled(dlg, true));
@@ -155,7 +155,7 @@ private slots:
             QVERIFY2(dlg.infoText()->text().contains(QFileInfo(path).fileName()),
                      qPrintable(dlg.infoText()->text()));
         } else {
-            QVERIFY(dlg.job().moviePath.empty());
+            QVERIFY(dlg.job().moviePath().empty());
             QCOMPARE(dlg.infoText()->text(), QString("previous"));
         }
         QVERIFY(fake_.messages.isEmpty());
@@ -219,11 +219,11 @@ private slots:
         CMainDlg dlg(nullptr, fake_.seams());
         drop(&dlg, {QUrl("https://example.org/x.avi"), QUrl::fromLocalFile(here("one.avi")),
                     QUrl::fromLocalFile(here("two.avi")), QUrl::fromLocalFile(here("three.avi"))});
-        QCOMPARE(QString::fromStdString(dlg.job().moviePath), here("one.avi"));
+        QCOMPARE(QString::fromStdString(dlg.job().moviePath()), here("one.avi"));
         QVERIFY(dlg.isWorking());
         // While the probe runs a second drop is refused.
         drop(&dlg, {QUrl::fromLocalFile(here("two.avi"))});
-        QCOMPARE(QString::fromStdString(dlg.job().moviePath), here("one.avi"));
+        QCOMPARE(QString::fromStdString(dlg.job().moviePath()), here("one.avi"));
         QTRY_VERIFY(!dlg.isWorking());
         QVERIFY(dlg.infoText()->text().contains("one.avi"));
         QVERIFY(!dlg.infoText()->text().contains("two.avi"));
@@ -231,7 +231,7 @@ private slots:
         // A refused extension changes nothing.
         drop(&dlg, {QUrl::fromLocalFile(here("four.mkv"))});
         QVERIFY(!dlg.isWorking());
-        QCOMPARE(QString::fromStdString(dlg.job().moviePath), here("one.avi"));
+        QCOMPARE(QString::fromStdString(dlg.job().moviePath()), here("one.avi"));
     }
 
     void progressFollowsTheMessages() {
@@ -272,7 +272,14 @@ private slots:
     void failedCaptureShowsTheError() {
         QFETCH(int, result);
         CMainDlg dlg(nullptr, fake_.seams());
-        dlg.job().errorText = "The movie could not be read.";
+        // A real failure gives the job its text: a movie that is not there.
+        QVERIFY(dlg.openMovie(here("missing.avi")));
+        QTRY_VERIFY(!dlg.isWorking());
+        QVERIFY(dlg.job().startCapture(here("never.jpg").toStdString()));
+        // Joined, the worker has posted everything; the test posts its own.
+        const QString text = QString::fromStdString(dlg.job().finishCapture().errorText);
+        QCoreApplication::removePostedEvents(&dlg);
+        QVERIFY2(text.contains("missing.avi"), qPrintable(text));
         dlg.post(ui::WM_CAPTURE_BEGIN, 0, 4 << 16);
         dlg.post(ui::WM_CAPTURE_STEP, 0, 0);
         dlg.post(ui::WM_CAPTURE_DONE, result, 0);
@@ -280,7 +287,7 @@ private slots:
         QCOMPARE(fake_.messages.size(), 1);
         QCOMPARE(fake_.messages[0].icon, QMessageBox::Critical);
         QCOMPARE(fake_.messages[0].title, QString("Stillwick"));
-        QCOMPARE(fake_.messages[0].text, QString("The movie could not be read."));
+        QCOMPARE(fake_.messages[0].text, text);
         QCOMPARE(dlg.progressBar()->value(), 0);
     }
 
@@ -296,7 +303,8 @@ private slots:
         CMainDlg dlg(nullptr, fake_.seams());
         dlg.openButton()->click();
         QVERIFY(!dlg.isWorking());
-        dlg.job().moviePath = "x.avi";
+        QVERIFY(dlg.openMovie(here("x.avi")));
+        QTRY_VERIFY(!dlg.isWorking());
         dlg.saveButton()->click();
         QCOMPARE(fake_.fileRequests.size(), 2);
         QVERIFY(!dlg.isWorking());
@@ -451,7 +459,7 @@ private slots:
         QString openedMovie;
         QTimer::singleShot(0, [&] {
             if (auto* dlg = qobject_cast<CMainDlg*>(QApplication::activeModalWidget())) {
-                openedMovie = QString::fromStdString(dlg->job().moviePath);
+                openedMovie = QString::fromStdString(dlg->job().moviePath());
                 dlg->close();
             }
         });

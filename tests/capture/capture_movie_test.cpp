@@ -9,14 +9,19 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
+#include "capture/capture.h"
 #include "capture/capture_job.h"
 #include "capture/layout.h"
+#include "capture/movie_probe.h"
 #include "tests/capture/sheet_reader.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
+#include "tests/support/timeline.h"
 
 namespace fs = std::filesystem;
 
@@ -58,17 +63,23 @@ struct LiveOptions {
     Options* saved;
 };
 
+// Counts the moments and stops the run after `stopAfter` of them.
+class CountingProgress : public CaptureProgress {
+public:
+    explicit CountingProgress(int stopAfter = -1) : stopAfter_(stopAfter) {}
+    bool cancelled() override { return stopAfter_ >= 0 && moments >= stopAfter_; }
+    void momentDone(int moment, const RasterImage&) override {
+        EXPECT_EQ(moment, moments);
+        ++moments;
+    }
+    int moments = 0;
+
+private:
+    int stopAfter_;
+};
+
 class Capture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("stillwick-capture-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // A small movie of the frame colour code, with the maker's defaults.
     std::string makeMovie(const char* name) {
         testmovies::MovieSpec spec;
@@ -77,19 +88,25 @@ protected:
     }
 
     std::string makeMovie(testmovies::MovieSpec spec) {
-        spec.path = (dir / spec.path).string();
+        spec.path = dir.file(spec.path);
         std::string error;
         EXPECT_EQ(testmovies::make(spec, &error), 0) << spec.path << ": " << error;
         return spec.path;
     }
 
-    // Probes the movie into the job; the facts must be there for a capture.
-    void probe(CaptureJob& job, const std::string& movie) {
-        job.moviePath = movie;
-        ASSERT_EQ(MovieProbe::probe(&job), 0) << job.infoText;
+    // The probe's facts and text, which a capture needs, for a sheet at `target`.
+    CaptureInput probed(const std::string& movie, const std::string& target) {
+        const ProbeResult probe = MovieProbe::probe(movie);
+        EXPECT_TRUE(probe.ok()) << probe.infoText;
+        return CaptureInput{movie, probe.facts, probe.infoText, target};
     }
 
-    fs::path dir;
+    CaptureResult capture(const CaptureInput& input, const Options& o) {
+        CountingProgress progress;
+        return captureSheet(input, o, progress);
+    }
+
+    testmovies::TempDir dir;
 };
 
 struct ContainerCase {
@@ -100,13 +117,11 @@ struct ContainerCase {
     int bFrames;
 };
 
-// The first frame at or after a position, or the last frame past the end.
-int expectedFrame(int64_t position, const ContainerCase& c) {
-    // Frame n starts at n * fpsDen / fpsNum seconds.
-    int64_t num = position * c.fpsNum;
-    int64_t den = int64_t{10'000'000} * c.fpsDen;
-    int64_t n = (num + den - 1) / den;
-    return static_cast<int>(std::min<int64_t>(n, c.frames - 1));
+// The middle of a cell, clear of the time stamp, read as a frame index.
+int cellIndex(const SheetPicture& sheet, const CellRect& cell) {
+    const int memoryRow = sheet.height - 1 - (cell.y + cell.height / 2);
+    return testmovies::indexFromBgr(sheet.pixels.data(), sheet.stride, cell.x + cell.width / 4,
+                                    memoryRow, cell.width / 2, cell.height / 4);
 }
 
 TEST_F(Capture, EachCellShowsTheFrameAtOrAfterItsMomentInEveryContainer) {
@@ -127,6 +142,7 @@ TEST_F(Capture, EachCellShowsTheFrameAtOrAfterItsMomentInEveryContainer) {
     Options o = Options::defaults();
     o.rows = 3;
     o.columns = 4;
+    o.headerEnabled = 0;
     for (const ContainerCase& c : cases) {
         SCOPED_TRACE(c.file);
         testmovies::MovieSpec spec;
@@ -139,33 +155,29 @@ TEST_F(Capture, EachCellShowsTheFrameAtOrAfterItsMomentInEveryContainer) {
         spec.gop = 12;
         std::string movie = makeMovie(spec);
 
-        CaptureJob job;
-        probe(job, movie);
-        EXPECT_EQ(job.videoWidth, 176);
-        EXPECT_EQ(job.videoHeight, 144);
+        const CaptureInput input = probed(movie, dir.file(std::string(c.file) + ".bmp"));
+        EXPECT_EQ(input.facts.videoWidth, 176);
+        EXPECT_EQ(input.facts.videoHeight, 144);
         const double seconds = static_cast<double>(c.frames) * c.fpsDen / c.fpsNum;
-        EXPECT_NEAR(job.duration / 1e7, seconds, 0.1);
+        EXPECT_NEAR(input.facts.duration / 1e7, seconds, 0.1);
+        const CaptureResult result = capture(input, o);
+        ASSERT_TRUE(result.ok()) << result.errorText;
 
-        job.targetPath = (dir / (std::string(c.file) + ".bmp")).string();
-        ASSERT_EQ(job.run(o), 0) << job.errorText;
-
+        // Each cell against the frame FFmpeg's own decoder shows for its
+        // moment, by the frames' real times (Matroska, for one, rounds them
+        // to milliseconds).
+        const std::vector<testmovies::TimelineFrame> timeline = testmovies::decodeTimeline(movie);
+        ASSERT_EQ(timeline.size(), static_cast<size_t>(c.frames));
         SheetPicture sheet;
-        ASSERT_TRUE(readBmp(job.targetPath, sheet));
+        ASSERT_TRUE(readBmp(input.targetPath, sheet));
         SheetLayout layout;
         std::string error;
         ASSERT_TRUE(computeLayout(o, 176, 144, 0, 0, layout, error));
-        const std::vector<int64_t> moments = capturePositions(job.duration, 12);
-        const int blockHeight = sheet.height - layout.gridHeight - o.spacingY;
-        for (int k = 0; k < 12; ++k) {
-            const int col = k % o.columns, row = k / o.columns;
-            const int x = layout.cellX(col, o) + 20;
-            const int y = layout.cellY(row, o) + blockHeight + o.spacingY + 10;
-            // A patch in the upper part of the cell, clear of the time stamp.
-            const int memoryRow = sheet.height - 1 - (y + 40);
-            int got =
-                testmovies::indexFromBgr(sheet.pixels.data(), sheet.stride, x, memoryRow, 80, 40);
-            EXPECT_EQ(got, expectedFrame(moments[k], c)) << "cell " << k;
-        }
+        const std::vector<int64_t> moments = capturePositions(input.facts.duration, 12);
+        for (int k = 0; k < 12; ++k)
+            EXPECT_EQ(cellIndex(sheet, layout.cellAt(k)),
+                      testmovies::expectedFrame(timeline, moments[k]).index)
+                << "cell " << k;
     }
 }
 
@@ -175,27 +187,27 @@ TEST_F(Capture, MessagesAnnounceStepAndFinish) {
     RecordingSink sink;
     LiveOptions live;
     {
-        CaptureJob job;
-        job.notifyWindow = &sink;
+        CaptureJob job(&sink);
         ASSERT_TRUE(job.acceptMovie(movie));
         auto probeMessages = sink.waitFor(ui::WM_PROBE_DONE);
         ASSERT_EQ(probeMessages.size(), 1u);
         EXPECT_EQ(probeMessages[0].wParam, 0);
         EXPECT_EQ(probeMessages[0].lParam, 0);
+        EXPECT_EQ(job.finishProbe().facts.videoWidth, 176);
 
-        ASSERT_EQ(job.startCapture((dir / "steps.jpg").string()), 0);
+        ASSERT_TRUE(job.startCapture(dir.file("steps.jpg")));
         auto all = sink.waitFor(ui::WM_CAPTURE_DONE);
-        job.wait();
+        EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
         ASSERT_EQ(all.size(), 1u + 1u + 25u + 1u);
         EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
         EXPECT_EQ(all[1].lParam, 25 << 16);
         for (size_t i = 2; i < 27; ++i)
             EXPECT_EQ(all[i].id, ui::WM_CAPTURE_STEP);
         EXPECT_EQ(all.back().id, ui::WM_CAPTURE_DONE);
-        EXPECT_EQ(all.back().wParam, 0) << job.errorText;
+        EXPECT_EQ(all.back().wParam, 0);
         EXPECT_FALSE(job.busy());
     }
-    std::ifstream jpeg(dir / "steps.jpg", std::ios::binary);
+    std::ifstream jpeg(dir.file("steps.jpg"), std::ios::binary);
     EXPECT_EQ(jpeg.get(), 0xFF);
     EXPECT_EQ(jpeg.get(), 0xD8);
 }
@@ -206,18 +218,19 @@ TEST_F(Capture, NoCellsWritesTheBackgroundAtOnce) {
     LiveOptions live; // outlives the job, whose worker reads it
     live.options.rows = 0;
     live.options.headerEnabled = 0;
-    CaptureJob job;
-    probe(job, movie);
-    job.notifyWindow = &sink;
-    ASSERT_EQ(job.startCapture((dir / "bg.bmp").string()), 0);
+    CaptureJob job(&sink);
+    ASSERT_TRUE(job.acceptMovie(movie));
+    sink.waitFor(ui::WM_PROBE_DONE);
+    ASSERT_TRUE(job.finishProbe().ok());
+    ASSERT_TRUE(job.startCapture(dir.file("bg.bmp")));
     auto all = sink.waitFor(ui::WM_CAPTURE_DONE);
-    job.wait();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].id, ui::WM_CAPTURE_BEGIN);
-    EXPECT_EQ(all[0].lParam, 0);
-    EXPECT_EQ(all[1].wParam, 0) << job.errorText;
+    EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
+    EXPECT_EQ(all[1].lParam, 0);
+    EXPECT_EQ(all[2].wParam, 0);
     SheetPicture sheet;
-    ASSERT_TRUE(readBmp((dir / "bg.bmp").string(), sheet));
+    ASSERT_TRUE(readBmp(dir.file("bg.bmp"), sheet));
     EXPECT_EQ(sheet.width, 775); // (10 + 143) x 5 + 10 for a 176 x 144 movie
     EXPECT_EQ(sheet.height, 20);
     for (int y = 0; y < sheet.height; ++y)
@@ -231,9 +244,11 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
     audioOnly.video = false;
     audioOnly.audio = true;
     const std::string audio = makeMovie(audioOnly);
-    const std::string garbage = (dir / "garbage.mpg").string();
+    const std::string garbage = dir.file("garbage.mpg");
     ASSERT_EQ(testmovies::writeRandomBytes(garbage, 4096, 7, nullptr), 0);
-    const std::string missing = (dir / "missing.avi").string();
+    const std::string missing = dir.file("missing.avi");
+    // Facts of an earlier, good movie: the failure must come from the media.
+    const MovieFacts earlier{20'000'000, 176, 144, 25};
 
     struct Case {
         std::string movie;
@@ -244,50 +259,44 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
         {audio, ""},
     };
     for (const Case& c : cases) {
-        CaptureJob job;
-        job.moviePath = c.movie;
-        // Facts of an earlier, good movie: the failure must come from the media.
-        job.videoWidth = 176;
-        job.videoHeight = 144;
-        job.duration = 20'000'000;
-        job.targetPath = (dir / "never.jpg").string();
-        EXPECT_EQ(job.run(Options::defaults()), -1) << c.movie;
-        EXPECT_FALSE(job.errorText.empty());
+        const CaptureInput input{c.movie, earlier, "", dir.file("never.jpg")};
+        const CaptureResult result = capture(input, Options::defaults());
+        EXPECT_EQ(result.code, -1) << c.movie;
+        EXPECT_FALSE(result.errorText.empty());
         if (!c.text.empty()) {
-            EXPECT_EQ(job.errorText, c.text);
+            EXPECT_EQ(result.errorText, c.text);
         }
-        EXPECT_FALSE(fs::exists(job.targetPath));
+        EXPECT_FALSE(fs::exists(input.targetPath));
     }
-    CaptureJob job;
-    job.moviePath = audio;
-    job.videoWidth = 176;
-    job.videoHeight = 144;
-    job.targetPath = (dir / "never.jpg").string();
-    EXPECT_EQ(job.run(Options::defaults()), -1);
-    const std::string hint = "\nTry installing ffdshow!";
-    ASSERT_GT(job.errorText.size(), hint.size());
-    EXPECT_EQ(job.errorText.substr(job.errorText.size() - hint.size()), hint);
+    // A movie without video cannot be connected, and the hint says what a
+    // user of this machine can do about it.
+    const CaptureResult result =
+        capture(CaptureInput{audio, earlier, "", dir.file("never.jpg")}, Options::defaults());
+    EXPECT_EQ(result.code, -1);
+    EXPECT_NE(result.errorText.find("The file has no video stream.\nTry installing "
+                                    "libavcodec-extra"),
+              std::string::npos)
+        << result.errorText;
+    EXPECT_EQ(result.errorText.find("DirectX"), std::string::npos);
+    EXPECT_EQ(result.errorText.find("ffdshow"), std::string::npos);
 }
 
 TEST_F(Capture, ProbeFailureClearsTheFactsAndCaptureRefuses) {
-    CaptureJob job;
-    job.moviePath = (dir / "nothing here.avi").string();
-    job.videoWidth = 640;
-    job.videoHeight = 480;
-    job.duration = 99;
-    job.averageFps = 25;
-    EXPECT_EQ(MovieProbe::probe(&job), -1);
-    EXPECT_EQ(job.videoWidth, 0);
-    EXPECT_EQ(job.videoHeight, 0);
-    EXPECT_EQ(job.duration, 0);
-    EXPECT_EQ(job.averageFps, 0);
-    EXPECT_EQ(job.infoText.rfind("File Name\t: nothing here.avi\n", 0), 0u) << job.infoText;
-    EXPECT_NE(job.infoText.find("No such file or directory"), std::string::npos);
+    const std::string movie = dir.file("nothing here.avi");
+    const ProbeResult probe = MovieProbe::probe(movie);
+    EXPECT_EQ(probe.code, -1);
+    EXPECT_FALSE(probe.facts.usable());
+    EXPECT_EQ(probe.facts.duration, 0);
+    EXPECT_EQ(probe.facts.averageFps, 0);
+    EXPECT_EQ(probe.errorText, "No such file or directory.");
+    EXPECT_EQ(probe.infoText,
+              "File Name\t: nothing here.avi\nError\t\t: No such file or directory.");
 
-    job.targetPath = (dir / "out.jpg").string();
-    EXPECT_EQ(job.run(Options::defaults()), -1);
-    EXPECT_NE(job.errorText.find("nothing here.avi"), std::string::npos) << job.errorText;
-    EXPECT_FALSE(fs::exists(job.targetPath));
+    const CaptureInput input{movie, probe.facts, probe.infoText, dir.file("out.jpg")};
+    const CaptureResult result = capture(input, Options::defaults());
+    EXPECT_EQ(result.code, -1);
+    EXPECT_NE(result.errorText.find("nothing here.avi"), std::string::npos) << result.errorText;
+    EXPECT_FALSE(fs::exists(input.targetPath));
 }
 
 TEST_F(Capture, FormatFollowsTheExtensionAndTheNameKeepsItsCase) {
@@ -305,13 +314,13 @@ TEST_F(Capture, FormatFollowsTheExtensionAndTheNameKeepsItsCase) {
         {"sheet", {'B', 'M'}},
         {"sheet.gif", {'B', 'M'}},
     };
+    const CaptureInput probe = probed(movie, "");
     for (const Case& c : cases) {
-        CaptureJob job;
-        probe(job, movie);
-        job.targetPath = (dir / c.name).string();
-        ASSERT_EQ(job.run(o), 0) << job.errorText;
-        EXPECT_EQ(job.targetPath, (dir / c.name).string());
-        std::ifstream in(dir / c.name, std::ios::binary);
+        CaptureInput input = probe;
+        input.targetPath = dir.file(c.name);
+        const CaptureResult result = capture(input, o);
+        ASSERT_TRUE(result.ok()) << result.errorText;
+        std::ifstream in(dir.file(c.name), std::ios::binary);
         ASSERT_TRUE(in) << c.name;
         std::vector<uint8_t> head(c.magic.size());
         in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
@@ -319,18 +328,95 @@ TEST_F(Capture, FormatFollowsTheExtensionAndTheNameKeepsItsCase) {
     }
 }
 
+// The JPEG parameters of the settings reach the file: a lower quality makes
+// a smaller file, and a progressive one starts its frame with SOF2.
+TEST_F(Capture, JpegQualityAndProgressionComeFromTheSettings) {
+    std::string movie = makeMovie("jpeg.avi");
+    Options o = Options::defaults();
+    o.rows = o.columns = 2;
+    const auto sheetBytes = [&](int quality, bool progressive) {
+        CaptureInput input = probed(
+            movie, dir.file("q" + std::to_string(quality) + (progressive ? "p" : "") + ".jpg"));
+        o.jpegQuality = quality;
+        o.jpegProgressive = progressive ? 1 : 0;
+        const CaptureResult result = capture(input, o);
+        EXPECT_TRUE(result.ok()) << result.errorText;
+        std::ifstream in(input.targetPath, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    const std::string low = sheetBytes(20, false);
+    const std::string high = sheetBytes(95, false);
+    const std::string progressive = sheetBytes(95, true);
+    EXPECT_LT(low.size() * 2, high.size()) << low.size() << " vs " << high.size();
+    const std::string baselineMarker("\xFF\xC0", 2), progressiveMarker("\xFF\xC2", 2);
+    EXPECT_NE(high.find(baselineMarker), std::string::npos);
+    EXPECT_EQ(high.find(progressiveMarker), std::string::npos);
+    EXPECT_NE(progressive.find(progressiveMarker), std::string::npos);
+    EXPECT_EQ(progressive.find(baselineMarker), std::string::npos);
+}
+
+// What the sheet holds besides the frames: soft shadows and the information
+// block, drawn where the layout puts them.
+TEST_F(Capture, ShadowsAreSoftAndTheInformationBlockIsDrawn) {
+    std::string movie = makeMovie("decor.avi");
+    Options o = Options::defaults();
+    o.rows = 1;
+    o.columns = 2;
+    o.headerEnabled = 1;
+    o.headerPosition = BottomLeft;
+    o.timeStampsEnabled = 0;
+    const CaptureInput input = probed(movie, dir.file("decor.bmp"));
+    const CaptureResult result = capture(input, o);
+    ASSERT_TRUE(result.ok()) << result.errorText;
+    SheetPicture sheet;
+    ASSERT_TRUE(readBmp(input.targetPath, sheet));
+
+    RasterImage scratch;
+    ASSERT_TRUE(scratch.create(0, 0));
+    RECT measured{0, 0, 0, 0};
+    scratch.drawText(input.infoText, measured, DT_CALCRECT | DT_EXPANDTABS, true, o.font,
+                     o.textColor);
+    SheetLayout layout;
+    std::string error;
+    ASSERT_TRUE(computeLayout(o, 176, 144, measured.right, measured.bottom, layout, error));
+    ASSERT_EQ(sheet.height, layout.sheetHeight);
+    ASSERT_GT(layout.textHeight, 0);
+
+    // The block: black text inside its rectangle, the background around it.
+    int dark = 0;
+    for (int y = layout.headerY; y < layout.headerY + layout.textHeight; ++y)
+        for (int x = layout.headerX; x < layout.headerX + layout.textWidth; ++x)
+            dark += sheet.rgb(x, y) == 0x000000u;
+    EXPECT_GT(dark, 100);
+    for (int x = 0; x < sheet.width; ++x)
+        EXPECT_EQ(sheet.rgb(x, sheet.height - 1), 0xEEF2F7u) << x;
+
+    // Along a row through the shadow, right of the first cell: the blur
+    // leaves steps between the shadow's colour and the background, never an
+    // edge from one to the other.
+    const CellRect cell = layout.cellAt(0);
+    const CellRect shadow = layout.shadowOf(cell);
+    const int y = cell.y + cell.height / 2;
+    std::set<uint32_t> shades;
+    for (int x = cell.x + cell.width; x < shadow.x + shadow.width + 4; ++x)
+        shades.insert(sheet.rgb(x, y));
+    shades.erase(0xEEF2F7u);
+    EXPECT_GE(shades.size(), 3u);
+    EXPECT_EQ(shades.count(0x77797Bu), 0u) << "an unblurred shadow edge";
+}
+
 TEST_F(Capture, AFailedWriteFailsTheRunAndKeepsTheOldFile) {
     std::string movie = makeMovie("write.avi");
-    CaptureJob job;
-    probe(job, movie);
+    CaptureInput input = probed(movie, "");
 
     // A folder that does not exist.
-    job.targetPath = (dir / "no-such-folder" / "sheet.jpg").string();
-    EXPECT_EQ(job.run(Options::defaults()), -1);
-    EXPECT_NE(job.errorText.find(job.targetPath), std::string::npos) << job.errorText;
+    input.targetPath = (dir.path() / "no-such-folder" / "sheet.jpg").string();
+    CaptureResult result = capture(input, Options::defaults());
+    EXPECT_EQ(result.code, -1);
+    EXPECT_NE(result.errorText.find(input.targetPath), std::string::npos) << result.errorText;
 
     // A disk that fills up half-way, simulated with a file size limit.
-    const fs::path target = dir / "old.bmp";
+    const fs::path target = dir.path() / "old.bmp";
     std::ofstream(target) << "the old sheet";
     struct rlimit old {};
     ::getrlimit(RLIMIT_FSIZE, &old);
@@ -338,40 +424,42 @@ TEST_F(Capture, AFailedWriteFailsTheRunAndKeepsTheOldFile) {
     struct rlimit small = old;
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    job.targetPath = target.string();
-    int result = job.run(Options::defaults());
+    input.targetPath = target.string();
+    result = capture(input, Options::defaults());
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(result, -1);
-    EXPECT_NE(job.errorText.find(target.string()), std::string::npos) << job.errorText;
+    EXPECT_EQ(result.code, -1);
+    EXPECT_NE(result.errorText.find(target.string()), std::string::npos) << result.errorText;
     std::ifstream in(target);
     std::string content((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(content, "the old sheet");
     // No temporary file is left behind.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
 TEST_F(Capture, DegenerateSettingsAreRefusedBeforeAnythingIsMade) {
     std::string movie = makeMovie("degenerate.avi");
-    CaptureJob job;
-    probe(job, movie);
-    job.targetPath = (dir / "never.jpg").string();
+    const CaptureInput input = probed(movie, dir.file("never.jpg"));
     Options o = Options::defaults();
     o.frameWidth = 0;
-    EXPECT_EQ(job.run(o), -1);
-    EXPECT_NE(job.errorText.find("frame"), std::string::npos) << job.errorText;
-    EXPECT_FALSE(fs::exists(job.targetPath));
+    const CaptureResult result = capture(input, o);
+    EXPECT_EQ(result.code, -1);
+    EXPECT_NE(result.errorText.find("frame"), std::string::npos) << result.errorText;
+    EXPECT_FALSE(fs::exists(input.targetPath));
 }
 
-TEST_F(Capture, CancelledCaptureWritesNothing) {
+// The run asks before every moment, so a stop takes effect at the next one.
+TEST_F(Capture, CancellingStopsBeforeTheNextMomentAndWritesNothing) {
     std::string movie = makeMovie("cancel.avi");
-    CaptureJob job;
-    probe(job, movie);
-    job.targetPath = (dir / "never.jpg").string();
-    job.cancel();
-    EXPECT_EQ(job.run(Options::defaults()), -1);
-    EXPECT_EQ(job.errorText, "The capture was cancelled.");
-    EXPECT_FALSE(fs::exists(job.targetPath));
+    const CaptureInput input = probed(movie, dir.file("never.jpg"));
+    for (int stopAfter : {0, 1, 7}) {
+        CountingProgress progress(stopAfter);
+        const CaptureResult result = captureSheet(input, Options::defaults(), progress);
+        EXPECT_EQ(result.code, -1);
+        EXPECT_EQ(result.errorText, kCancelledText);
+        EXPECT_EQ(progress.moments, stopAfter);
+        EXPECT_FALSE(fs::exists(input.targetPath));
+    }
 }
 
 TEST_F(Capture, OneWorkerAtATime) {
@@ -382,18 +470,19 @@ TEST_F(Capture, OneWorkerAtATime) {
     RecordingSink sink;
     LiveOptions live;
     {
-        CaptureJob job;
-        job.notifyWindow = &sink;
-        probe(job, movie);
-        ASSERT_EQ(job.startCapture((dir / "a.jpg").string()), 0);
+        CaptureJob job(&sink);
+        ASSERT_TRUE(job.acceptMovie(movie));
+        sink.waitFor(ui::WM_PROBE_DONE);
+        ASSERT_TRUE(job.finishProbe().ok());
+        ASSERT_TRUE(job.startCapture(dir.file("a.jpg")));
         // While the capture runs nothing else starts; the destructor then
-        // cancels and waits, so the record outlives the thread.
+        // cancels and waits, so the job outlives the thread.
         if (job.busy()) {
-            EXPECT_EQ(job.startCapture((dir / "b.jpg").string()), -1);
+            EXPECT_FALSE(job.startCapture(dir.file("b.jpg")));
             EXPECT_FALSE(job.acceptMovie(movie));
         }
     }
-    EXPECT_FALSE(fs::exists(dir / "b.jpg"));
+    EXPECT_FALSE(fs::exists(dir.file("b.jpg")));
 }
 
 } // namespace

@@ -30,17 +30,20 @@ protected:
     void SetUp() override {
         options = Options::defaults();
         options.timeStampsEnabled = 0;
+        options.headerEnabled = 0;
+        std::string error;
+        ASSERT_TRUE(computeLayout(options, 720, 576, 0, 0, layout, error)) << error;
+        ASSERT_EQ(layout.thumbWidth, 146.25f);
         ASSERT_TRUE(sheet.create(791, 655));
         sheet.fill(238, 242, 247);
         cb.options = &options;
+        cb.layout = &layout;
         cb.sheet = &sheet;
         cb.videoWidth = 720;
         cb.videoHeight = 576;
-        cb.thumbWidth = 146.25f;
-        cb.thumbHeight = 117.0f;
-        cb.gridTop = 0;
     }
     Options options;
+    SheetLayout layout;
     RasterImage sheet;
     GrabberCallback cb;
 };
@@ -69,17 +72,20 @@ TEST_F(Callback, StampStaysInsideItsRectangleAtTheBottom) {
     options.timeStampsEnabled = 1;
     cb.cell = 6;
     cb.BufferCB(3723.456, grey.data(), static_cast<long>(grey.size()));
-    // The stamp rectangle is (169, 137) - (309, 254).
-    int changed = 0, lowest = 0;
+    // The stamp rectangle is (169, 137) - (309, 254): the cell inset 3
+    // pixels on each side.
+    int changed = 0, lowest = 0, leftmost = 791;
     for (int y = 0; y < 655; ++y)
         for (int x = 0; x < 791; ++x)
             if (at(sheet, x, y) != at(plain, x, y)) {
                 ++changed;
                 lowest = std::max(lowest, y);
+                leftmost = std::min(leftmost, x);
                 EXPECT_TRUE(x >= 169 && x < 309 && y >= 137 && y < 254) << x << "," << y;
             }
     EXPECT_GT(changed, 100);
-    EXPECT_GE(lowest, 254 - 4); // sits on the cell's bottom edge
+    EXPECT_GE(lowest, 254 - 4);   // sits on the cell's bottom edge
+    EXPECT_LE(leftmost, 169 + 2); // starts at the inset, not further in
 }
 
 TEST_F(Callback, AMomentWithoutAFrameLeavesOnlyItsOwnCellBlack) {

@@ -1,6 +1,7 @@
 #include "capture/capture_job.h"
 #include "capture/grabber_callback.h"
 #include "capture/layout.h"
+#include "capture/movie_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,11 @@
 #include <vector>
 
 namespace {
+
+std::string formatInfo(const std::string& path, float fps, int width, int height,
+                       int64_t duration) {
+    return MovieProbe::formatInfo(path, MovieFacts{duration, width, height, fps});
+}
 
 struct LayoutCase {
     int videoWidth, videoHeight;
@@ -66,11 +72,13 @@ TEST(Layout, WorkedExamplesWithTheBlockOff) {
         EXPECT_EQ(l.sheetHeight, c.gridHeight + 10);
         EXPECT_EQ(l.top, 0);
         for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(l.cellX(i, o), c.lefts[i]) << "column " << i;
-            EXPECT_EQ(l.cellY(i, o), c.tops[i]) << "row " << i;
+            EXPECT_EQ(l.cell(i, 0).x, c.lefts[i]) << "column " << i;
+            EXPECT_EQ(l.cell(0, i).y, c.tops[i]) << "row " << i;
+            EXPECT_EQ(l.cellAt(6 * i).x, c.lefts[i]) << "cell " << 6 * i;
+            EXPECT_EQ(l.cellAt(6 * i).y, c.tops[i]) << "cell " << 6 * i;
         }
-        EXPECT_EQ(l.cellWidth(), c.cellWidth);
-        EXPECT_EQ(l.cellHeight(), c.cellHeight);
+        EXPECT_EQ(l.cell(4, 4).width, c.cellWidth);
+        EXPECT_EQ(l.cell(4, 4).height, c.cellHeight);
         EXPECT_EQ(l.cells, 25);
     }
 }
@@ -106,7 +114,7 @@ TEST(Layout, HeaderPositionsPlaceTheBlockAndMoveTheGrid) {
     EXPECT_EQ(l.headerX, 10);
     EXPECT_EQ(l.headerY, 10);
     EXPECT_EQ(l.top, textH + 10);
-    EXPECT_EQ(l.cellY(0, o), 10 + textH + 10);
+    EXPECT_EQ(l.cell(0, 0).y, 10 + textH + 10);
     EXPECT_EQ(l.sheetHeight, 645 + textH + 10);
 
     o.headerPosition = TopRight;
@@ -225,8 +233,8 @@ TEST(TimeText, TruncatesEveryPart) {
 }
 
 TEST(InfoText, FourLinesInTheFixedFormat) {
-    std::string t = MovieProbe::formatInfo("/a/b/Clip Name.avi", static_cast<float>(1.0 / 0.04),
-                                           640, 480, 37'239'000'000);
+    std::string t =
+        formatInfo("/a/b/Clip Name.avi", static_cast<float>(1.0 / 0.04), 640, 480, 37'239'000'000);
     EXPECT_EQ(t, "File Name\t: Clip Name.avi\nAverage FPS\t: 25.00\nResolution\t: 640x480\n"
                  "Duration\t: 01:02:03");
     EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 3);
@@ -239,19 +247,15 @@ TEST(InfoText, RatesDurationsAndNames) {
             begin = text.find('\n', begin) + 1;
         return text.substr(begin, text.find('\n', begin) - begin);
     };
-    EXPECT_EQ(
-        line(MovieProbe::formatInfo("x.avi", static_cast<float>(1.0 / 0.0417083), 1, 1, 0), 1),
-        "Average FPS\t: 23.98");
-    EXPECT_EQ(
-        line(MovieProbe::formatInfo("x.avi", static_cast<float>(1.0 / 0.0333667), 1, 1, 0), 1),
-        "Average FPS\t: 29.97");
-    EXPECT_EQ(line(MovieProbe::formatInfo("x.avi", 0, 1, 1, 0), 1), "Average FPS\t: 0.00");
-    EXPECT_EQ(line(MovieProbe::formatInfo("x.avi", 25, 1, 1, 9'999'999), 3),
-              "Duration\t: 00:00:00");
-    EXPECT_EQ(line(MovieProbe::formatInfo("x.avi", 25, 1, 1, 3'600'000'000'000), 3),
-              "Duration\t: 100:00:00");
-    EXPECT_EQ(line(MovieProbe::formatInfo("clip.mpg", 25, 1, 1, 0), 0), "File Name\t: clip.mpg");
-    EXPECT_EQ(line(MovieProbe::formatInfo("/x/y/", 25, 1, 1, 0), 0), "File Name\t: ");
+    EXPECT_EQ(line(formatInfo("x.avi", static_cast<float>(1.0 / 0.0417083), 1, 1, 0), 1),
+              "Average FPS\t: 23.98");
+    EXPECT_EQ(line(formatInfo("x.avi", static_cast<float>(1.0 / 0.0333667), 1, 1, 0), 1),
+              "Average FPS\t: 29.97");
+    EXPECT_EQ(line(formatInfo("x.avi", 0, 1, 1, 0), 1), "Average FPS\t: 0.00");
+    EXPECT_EQ(line(formatInfo("x.avi", 25, 1, 1, 9'999'999), 3), "Duration\t: 00:00:00");
+    EXPECT_EQ(line(formatInfo("x.avi", 25, 1, 1, 3'600'000'000'000), 3), "Duration\t: 100:00:00");
+    EXPECT_EQ(line(formatInfo("clip.mpg", 25, 1, 1, 0), 0), "File Name\t: clip.mpg");
+    EXPECT_EQ(line(formatInfo("/x/y/", 25, 1, 1, 0), 0), "File Name\t: ");
 }
 
 TEST(MovieExtension, SubstringOfTheFilterDecides) {
@@ -269,11 +273,11 @@ TEST(MovieExtension, SubstringOfTheFilterDecides) {
 
 TEST(MovieExtension, RefusedMovieChangesNothingAndPathKeepsItsCase) {
     CaptureJob job;
-    job.moviePath = "/old.avi";
-    job.infoText = "old";
+    ASSERT_TRUE(job.acceptMovie("/nowhere/Old.AVI"));
+    const ProbeResult old = job.finishProbe();
     EXPECT_FALSE(job.acceptMovie("/m/clip.mp4"));
-    EXPECT_EQ(job.moviePath, "/old.avi");
-    EXPECT_EQ(job.infoText, "old");
+    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
+    EXPECT_EQ(job.finishProbe().infoText, old.infoText);
     EXPECT_FALSE(job.busy());
 }
 

@@ -78,7 +78,7 @@ TEST(Sources, AsfReaderRefusesOtherFilesWhenJoiningAndTheAsyncReaderTakesThem) {
     EXPECT_EQ(asf->load(avi), S_OK);
     const Result refused = graph->addFilter(*asf, "SourceWMV");
     EXPECT_TRUE(failed(refused));
-    EXPECT_FALSE(errorText(refused).empty());
+    EXPECT_FALSE(resultText(refused).empty());
     EXPECT_EQ(asf->pinCount(), 0);
 
     std::unique_ptr<SourceFilter> async;
@@ -317,13 +317,13 @@ TEST(Probe, BrokenFilesFailWithTheirOwnReasons) {
         FilterGraph::create(&graph);
         const Result hr = graph->renderFile(path);
         EXPECT_TRUE(failed(hr)) << path;
-        texts.insert(errorText(hr));
+        texts.insert(resultText(hr));
         int32_t w, h;
         EXPECT_TRUE(failed(graph->getVideoSize(&w, &h)));
     }
     EXPECT_EQ(texts.size(), 3u) << "garbage and an empty file may share a reason, no more";
-    EXPECT_TRUE(texts.count(errorText(AVERROR(ENOENT))));
-    EXPECT_TRUE(texts.count(errorText(E_NO_VIDEO_STREAM)));
+    EXPECT_TRUE(texts.count(resultText(AVERROR(ENOENT))));
+    EXPECT_TRUE(texts.count(resultText(E_NO_VIDEO_STREAM)));
 }
 
 TEST(Probe, TruncatedMovieDeliversWhatItHas) {
@@ -348,7 +348,7 @@ TEST(Probe, TruncatedMovieDeliversWhatItHas) {
     EXPECT_LT(late.index, 99);
 }
 
-TEST(ErrorText, EveryCodeHasAText) {
+TEST(ResultText, EveryCodeHasAText) {
     const Result ours[] = {S_OK,
                            S_FALSE,
                            E_FAIL,
@@ -372,14 +372,14 @@ TEST(ErrorText, EveryCodeHasAText) {
                            E_NOT_SEEKABLE};
     std::set<std::string> seen;
     for (Result r : ours) {
-        const std::string text = errorText(r);
+        const std::string text = resultText(r);
         EXPECT_FALSE(text.empty());
         EXPECT_TRUE(seen.insert(text).second) << "two codes share: " << text;
     }
-    EXPECT_EQ(errorText(AVERROR_INVALIDDATA), "Invalid data found when processing input.");
-    EXPECT_EQ(errorText(AVERROR(ENOENT)), "No such file or directory.");
-    EXPECT_EQ(errorText(static_cast<Result>(0x8004FFFFu)), "Unknown error 0x8004FFFF.");
-    EXPECT_EQ(errorText(-1234567), "Unknown error 0xFFED2979.");
+    EXPECT_EQ(resultText(AVERROR_INVALIDDATA), "Invalid data found when processing input.");
+    EXPECT_EQ(resultText(AVERROR(ENOENT)), "No such file or directory.");
+    EXPECT_EQ(resultText(static_cast<Result>(0x8004FFFFu)), "Unknown error 0x8004FFFF.");
+    EXPECT_EQ(resultText(-1234567), "Unknown error 0xFFED2979.");
 }
 
 TEST(Lifetime, DestroyingTheGraphOrItsFiltersMidRunStopsPromptly) {

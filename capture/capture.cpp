@@ -1,0 +1,267 @@
+#include "capture/capture.h"
+
+#include <memory>
+#include <vector>
+
+#include "capture/file_names.h"
+#include "capture/grabber_callback.h"
+#include "capture/layout.h"
+#include "platform/media/graph.h"
+
+namespace {
+
+// Hint lines appended to some failures: what a user of this machine can do
+// about them.
+constexpr const char* kHintLibraries =
+    "\nCheck that the FFmpeg libraries (libavformat, libavcodec, libswscale) are installed!";
+constexpr const char* kHintConnect = "\nTry installing libavcodec-extra: the installed FFmpeg "
+                                     "libraries may not decode this format!";
+constexpr const char* kHintRender = "\nTry converting the movie with ffmpeg: the installed FFmpeg "
+                                    "libraries cannot play it through!";
+constexpr const char* kNoGrabberText =
+    "Check that the FFmpeg libraries (libavformat, libavcodec, libswscale) are installed!";
+
+// The first output pin that carries video, whatever its index.
+media::Pin* videoPin(media::Filter& source) {
+    for (int i = 0;; ++i) {
+        media::Pin* pin = media::outputPin(source, i);
+        if (!pin)
+            return nullptr;
+        if (pin->majorType() == media::MajorType::Video)
+            return pin;
+    }
+}
+
+// The phases of one capture, in the order `run` calls them. Each returns
+// false once the run has failed; `result` then says why.
+class CaptureRun {
+public:
+    CaptureRun(const CaptureInput& input, const Options& options, CaptureProgress& progress)
+        : in_(input), o_(options), progress_(progress) {}
+
+    CaptureResult run() {
+        if (checkInput() && planLayout() && buildGraph() && paintSheet() && finishGraph() &&
+            captureMoments()) {
+            drawInformation();
+            writeSheet();
+        }
+        return result_;
+    }
+
+private:
+    bool fail(std::string text) {
+        result_.code = -1;
+        result_.errorText = std::move(text);
+        return false;
+    }
+    bool failWith(media::Result hr, const char* hint = "") {
+        return fail(media::resultText(hr) + hint);
+    }
+
+    bool checkInput();
+    bool planLayout();
+    bool buildGraph();
+    bool paintSheet();
+    bool finishGraph();
+    bool captureMoments();
+    void drawInformation();
+    void writeSheet();
+
+    const CaptureInput& in_;
+    const Options& o_;
+    CaptureProgress& progress_;
+    CaptureResult result_;
+
+    SheetLayout layout_;
+    RasterImage sheet_;
+    GrabberCallback callback_;
+    // Declared after the sheet and the callback, so the graph, which calls
+    // the callback while it decodes, goes first on every path.
+    std::unique_ptr<media::FilterGraph> graph_;
+    std::unique_ptr<media::SourceFilter> asfReader_;
+    std::unique_ptr<media::SourceFilter> asyncReader_;
+    std::unique_ptr<media::SampleGrabber> grabber_;
+    media::Filter* source_ = nullptr;
+};
+
+// Refuses what cannot make a sheet before anything is built.
+bool CaptureRun::checkInput() {
+    if (in_.moviePath.empty())
+        return fail("No movie has been opened.");
+    if (!in_.facts.usable())
+        return fail("The movie " + in_.moviePath +
+                    " has not been read successfully (its size or length is unknown); "
+                    "open it again.");
+    return true;
+}
+
+bool CaptureRun::planLayout() {
+    int textW = 0;
+    int textH = 0;
+    if (o_.headerEnabled) {
+        RasterImage scratch;
+        scratch.create(0, 0);
+        RECT r{0, 0, 0, 0};
+        scratch.drawText(in_.infoText, r, DT_CALCRECT | DT_EXPANDTABS, true, o_.font, o_.textColor);
+        textW = r.right - r.left;
+        textH = r.bottom - r.top;
+    }
+    std::string error;
+    if (!computeLayout(o_, in_.facts.videoWidth, in_.facts.videoHeight, textW, textH, layout_,
+                       error))
+        return fail(error);
+    return true;
+}
+
+// A source for the movie, connected to a grabber that accepts RGB24 frames.
+bool CaptureRun::buildGraph() {
+    using namespace media;
+    Result hr = FilterGraph::create(&graph_);
+    if (failed(hr))
+        return failWith(hr, kHintLibraries);
+    hr = SourceFilter::create(SourceRole::AsfReader, &asfReader_);
+    if (failed(hr))
+        return failWith(hr, kHintLibraries);
+    hr = asfReader_->load(in_.moviePath);
+    if (failed(hr))
+        return failWith(hr);
+
+    source_ = asfReader_.get();
+    const Result hr4 = graph_->addFilter(*asfReader_, "SourceWMV");
+    if (failed(hr4)) {
+        // Not an ASF file: any other format goes through the general reader.
+        hr = SourceFilter::create(SourceRole::AsyncReader, &asyncReader_);
+        if (failed(hr))
+            return failWith(hr4, kHintLibraries);
+        hr = asyncReader_->load(in_.moviePath);
+        if (failed(hr))
+            return failWith(hr);
+        hr = graph_->addFilter(*asyncReader_, "Source");
+        if (failed(hr))
+            return failWith(hr);
+        source_ = asyncReader_.get();
+    }
+
+    hr = SampleGrabber::create(&grabber_);
+    if (failed(hr))
+        return fail(kNoGrabberText);
+    hr = graph_->addFilter(*grabber_, "Grabber");
+    if (failed(hr))
+        return failWith(hr);
+    grabber_->setMediaType(MediaType{MajorType::Video, SubType::RGB24});
+    Pin* sourcePin = videoPin(*source_);
+    Pin* grabberIn = inputPin(*grabber_, 0);
+    if (!sourcePin)
+        return failWith(E_NO_VIDEO_STREAM, kHintConnect);
+    hr = grabberIn ? graph_->connect(*sourcePin, *grabberIn) : E_FAIL;
+    if (failed(hr))
+        return failWith(hr, kHintConnect);
+    grabber_->getConnectedSize(&callback_.videoWidth, &callback_.videoHeight);
+    return true;
+}
+
+// Background, soft shadows, and a black box per cell that its frame covers.
+bool CaptureRun::paintSheet() {
+    if (!sheet_.create(layout_.sheetWidth, layout_.sheetHeight))
+        return fail("Not enough memory for a sheet of " + std::to_string(layout_.sheetWidth) + "x" +
+                    std::to_string(layout_.sheetHeight) + " pixels.");
+    sheet_.fill(GetRValue(o_.backgroundColor), GetGValue(o_.backgroundColor),
+                GetBValue(o_.backgroundColor));
+    if (o_.shadowEnabled) {
+        uint8_t r, g, b;
+        shadowColor(o_, r, g, b);
+        for (int64_t k = 0; k < layout_.cells; ++k) {
+            const CellRect s = layout_.shadowOf(layout_.cellAt(k));
+            sheet_.fillRect(s.x, s.y, s.width, s.height, r, g, b);
+        }
+        sheet_.boxBlur(3);
+    }
+    for (int64_t k = 0; k < layout_.cells; ++k) {
+        const CellRect c = layout_.cellAt(k);
+        sheet_.fillRect(c.x, c.y, c.width, c.height, 0, 0, 0);
+    }
+    callback_.sheet = &sheet_;
+    callback_.layout = &layout_;
+    callback_.options = &o_;
+    callback_.delivered = 0;
+    return true;
+}
+
+bool CaptureRun::finishGraph() {
+    using namespace media;
+    Pin* grabberOut = outputPin(*grabber_, 0);
+    Result hr = grabberOut ? graph_->render(*grabberOut) : E_FAIL;
+    if (failed(hr))
+        return failWith(hr, kHintRender);
+    hr = grabber_->setBufferSamples(false);
+    if (failed(hr))
+        return failWith(hr);
+    hr = grabber_->setOneShot(true);
+    if (failed(hr)) {
+        result_.code = 10;
+        return false;
+    }
+    hr = grabber_->setCallback(&callback_, 1);
+    if (failed(hr))
+        return failWith(hr);
+    return true;
+}
+
+// The moments: evenly spaced, never the very start nor the end.
+bool CaptureRun::captureMoments() {
+    using namespace media;
+    const std::vector<int64_t> positions = capturePositions(in_.facts.duration, layout_.cells);
+    graph_->announcePositions(positions);
+    for (size_t i = 0; i < positions.size(); ++i) {
+        if (progress_.cancelled())
+            return fail(kCancelledText);
+        callback_.cell = static_cast<int32_t>(i);
+        Result hr = graph_->setPositions(positions[i]);
+        if (failed(hr))
+            return failWith(hr, kHintRender);
+        hr = graph_->run();
+        if (failed(hr))
+            return failWith(hr);
+        int32_t eventCode = 0;
+        hr = graph_->waitForCompletion(-1, &eventCode);
+        if (failed(hr))
+            return failWith(hr);
+        progress_.momentDone(static_cast<int>(i), sheet_);
+    }
+    // No decoding may touch the sheet from here on.
+    graph_.reset();
+    if (progress_.cancelled())
+        return fail(kCancelledText);
+    return true;
+}
+
+// Always black and without an outline, whatever colour the stamps have.
+void CaptureRun::drawInformation() {
+    if (!o_.headerEnabled)
+        return;
+    RECT r{layout_.headerX, layout_.headerY, layout_.headerX + layout_.textWidth,
+           layout_.headerY + layout_.textHeight};
+    sheet_.drawText(in_.infoText, r, DT_EXPANDTABS, false, o_.font, RGB(0, 0, 0));
+}
+
+// JPEG for .jpg and .jpeg, PNG for .png, BMP for anything else.
+void CaptureRun::writeSheet() {
+    const std::string ext = lowerExtension(in_.targetPath);
+    std::string error;
+    bool written = false;
+    if (ext == ".jpg" || ext == ".jpeg")
+        written = sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error);
+    else if (ext == ".png")
+        written = sheet_.savePng(in_.targetPath, &error);
+    else
+        written = sheet_.saveBmp(in_.targetPath, &error);
+    if (!written)
+        fail(error.empty() ? "Cannot write " + in_.targetPath : error);
+}
+
+} // namespace
+
+CaptureResult captureSheet(const CaptureInput& input, const Options& options,
+                           CaptureProgress& progress) {
+    return CaptureRun(input, options, progress).run();
+}

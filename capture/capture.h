@@ -1,0 +1,55 @@
+#pragma once
+// One contact sheet from one movie, on the calling thread.
+//
+// `captureSheet` takes everything it needs as values — the movie, the facts
+// its probe found, the information text, the target and a snapshot of the
+// settings — and returns what happened as a value. It reports each moment and
+// asks whether to go on through a `CaptureProgress` that the caller owns;
+// nothing here posts window messages or touches a shared record, so any front
+// end can run it on any thread.
+//
+// Ownership: the run owns its media graph, its frame callback and its sheet
+// for the duration of the call. Nothing survives it but the written file.
+
+#include <cstdint>
+#include <string>
+
+#include "capture/movie_probe.h"
+#include "render/raster_image.h"
+#include "settings/options.h"
+
+struct CaptureResult {
+    // 0: the sheet was written. -1: it was not; `errorText` says why.
+    // 10: the frame grabber refused one-shot mode (`errorText` empty).
+    int code = 0;
+    std::string errorText;
+
+    bool ok() const { return code == 0; }
+};
+
+// What a front end hears from a running capture, on the capture's thread.
+class CaptureProgress {
+public:
+    virtual ~CaptureProgress() = default;
+    // Asked before every moment and once more before the sheet is written:
+    // true stops the run, which then fails and writes nothing.
+    virtual bool cancelled() { return false; }
+    // The wait for the moment-th frame (from 0) has returned; `sheet` shows
+    // every cell drawn so far and is valid during the call only.
+    virtual void momentDone(int moment, const RasterImage& sheet) {
+        (void)moment;
+        (void)sheet;
+    }
+};
+
+struct CaptureInput {
+    std::string moviePath;
+    MovieFacts facts;     // from a probe of the same movie
+    std::string infoText; // drawn as the information block
+    std::string targetPath;
+};
+
+constexpr const char* kCancelledText = "The capture was cancelled.";
+
+CaptureResult captureSheet(const CaptureInput& input, const Options& options,
+                           CaptureProgress& progress);

@@ -1,0 +1,40 @@
+#pragma once
+// Reading a movie's facts and its information text, without decoding a frame.
+//
+// `MovieProbe::probe` opens the movie through a media graph of its own, reads
+// the length, the native frame size and the average time between frames, and
+// returns them with the four-line information text as one value. Nothing is
+// shared and nothing is posted: the caller decides on which thread it runs
+// and whom it tells.
+//
+// A probe that fails returns cleared facts, an `errorText` that says why, and
+// an information text that names the file and the reason, so that nothing of
+// an earlier movie can survive into a capture of this one.
+
+#include <cstdint>
+#include <string>
+
+// What the capture needs to know about a movie before it starts.
+struct MovieFacts {
+    int64_t duration = 0; // 100-ns units
+    int32_t videoWidth = 0;
+    int32_t videoHeight = 0;
+    float averageFps = 0; // 0 when the movie does not state a frame rate
+
+    bool usable() const { return videoWidth > 0 && videoHeight > 0 && duration >= 0; }
+};
+
+struct ProbeResult {
+    int code = 0; // 0 success, -1 failure
+    MovieFacts facts;
+    std::string infoText;
+    std::string errorText; // the reason, when `code` is not 0
+
+    bool ok() const { return code == 0; }
+};
+
+struct MovieProbe {
+    static ProbeResult probe(const std::string& moviePath);
+    // "File Name\t: …\nAverage FPS\t: …\nResolution\t: WxH\nDuration\t: hh:mm:ss".
+    static std::string formatInfo(const std::string& moviePath, const MovieFacts& facts);
+};

@@ -1,0 +1,191 @@
+#include "cli/arguments.h"
+
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+
+namespace cli {
+
+namespace {
+
+// A whole decimal number of 1 to 6 digits starting at `at`; `at` moves past it.
+bool readNumber(const std::string& text, size_t& at, int& value) {
+    size_t start = at;
+    value = 0;
+    while (at < text.size() && at - start < 7 && text[at] >= '0' && text[at] <= '9')
+        value = value * 10 + (text[at++] - '0');
+    return at > start && at - start <= 6;
+}
+
+bool parsePair(const std::string& text, char separator, bool secondOptional, int& first,
+               int& second) {
+    size_t at = 0;
+    if (!readNumber(text, at, first))
+        return false;
+    if (at == text.size() && secondOptional) {
+        second = first;
+        return true;
+    }
+    if (at >= text.size() || (text[at] != separator && !(separator == 'x' && text[at] == 'X')))
+        return false;
+    ++at;
+    return readNumber(text, at, second) && at == text.size();
+}
+
+bool parseColour(std::string text, COLORREF& colour) {
+    if (!text.empty() && text[0] == '#')
+        text.erase(0, 1);
+    if (text.size() != 6)
+        return false;
+    uint32_t value = 0;
+    for (char c : text) {
+        int digit = (c >= '0' && c <= '9')   ? c - '0'
+                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                             : -1;
+        if (digit < 0)
+            return false;
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    colour = RGB(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+                 static_cast<uint8_t>(value));
+    return true;
+}
+
+} // namespace
+
+void Overrides::applyTo(Options& o) const {
+    if (columns)
+        o.columns = *columns;
+    if (rows)
+        o.rows = *rows;
+    if (frameWidth)
+        o.frameWidth = *frameWidth;
+    if (frameHeight)
+        o.frameHeight = *frameHeight;
+    if (spacingX)
+        o.spacingX = *spacingX;
+    if (spacingY)
+        o.spacingY = *spacingY;
+    if (shadow)
+        o.shadowEnabled = *shadow ? 1 : 0;
+    if (timeStamps)
+        o.timeStampsEnabled = *timeStamps ? 1 : 0;
+    if (header)
+        o.headerEnabled = *header ? 1 : 0;
+    if (headerPosition)
+        o.headerPosition = *headerPosition;
+    if (background)
+        o.backgroundColor = *background;
+    if (quality)
+        o.jpegQuality = *quality;
+    if (progressive)
+        o.jpegProgressive = *progressive ? 1 : 0;
+}
+
+int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostream& out,
+                   std::ostream& err) {
+    CLI::App app{"Makes a contact sheet of each movie: frames from evenly spaced moments in a "
+                 "grid, with time stamps and an information block.",
+                 "stillwick-cli"};
+    app.set_version_flag("-V,--version", std::string("stillwick-cli ") + STILLWICK_VERSION);
+    app.add_option("movies", args.movies, "Movie files")->required()->type_name("MOVIE");
+    app.add_option("-o,--output", args.output,
+                   "Sheet file for a single movie; .jpg/.jpeg, .png or anything else for BMP "
+                   "(default: beside the movie, as NAME.jpg)")
+        ->type_name("FILE");
+    app.add_option("--options", args.optionsFile,
+                   "Settings file, created with the defaults when missing (default: options.swk "
+                   "in the current directory)")
+        ->type_name("FILE");
+    app.add_flag("--info", args.info, "Print each movie's information and make no sheet");
+    app.add_flag("-y,--overwrite", args.overwrite, "Replace existing sheet files");
+    app.add_flag("-q,--quiet", args.quiet, "Print nothing but errors");
+
+    Overrides& ov = args.overrides;
+    auto group = app.add_option_group("Settings for this run (never saved)");
+    group
+        ->add_option_function<int>(
+            "--columns", [&](int v) { ov.columns = v; }, "Frames across")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("N");
+    group
+        ->add_option_function<int>(
+            "--rows", [&](int v) { ov.rows = v; }, "Frames down")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("N");
+    std::string frameSize, spacing, headerText, background;
+    group->add_option("--frame-size", frameSize, "Box each frame is fitted into")->type_name("WxH");
+    group->add_option("--spacing", spacing, "Pixels between frames and around them")
+        ->type_name("X[,Y]");
+    group->add_flag_function(
+        "--shadow,!--no-shadow", [&](std::int64_t v) { ov.shadow = v > 0; }, "Drop shadows");
+    group->add_flag_function(
+        "--timestamps,!--no-timestamps", [&](std::int64_t v) { ov.timeStamps = v > 0; },
+        "Time stamp on every frame");
+    group->add_option("--header", headerText, "Information block corner")
+        ->check(CLI::IsMember({"top-left", "top-right", "bottom-left", "bottom-right", "off"}))
+        ->type_name("CORNER|off");
+    group->add_option("--background", background, "Background colour")->type_name("RRGGBB");
+    group
+        ->add_option_function<int>(
+            "--quality", [&](int v) { ov.quality = v; }, "JPEG quality")
+        ->check(CLI::Range(0, 100))
+        ->type_name("0-100");
+    group->add_flag_function(
+        "--progressive,!--no-progressive", [&](std::int64_t v) { ov.progressive = v > 0; },
+        "Progressive JPEG");
+
+    auto usage = [&](const std::string& message) {
+        err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";
+        return 2;
+    };
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        app.exit(e, out, err);
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        app.exit(e, out, err);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return usage(e.what());
+    }
+
+    if (!frameSize.empty()) {
+        int w = 0, h = 0;
+        if (!parsePair(frameSize, 'x', false, w, h) || w == 0 || h == 0)
+            return usage("--frame-size wants WIDTHxHEIGHT in pixels, such as 156x117");
+        ov.frameWidth = w;
+        ov.frameHeight = h;
+    }
+    if (!spacing.empty()) {
+        int x = 0, y = 0;
+        if (!parsePair(spacing, ',', true, x, y))
+            return usage("--spacing wants X or X,Y in pixels, such as 10 or 10,8");
+        ov.spacingX = x;
+        ov.spacingY = y;
+    }
+    if (!headerText.empty()) {
+        ov.header = headerText != "off";
+        if (headerText == "top-left")
+            ov.headerPosition = TopLeft;
+        else if (headerText == "top-right")
+            ov.headerPosition = TopRight;
+        else if (headerText == "bottom-left")
+            ov.headerPosition = BottomLeft;
+        else if (headerText == "bottom-right")
+            ov.headerPosition = BottomRight;
+    }
+    if (!background.empty()) {
+        COLORREF colour = 0;
+        if (!parseColour(background, colour))
+            return usage("--background wants a colour as RRGGBB, such as eef2f7");
+        ov.background = colour;
+    }
+    if (!args.output.empty() && args.movies.size() != 1)
+        return usage("--output names one sheet; give one movie with it");
+    return -1;
+}
+
+} // namespace cli

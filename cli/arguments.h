@@ -1,0 +1,48 @@
+#pragma once
+// The command line's arguments: what to make, where, and the settings that
+// change for this run only (they are never written back to the settings
+// file).
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/options.h"
+
+namespace cli {
+
+struct Overrides {
+    std::optional<int> columns;
+    std::optional<int> rows;
+    std::optional<int> frameWidth;
+    std::optional<int> frameHeight;
+    std::optional<int> spacingX;
+    std::optional<int> spacingY;
+    std::optional<bool> shadow;
+    std::optional<bool> timeStamps;
+    std::optional<bool> header;
+    std::optional<int> headerPosition;
+    std::optional<COLORREF> background;
+    std::optional<int> quality;
+    std::optional<bool> progressive;
+
+    void applyTo(Options& options) const;
+};
+
+struct Arguments {
+    std::vector<std::string> movies;
+    std::string output;
+    std::string optionsFile;
+    bool info = false;
+    bool overwrite = false;
+    bool quiet = false;
+    Overrides overrides;
+};
+
+// Parses the command line. Returns -1 to go on, or the exit code when parsing
+// ended the run (help or version printed: 0; a usage error printed: 2).
+int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostream& out,
+                   std::ostream& err);
+
+} // namespace cli
