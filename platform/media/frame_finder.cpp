@@ -9,6 +9,18 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+namespace media {
+
+namespace {
+std::atomic<int64_t> g_decodedFrames{0};
+}
+
+int64_t decodedFrameCount() {
+    return g_decodedFrames.load(std::memory_order_relaxed);
+}
+
+} // namespace media
+
 namespace media::detail {
 
 namespace {
@@ -225,6 +237,7 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
             if (rc < 0)
                 return std::nullopt; // EAGAIN, end of stream or a damaged frame
             ++framesDecoded_;
+            g_decodedFrames.fetch_add(1, std::memory_order_relaxed);
             const Outcome o = consider(search, frame_.get());
             if (o == Outcome::Found || o == Outcome::Overshoot)
                 return o;

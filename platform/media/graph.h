@@ -61,6 +61,10 @@ constexpr Result E_NOT_SEEKABLE = static_cast<Result>(0x8004020Fu);
 // Readable description of any result; never empty.
 std::string resultText(Result code);
 
+// Frames the decoders of every graph in this process have produced so far:
+// the measure of decoding work for benchmarks and tests.
+int64_t decodedFrameCount();
+
 // Event codes that `waitForCompletion` reports.
 constexpr int32_t EC_COMPLETE = 0x01;
 constexpr int32_t EC_USERABORT = 0x02;
