@@ -11,7 +11,6 @@
 #include <mutex>
 #include <set>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 #include "capture/capture.h"

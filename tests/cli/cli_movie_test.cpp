@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 #include "cli/cli.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
 
 namespace fs = std::filesystem;
@@ -19,11 +19,6 @@ namespace {
 class CommandLineMovies : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("stillwick-climovie-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         testmovies::MovieSpec spec;
         spec.path = (dir / "Clip One.avi").string();
         std::string error;
@@ -31,8 +26,6 @@ protected:
         movie = spec.path;
         optionsFile = (dir / "options.swk").string();
     }
-    void TearDown() override { fs::remove_all(dir); }
-
     int run(std::vector<std::string> args) {
         std::vector<const char*> argv{"stillwick-cli", "--options", optionsFile.c_str()};
         for (const std::string& a : args)
@@ -44,7 +37,8 @@ protected:
         return code;
     }
 
-    fs::path dir;
+    testmovies::TempDir temp;
+    const fs::path dir = temp.path();
     std::string movie;
     std::string optionsFile;
     std::string out;

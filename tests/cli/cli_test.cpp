@@ -6,8 +6,9 @@
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -32,14 +33,9 @@ Result runCli(std::initializer_list<std::string> arguments) {
 
 class CommandLine : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("stillwick-cli-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        optionsFile = (dir / "options.swk").string();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
-    std::string optionsFile;
+    testmovies::TempDir temp;
+    const fs::path dir = temp.path();
+    const std::string optionsFile = (dir / "options.swk").string();
 };
 
 TEST_F(CommandLine, HelpAndVersionSucceed) {
