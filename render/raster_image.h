@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/win_types.h"
+#include "platform/types/win_types.h"
 
 struct BITMAPINFOHEADER {
     uint32_t biSize;
