@@ -97,9 +97,9 @@ public:
     uint32_t pixelOrWhite(int x, int row) const;
 
     // Picture-row painting. A rectangle is shifted (not cut) at the left and
-    // top edges and cut at the right and bottom edges. Always 0.
-    int fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue);
-    int fill(uint8_t red, uint8_t green, uint8_t blue);
+    // top edges and cut at the right and bottom edges.
+    void fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue);
+    void fill(uint8_t red, uint8_t green, uint8_t blue);
 
     // Resampling (source coordinates, memory rows, pixel centres at integers).
     static void accumulate(uint32_t color, float weight, float& red, float& green, float& blue);
@@ -109,14 +109,15 @@ public:
     // is (x, y) in picture rows. False when nothing could be drawn.
     bool drawScaled(int x, int y, unsigned w, unsigned h, const RasterImage& source);
     // Box blur of the given radius (1..10; larger is 10, smaller does
-    // nothing). Always 0.
-    int boxBlur(int16_t radius);
+    // nothing). When the new pixel block cannot be had the picture stays as
+    // it was: a sheet without soft shadows is still a sheet.
+    void boxBlur(int16_t radius);
 
     // Draws (or with DT_CALCRECT only measures, widening `rect`) UTF-8 text in
     // `font` and `textColor` (0x00BBGGRR), with a black outline when asked.
-    // Always 0.
-    int drawText(std::string_view text, RECT& rect, uint32_t format, bool outline,
-                 const LOGFONTA& font, COLORREF textColor);
+    // A font that cannot be found measures as empty and draws nothing.
+    void drawText(std::string_view text, RECT& rect, uint32_t format, bool outline,
+                  const LOGFONTA& font, COLORREF textColor);
 
     // Writers. Each writes a temporary file beside the target and moves it
     // into place only when everything was written; false, with `error`

@@ -756,9 +756,9 @@ bool resample::drawScaledPerSample(RasterImage& dest, int x, int y, unsigned w, 
     return true;
 }
 
-int RasterImage::boxBlur(int16_t radius) {
+void RasterImage::boxBlur(int16_t radius) {
     if (radius < 1 || !pixels || width() <= 0 || height() <= 0)
-        return 0;
+        return;
     const int r = std::min<int>(radius, 10);
     const int w = width();
     const int h = height();
@@ -771,7 +771,7 @@ int RasterImage::boxBlur(int16_t radius) {
     Scratch<uint16_t> columnSums; // at most 21 * 255, so 16 bits hold them
     if (!blurred || !columnSums.allocate(size_t(w) * 3)) {
         pixel_block::freePixelBlock(blurred);
-        return 0; // nothing changed
+        return; // nothing changed
     }
 
     const size_t n = size_t(w) * 3;
@@ -826,5 +826,4 @@ int RasterImage::boxBlur(int16_t radius) {
         pixel_block::freePixelBlock(pixels);
         pixels = blurred;
     }
-    return 0;
 }

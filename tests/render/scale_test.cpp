@@ -295,7 +295,7 @@ TEST(DrawScaled, RefusesEmptyRectanglesAndEmptyPictures) {
 TEST(BoxBlur, SingleWhitePixelBecomesASquareOfFives) {
     RasterImage image = uniformImage(21, 17, 0, 0, 0);
     image.fillRect(10, 8, 1, 1, 255, 255, 255); // picture row 8 is memory row 8
-    EXPECT_EQ(image.boxBlur(3), 0);
+    image.boxBlur(3);
     for (int row = 0; row < 17; ++row) {
         for (int x = 0; x < 21; ++x) {
             const bool near = std::abs(x - 10) <= 3 && std::abs(row - 8) <= 3;
@@ -322,7 +322,7 @@ TEST(BoxBlur, RadiusLimitsAndFlatPictures) {
     EXPECT_EQ(maxChannelDifference(a, b), 0);
     for (int16_t radius : {int16_t{0}, int16_t{-1}, int16_t{INT16_MIN}}) {
         RasterImage c = randomImage(30, 25, 11);
-        EXPECT_EQ(c.boxBlur(radius), 0);
+        c.boxBlur(radius);
         EXPECT_EQ(maxChannelDifference(c, original), 0);
     }
     RasterImage flat = uniformImage(30, 25, 238, 242, 247);
@@ -338,7 +338,7 @@ TEST(BoxBlur, FailedAllocationLeavesThePictureUnchanged) {
     const RasterImage original = randomImage(40, 30, 13);
     uint8_t* block = image.pixels;
     pixel_block::allocatorOverride() = [](size_t) -> void* { return nullptr; };
-    EXPECT_EQ(image.boxBlur(3), 0);
+    image.boxBlur(3);
     pixel_block::allocatorOverride() = nullptr;
     EXPECT_EQ(image.pixels, block);
     EXPECT_EQ(maxChannelDifference(image, original), 0);
