@@ -129,12 +129,6 @@ uint32_t RasterImage::pixel(int x, int row) const {
            (static_cast<uint32_t>(p[2]) << 16);
 }
 
-uint32_t RasterImage::pixelOrWhite(int x, int row) const {
-    if (x < 0 || row < 0 || x >= width() || row >= height() || !pixels)
-        return 0x00FFFFFF;
-    return pixel(x, row);
-}
-
 void RasterImage::fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue) {
     if (!pixels)
         return;
