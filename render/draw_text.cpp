@@ -103,8 +103,8 @@ private:
 
 } // namespace
 
-int RasterImage::drawText(std::string_view text, RECT& rect, uint32_t format, bool outline,
-                          const LOGFONTA& font, COLORREF textColor) {
+void RasterImage::drawText(std::string_view text, RECT& rect, uint32_t format, bool outline,
+                           const LOGFONTA& font, COLORREF textColor) {
     text::Font* face = text::findFont(requestFor(font));
     text::LayoutFlags flags;
     flags.singleLine = (format & DT_SINGLELINE) != 0;
@@ -116,10 +116,10 @@ int RasterImage::drawText(std::string_view text, RECT& rect, uint32_t format, bo
             face ? text::measureText(*face, text, flags) : text::TextExtent{};
         rect.right = saturatingAdd(rect.left, extent.width);
         rect.bottom = saturatingAdd(rect.top, extent.height);
-        return 0;
+        return;
     }
     if (!face || !pixels || text.empty())
-        return 0;
+        return;
 
     // Text is cut to the layout rectangle and to the picture.
     text::ClipBox clip;
@@ -128,10 +128,9 @@ int RasterImage::drawText(std::string_view text, RECT& rect, uint32_t format, bo
     clip.right = std::min(rect.right, width());
     clip.bottom = std::min(rect.bottom, height());
     if (clip.right <= clip.left || clip.bottom <= clip.top)
-        return 0;
+        return;
 
     Blender blender(*this, clip, textColor);
     text::renderText(*face, text, flags, rect.left, flags.alignBottom ? rect.bottom : rect.top,
                      clip, outline, blender);
-    return 0;
 }

@@ -129,21 +129,15 @@ uint32_t RasterImage::pixel(int x, int row) const {
            (static_cast<uint32_t>(p[2]) << 16);
 }
 
-uint32_t RasterImage::pixelOrWhite(int x, int row) const {
-    if (x < 0 || row < 0 || x >= width() || row >= height() || !pixels)
-        return 0x00FFFFFF;
-    return pixel(x, row);
-}
-
-int RasterImage::fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue) {
+void RasterImage::fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue) {
     if (!pixels)
-        return 0;
+        return;
     const int64_t x0 = std::max(x, 0);
     const int64_t y0 = std::max(y, 0);
     const int64_t w2 = std::min<int64_t>(x0 + w, width()) - x0;
     const int64_t h2 = std::min<int64_t>(y0 + h, height()) - y0;
     if (w2 <= 0 || h2 <= 0)
-        return 0;
+        return;
     const int64_t firstRow = height() - y0 - h2;
     for (int64_t r = firstRow; r < firstRow + h2; ++r) {
         uint8_t* p = pixels + r * stride + 3 * x0;
@@ -153,9 +147,8 @@ int RasterImage::fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green
             p[2] = red;
         }
     }
-    return 0;
 }
 
-int RasterImage::fill(uint8_t red, uint8_t green, uint8_t blue) {
-    return fillRect(0, 0, width(), height(), red, green, blue);
+void RasterImage::fill(uint8_t red, uint8_t green, uint8_t blue) {
+    fillRect(0, 0, width(), height(), red, green, blue);
 }

@@ -7,10 +7,10 @@
 // by `attach` borrows the caller's memory and never frees it. Images move but
 // are never copied. `boxBlur` replaces the owned block with a new one.
 //
-// Coordinates: `pixel`, `pixelOrWhite`, the samplers and the blur count memory
-// rows from the bottom; `fillRect`, `fill`, `drawScaled` and `drawText` count
-// picture rows from the top. A single pixel travels as 0x00RRGGBB; painting
-// takes separate red, green and blue bytes.
+// Coordinates: `pixel` and the blur count memory rows from the bottom;
+// `fillRect`, `fill`, `drawScaled` and `drawText` count picture rows from the
+// top. A single pixel travels as 0x00RRGGBB; painting takes separate red,
+// green and blue bytes.
 //
 // Nothing here reads the live settings: the caller passes the font, colour and
 // JPEG parameters, so a capture can work on its own copy of the settings.
@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/win_types.h"
+#include "platform/types/win_types.h"
 
 struct BITMAPINFOHEADER {
     uint32_t biSize;
@@ -55,19 +55,6 @@ constexpr uint32_t DT_SINGLELINE = 0x0020;
 constexpr uint32_t DT_EXPANDTABS = 0x0040;
 constexpr uint32_t DT_CALCRECT = 0x0400;
 
-// Lanczos kernel with support `a`, evaluated with the single-precision pi.
-float lanczosWeight(float x, float a);
-
-struct RectF {
-    float left = 0;
-    float top = 0;
-    float right = 0;
-    float bottom = 0;
-    // The common part; a rectangle of zero width or height when the two only
-    // touch, all zero when they are disjoint.
-    RectF intersect(const RectF& other) const;
-};
-
 class RasterImage {
 public:
     RasterImage() = default;
@@ -91,32 +78,28 @@ public:
     int width() const { return header.biWidth; }
     int height() const { return header.biHeight; }
 
-    // Memory-row access. `pixel` checks nothing; `pixelOrWhite` reads white
-    // outside the image or when there are no pixels.
+    // Memory-row access; checks nothing.
     uint32_t pixel(int x, int row) const;
-    uint32_t pixelOrWhite(int x, int row) const;
 
     // Picture-row painting. A rectangle is shifted (not cut) at the left and
-    // top edges and cut at the right and bottom edges. Always 0.
-    int fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue);
-    int fill(uint8_t red, uint8_t green, uint8_t blue);
+    // top edges and cut at the right and bottom edges.
+    void fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue);
+    void fill(uint8_t red, uint8_t green, uint8_t blue);
 
-    // Resampling (source coordinates, memory rows, pixel centres at integers).
-    static void accumulate(uint32_t color, float weight, float& red, float& green, float& blue);
-    uint32_t sampleLanczos(float x, float y) const;
-    uint32_t sampleArea(float x, float y, float scaleX, float scaleY) const;
-    // Draws `source` resampled into the w x h rectangle whose top-left corner
-    // is (x, y) in picture rows. False when nothing could be drawn.
+    // Draws `source` resampled (Lanczos where it grows, area average where it
+    // shrinks) into the w x h rectangle whose top-left corner is (x, y) in
+    // picture rows. False when nothing could be drawn.
     bool drawScaled(int x, int y, unsigned w, unsigned h, const RasterImage& source);
     // Box blur of the given radius (1..10; larger is 10, smaller does
-    // nothing). Always 0.
-    int boxBlur(int16_t radius);
+    // nothing). When the new pixel block cannot be had the picture stays as
+    // it was: a sheet without soft shadows is still a sheet.
+    void boxBlur(int16_t radius);
 
     // Draws (or with DT_CALCRECT only measures, widening `rect`) UTF-8 text in
     // `font` and `textColor` (0x00BBGGRR), with a black outline when asked.
-    // Always 0.
-    int drawText(std::string_view text, RECT& rect, uint32_t format, bool outline,
-                 const LOGFONTA& font, COLORREF textColor);
+    // A font that cannot be found measures as empty and draws nothing.
+    void drawText(std::string_view text, RECT& rect, uint32_t format, bool outline,
+                  const LOGFONTA& font, COLORREF textColor);
 
     // Writers. Each writes a temporary file beside the target and moves it
     // into place only when everything was written; false, with `error`

@@ -1,17 +1,19 @@
 // Resampling and blur.
 //
-// `sampleLanczos` and `sampleArea` compute one destination pixel at a time and
-// stay the reference. `drawScaled` gets the same result much faster: the
-// filters are separable, so it computes each axis's taps and weights once per
-// destination column and once per destination row, with no kernel evaluation
-// per pixel. The Lanczos and mixed paths filter each source row they need once
-// across (keeping the filtered rows in a small cache) and combine those rows
-// down; the area path, which reduces and so reads far more source than it
-// writes, first sums the source rows of each destination row down, over
-// contiguous bytes, and then across. The mixed path clamps and rounds every
-// inner Lanczos sample before weighting it by area, so the fast path keeps
-// those inner samples as a grid of their own instead of folding the two
-// stages into one filter.
+// `drawScaled` enlarges with a Lanczos filter, reduces by area average, and
+// where one axis shrinks while the other grows averages Lanczos samples taken
+// inside each footprint by the area they stand for. Computed one destination
+// pixel at a time that is slow (the render tests keep such a per-sample
+// version as their reference), but the filters are separable: this code
+// computes each axis's taps and weights once per destination column and once
+// per destination row, with no kernel evaluation per pixel. The Lanczos and
+// mixed paths filter each source row they need once across (keeping the
+// filtered rows in a small cache) and combine those rows down; the area path,
+// which reduces and so reads far more source than it writes, first sums the
+// source rows of each destination row down, over contiguous bytes, and then
+// across. The mixed path clamps and rounds every inner Lanczos sample before
+// weighting it by area, so it keeps those inner samples as a grid of their
+// own instead of folding the two stages into one filter.
 
 #include "render/raster_image.h"
 
@@ -26,51 +28,13 @@
 
 namespace {
 
-constexpr uint32_t kWhite = 0x00FFFFFF;
+using resample::kTaps;
+using resample::lanczosWindow;
+using resample::roundToByte;
+using resample::truncateToByte;
+
 // The single-precision pi; at non-zero integers the kernel is tiny, not zero.
 constexpr float kPi = 3.14159274f;
-// A Lanczos window covers the columns px - 5 ... px + 6 around px = floor(x).
-constexpr int kTaps = 12;
-constexpr int kTapsBefore = 5;
-// Footprint edges beyond this lie far outside any image; refusing them keeps
-// the conversions to int defined for nonsense arguments.
-constexpr double kFarAway = double(1 << 30);
-
-uint8_t roundToByte(float v) {
-    if (!(v > 0.0f)) // also NaN
-        return 0;
-    if (v >= 255.0f)
-        return 255;
-    return static_cast<uint8_t>(v + 0.5f);
-}
-
-uint8_t truncateToByte(float v) {
-    if (!(v > 0.0f))
-        return 0;
-    if (v >= 255.0f)
-        return 255;
-    return static_cast<uint8_t>(v);
-}
-
-uint32_t packColor(uint8_t red, uint8_t green, uint8_t blue) {
-    return (uint32_t{red} << 16) | (uint32_t{green} << 8) | blue;
-}
-
-// The first tap of the Lanczos window around `pos` over `size` source pixels;
-// false when the window lies wholly outside (or `pos` is not a number).
-bool lanczosWindow(float pos, int size, int& first) {
-    const double base = std::floor(static_cast<double>(pos));
-    if (!(base + (kTaps - kTapsBefore - 1) >= 0 && base - kTapsBefore < size))
-        return false;
-    first = static_cast<int>(base) - kTapsBefore;
-    return true;
-}
-
-RectF cellOf(int column, int row) {
-    const float x = static_cast<float>(column);
-    const float y = static_cast<float>(row);
-    return RectF{x - 0.5f, y - 0.5f, x + 0.5f, y + 0.5f};
-}
 
 // An array on the heap whose allocation failure is reported, not thrown.
 template <class T> class Scratch {
@@ -143,7 +107,8 @@ public:
             float weights[kTaps];
             float sum = 0.0f;
             for (int k = 0; k < kTaps; ++k) {
-                weights[k] = lanczosWeight(static_cast<float>(first + k) - pos, resample::kSupport);
+                weights[k] = resample::lanczosWeight(static_cast<float>(first + k) - pos,
+                                                     resample::kSupport);
                 sum += weights[k];
             }
             for (int k = 0; k < kTaps; ++k)
@@ -171,7 +136,8 @@ private:
 };
 
 // The footprint of destination pixel `d` along one axis and the source cells
-// that hold its two ends, computed exactly as `sampleArea` computes them.
+// that hold its two ends (a cell reaches half a pixel either side of its
+// centre, so the cell of an edge is the edge rounded half up).
 struct Footprint {
     float low;
     float high;
@@ -438,7 +404,7 @@ void moveSums(float* out, uint16_t* sums, size_t n) {
 
 } // namespace
 
-float lanczosWeight(float x, float a) {
+float resample::lanczosWeight(float x, float a) {
     if (std::fabs(x) > a)
         return 0.0f;
     if (x == 0.0f)
@@ -446,109 +412,6 @@ float lanczosWeight(float x, float a) {
     const float p = kPi * x;
     const float q = p / a;
     return (std::sin(p) / p) * (std::sin(q) / q);
-}
-
-RectF RectF::intersect(const RectF& other) const {
-    const RectF r{std::max(left, other.left), std::max(top, other.top),
-                  std::min(right, other.right), std::min(bottom, other.bottom)};
-    if (r.left <= r.right && r.top <= r.bottom)
-        return r;
-    return RectF{};
-}
-
-void RasterImage::accumulate(uint32_t color, float weight, float& red, float& green, float& blue) {
-    red += weight * static_cast<float>((color >> 16) & 0xff);
-    green += weight * static_cast<float>((color >> 8) & 0xff);
-    blue += weight * static_cast<float>(color & 0xff);
-}
-
-uint32_t RasterImage::sampleLanczos(float x, float y) const {
-    const int w = width();
-    const int h = height();
-    int firstX = 0;
-    int firstY = 0;
-    if (!pixels || w <= 0 || h <= 0 || !lanczosWindow(x, w, firstX) || !lanczosWindow(y, h, firstY))
-        return kWhite;
-
-    // Taps outside the image repeat its edge pixels, so a window that
-    // straddles the edge gets neither a dark nor a light fringe; the weights
-    // are normalised by their sum, so flat colour and same-size draws come
-    // through unchanged.
-    float wx[kTaps];
-    int column[kTaps];
-    for (int k = 0; k < kTaps; ++k) {
-        wx[k] = lanczosWeight(static_cast<float>(firstX + k) - x, resample::kSupport);
-        column[k] = std::clamp(firstX + k, 0, w - 1);
-    }
-    float red = 0.0f, green = 0.0f, blue = 0.0f, total = 0.0f;
-    for (int r = 0; r < kTaps; ++r) {
-        const float wy = lanczosWeight(static_cast<float>(firstY + r) - y, resample::kSupport);
-        const int row = std::clamp(firstY + r, 0, h - 1);
-        for (int k = 0; k < kTaps; ++k) {
-            const float weight = wy * wx[k];
-            accumulate(pixel(column[k], row), weight, red, green, blue);
-            total += weight;
-        }
-    }
-    return packColor(roundToByte(red / total), roundToByte(green / total),
-                     roundToByte(blue / total));
-}
-
-uint32_t RasterImage::sampleArea(float x, float y, float scaleX, float scaleY) const {
-    if (scaleX <= 1 && scaleY <= 1)
-        return sampleLanczos(x, y);
-
-    const RectF f{x - scaleX / 2, y - scaleY / 2, x + scaleX / 2, y + scaleY / 2};
-    for (float edge : {f.left, f.top, f.right, f.bottom}) {
-        if (!(std::fabs(static_cast<double>(edge)) < kFarAway))
-            return kWhite;
-    }
-    const int i0 = static_cast<int>(std::floor(f.left + 0.5f));
-    const int j0 = static_cast<int>(std::floor(f.top + 0.5f));
-    const int i1 = static_cast<int>(std::floor(f.right + 0.5f));
-    const int j1 = static_cast<int>(std::floor(f.bottom + 0.5f));
-
-    float red = 0.0f, green = 0.0f, blue = 0.0f;
-    if (scaleX > 1 && scaleY > 1) {
-        const RectF a = cellOf(i0, j0).intersect(f);
-        const RectF b = cellOf(i1, j1).intersect(f);
-        const float leftW = a.right - a.left;
-        const float topH = a.bottom - a.top;
-        const float rightW = b.right - b.left;
-        const float bottomH = b.bottom - b.top;
-        const auto add = [&](int i, int j, float weight) {
-            accumulate(pixelOrWhite(i, j), weight, red, green, blue);
-        };
-        add(i0, j0, leftW * topH);
-        add(i1, j0, rightW * topH);
-        add(i0, j1, leftW * bottomH);
-        add(i1, j1, rightW * bottomH);
-        for (int i = i0 + 1; i < i1; ++i) {
-            add(i, j0, topH);
-            add(i, j1, bottomH);
-        }
-        for (int j = j0 + 1; j < j1; ++j) {
-            add(i0, j, leftW);
-            add(i1, j, rightW);
-        }
-        for (int j = j0 + 1; j < j1; ++j) {
-            for (int i = i0 + 1; i < i1; ++i)
-                add(i, j, 1.0f);
-        }
-    } else {
-        for (int j = j0; j <= j1; ++j) {
-            for (int i = i0; i <= i1; ++i) {
-                const RectF c = cellOf(i, j).intersect(f);
-                const float area = (c.right - c.left) * (c.bottom - c.top);
-                if (area == 0.0f)
-                    continue;
-                accumulate(sampleLanczos((c.left + c.right) / 2, (c.top + c.bottom) / 2), area, red,
-                           green, blue);
-            }
-        }
-    }
-    const float n = 1.0f / ((f.bottom - f.top) * (f.right - f.left));
-    return packColor(truncateToByte(red * n), truncateToByte(green * n), truncateToByte(blue * n));
 }
 
 namespace {
@@ -733,32 +596,9 @@ bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterI
     return true;
 }
 
-bool resample::drawScaledPerSample(RasterImage& dest, int x, int y, unsigned w, unsigned h,
-                                   const RasterImage& source) {
-    if (w == 0 || h == 0 || !dest.pixels)
-        return false;
-    if (!source.pixels || source.width() <= 0 || source.height() <= 0)
-        return false;
-    const float scaleX = static_cast<float>(source.width()) / static_cast<float>(w);
-    const float scaleY = static_cast<float>(source.height()) / static_cast<float>(h);
-    const Visible v = visiblePart(dest, x, y, w, h);
-    for (int64_t i = v.rowBegin; i < v.rowEnd; ++i) {
-        const float srcY = sourcePosition(i, scaleY);
-        uint8_t* out = dest.pixels + (v.bottomRow + i) * dest.stride + 3 * (x + v.colBegin);
-        for (int64_t j = v.colBegin; j < v.colEnd; ++j, out += 3) {
-            const float srcX = sourcePosition(j, scaleX);
-            const uint32_t color = (scaleX <= 1 && scaleY <= 1)
-                                       ? source.sampleLanczos(srcX, srcY)
-                                       : source.sampleArea(srcX, srcY, scaleX, scaleY);
-            storePixel(out, color & 0xff, (color >> 8) & 0xff, (color >> 16) & 0xff);
-        }
-    }
-    return true;
-}
-
-int RasterImage::boxBlur(int16_t radius) {
+void RasterImage::boxBlur(int16_t radius) {
     if (radius < 1 || !pixels || width() <= 0 || height() <= 0)
-        return 0;
+        return;
     const int r = std::min<int>(radius, 10);
     const int w = width();
     const int h = height();
@@ -771,7 +611,7 @@ int RasterImage::boxBlur(int16_t radius) {
     Scratch<uint16_t> columnSums; // at most 21 * 255, so 16 bits hold them
     if (!blurred || !columnSums.allocate(size_t(w) * 3)) {
         pixel_block::freePixelBlock(blurred);
-        return 0; // nothing changed
+        return; // nothing changed
     }
 
     const size_t n = size_t(w) * 3;
@@ -826,5 +666,4 @@ int RasterImage::boxBlur(int16_t radius) {
         pixel_block::freePixelBlock(pixels);
         pixels = blurred;
     }
-    return 0;
 }

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/win_types.h"
+#include "platform/types/win_types.h"
 
 enum HeaderPosition : int32_t {
     BottomLeft = 0,

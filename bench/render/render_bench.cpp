@@ -1,13 +1,13 @@
 // Resampling and blur at the sizes a contact sheet uses. Each scaling runs
-// twice: through drawScaled and through the per-sample reference loop, so the
-// two can be compared within one run.
+// twice: through drawScaled and through the per-sample reference of the render
+// tests, so the two can be compared within one run.
 
 #include <random>
 
 #include <benchmark/benchmark.h>
 
 #include "render/raster_image.h"
-#include "render/resample.h"
+#include "tests/render/reference_resampler.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ void draw(benchmark::State& state, bool fast, int sourceWidth, int sourceHeight,
     sheet.create(static_cast<int>(w) + 40, static_cast<int>(h) + 40);
     for (auto _ : state) {
         const bool drawn = fast ? sheet.drawScaled(20, 20, w, h, source)
-                                : resample::drawScaledPerSample(sheet, 20, 20, w, h, source);
+                                : reference::drawScaled(sheet, 20, 20, w, h, source);
         benchmark::DoNotOptimize(drawn);
         benchmark::ClobberMemory();
     }

@@ -5,7 +5,7 @@
 
 #include <QAbstractButton>
 
-#include "settings/win_types.h"
+#include "platform/types/win_types.h"
 
 class CColorButton : public QAbstractButton {
     Q_OBJECT

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "settings/win_types.h"
+#include "platform/types/win_types.h"
 
 // Leading blanks, an optional sign, then decimal digits up to the first other
 // character; no digits gives 0. A number beyond 32 bits saturates at the

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "reference_resampler.h"
 #include "render/pixel_block.h"
 #include "render/raster_image.h"
 #include "render/resample.h"
@@ -31,11 +32,11 @@ RasterImage uniformImage(int width, int height, uint8_t r, uint8_t g, uint8_t b)
     return image;
 }
 
-// The per-sample result of drawing `source` into a w x h canvas.
+// The reference's result of drawing `source` into a w x h canvas.
 RasterImage drawnBySample(const RasterImage& source, unsigned w, unsigned h) {
     RasterImage out;
     EXPECT_TRUE(out.create(int(w), int(h)));
-    EXPECT_TRUE(resample::drawScaledPerSample(out, 0, 0, w, h, source));
+    EXPECT_TRUE(reference::drawScaled(out, 0, 0, w, h, source));
     return out;
 }
 
@@ -71,40 +72,19 @@ RasterImage blurredByDefinition(const RasterImage& image, int r) {
 
 } // namespace
 
-// ---- Kernel and rectangles ----------------------------------------------------
+// ---- Kernel -------------------------------------------------------------------
 
 TEST(Lanczos, WeightsMatchTheKernel) {
-    EXPECT_EQ(lanczosWeight(0.0f, 6.0f), 1.0f);
-    EXPECT_NEAR(lanczosWeight(0.5f, 6.0f), 0.629372f, 1e-6);
-    EXPECT_NEAR(lanczosWeight(1.5f, 6.0f), -0.191053f, 1e-6);
-    EXPECT_NEAR(lanczosWeight(5.5f, 6.0f), -0.005201f, 1e-6);
-    EXPECT_EQ(lanczosWeight(6.5f, 6.0f), 0.0f);
-    EXPECT_EQ(lanczosWeight(-6.5f, 6.0f), 0.0f);
+    EXPECT_EQ(resample::lanczosWeight(0.0f, 6.0f), 1.0f);
+    EXPECT_NEAR(resample::lanczosWeight(0.5f, 6.0f), 0.629372f, 1e-6);
+    EXPECT_NEAR(resample::lanczosWeight(1.5f, 6.0f), -0.191053f, 1e-6);
+    EXPECT_NEAR(resample::lanczosWeight(5.5f, 6.0f), -0.005201f, 1e-6);
+    EXPECT_EQ(resample::lanczosWeight(6.5f, 6.0f), 0.0f);
+    EXPECT_EQ(resample::lanczosWeight(-6.5f, 6.0f), 0.0f);
     for (float x : {0.25f, 1.0f, 2.7f, 4.5f, 5.99f})
-        EXPECT_EQ(lanczosWeight(-x, 6.0f), lanczosWeight(x, 6.0f)) << x;
+        EXPECT_EQ(resample::lanczosWeight(-x, 6.0f), resample::lanczosWeight(x, 6.0f)) << x;
     // With the single-precision pi the zeros at integers are only nearly zero.
-    EXPECT_LT(std::fabs(lanczosWeight(1.0f, 6.0f)), 1e-6f);
-}
-
-TEST(RectF, IntersectKeepsTouchingRectanglesAndEmptiesDisjointOnes) {
-    const RectF a{0, 0, 2, 2};
-    const RectF overlap = a.intersect(RectF{1, -1, 3, 1.5f});
-    EXPECT_EQ(overlap.left, 1);
-    EXPECT_EQ(overlap.top, 0);
-    EXPECT_EQ(overlap.right, 2);
-    EXPECT_EQ(overlap.bottom, 1.5f);
-
-    const RectF touching = a.intersect(RectF{2, 0.5f, 4, 1});
-    EXPECT_EQ(touching.left, 2);
-    EXPECT_EQ(touching.right, 2); // zero width, but not the empty rectangle
-    EXPECT_EQ(touching.top, 0.5f);
-    EXPECT_EQ(touching.bottom, 1);
-
-    const RectF disjoint = a.intersect(RectF{3, 0, 4, 1});
-    EXPECT_EQ(disjoint.left, 0);
-    EXPECT_EQ(disjoint.top, 0);
-    EXPECT_EQ(disjoint.right, 0);
-    EXPECT_EQ(disjoint.bottom, 0);
+    EXPECT_LT(std::fabs(resample::lanczosWeight(1.0f, 6.0f)), 1e-6f);
 }
 
 // ---- Samplers -------------------------------------------------------------------
@@ -119,45 +99,20 @@ TEST(Samplers, WorkedExampleFootprintsOf640x480Into156x117) {
     RasterImage source = uniformImage(640, 480, 0, 0, 0);
     for (int row = 0; row < 480; ++row)
         source.pixels[row * source.stride + 3 * 4 + 1] = 255; // green of column 4
-    const uint32_t first = source.sampleArea(resample::sourcePosition(0, scale),
-                                             resample::sourcePosition(50, scale), scale, scale);
+    const uint32_t first = reference::sampleArea(source, resample::sourcePosition(0, scale),
+                                                 resample::sourcePosition(50, scale), scale, scale);
     EXPECT_EQ(first, rgb(0, 6, 0));
 
     // Column 155 ends exactly at the source edge: cell 640 lies outside (it
     // would read white) but weighs 0, so a black source stays black.
-    const uint32_t last = source.sampleArea(resample::sourcePosition(155, scale),
-                                            resample::sourcePosition(50, scale), scale, scale);
+    const uint32_t last = reference::sampleArea(source, resample::sourcePosition(155, scale),
+                                                resample::sourcePosition(50, scale), scale, scale);
     EXPECT_EQ(last, 0u);
 
     // The fast path agrees on both.
     RasterImage fast = drawnFast(source, 156, 117);
     EXPECT_EQ(fast.pixel(0, 50), first);
     EXPECT_EQ(fast.pixel(155, 50), 0u);
-}
-
-TEST(Samplers, LanczosWindowOutsideIsWhiteAndAcrossTheEdgeRepeatsTheEdge) {
-    const RasterImage source = uniformImage(20, 10, 10, 100, 200);
-    EXPECT_EQ(source.sampleLanczos(-7.0f, 5.0f), 0x00FFFFFFu);
-    EXPECT_EQ(source.sampleLanczos(26.0f, 5.0f), 0x00FFFFFFu);
-    EXPECT_EQ(source.sampleLanczos(5.0f, -6.5f), 0x00FFFFFFu);
-    EXPECT_EQ(source.sampleLanczos(NAN, 5.0f), 0x00FFFFFFu);
-    // Straddling windows neither darken nor lighten a flat picture.
-    for (float x : {-6.0f, -2.5f, 0.0f, 0.3f, 19.0f, 24.9f})
-        EXPECT_EQ(source.sampleLanczos(x, 0.4f), rgb(10, 100, 200)) << x;
-    RasterImage none;
-    EXPECT_EQ(none.sampleLanczos(0, 0), 0x00FFFFFFu);
-    EXPECT_EQ(none.sampleArea(0, 0, 3, 3), 0x00FFFFFFu);
-}
-
-TEST(Samplers, AreaFootprintOutsideMixesInWhiteByItsArea) {
-    const RasterImage source = uniformImage(40, 40, 0, 0, 0);
-    // A 4 x 4 footprint from -2.5 to 1.5 in x, inside in y: 2 of its 4
-    // columns lie outside, so half of it is white.
-    EXPECT_EQ(source.sampleArea(-0.5f, 20.0f, 4.0f, 4.0f), rgb(127, 127, 127));
-    // Nonsense arguments give a colour, not a crash.
-    EXPECT_EQ(source.sampleArea(NAN, 0, 4, 4), 0x00FFFFFFu);
-    EXPECT_EQ(source.sampleArea(0, 0, INFINITY, 4), 0x00FFFFFFu);
-    EXPECT_EQ(source.sampleArea(1e30f, 0, 4, 4), 0x00FFFFFFu);
 }
 
 // ---- drawScaled ----------------------------------------------------------------
@@ -295,7 +250,7 @@ TEST(DrawScaled, RefusesEmptyRectanglesAndEmptyPictures) {
 TEST(BoxBlur, SingleWhitePixelBecomesASquareOfFives) {
     RasterImage image = uniformImage(21, 17, 0, 0, 0);
     image.fillRect(10, 8, 1, 1, 255, 255, 255); // picture row 8 is memory row 8
-    EXPECT_EQ(image.boxBlur(3), 0);
+    image.boxBlur(3);
     for (int row = 0; row < 17; ++row) {
         for (int x = 0; x < 21; ++x) {
             const bool near = std::abs(x - 10) <= 3 && std::abs(row - 8) <= 3;
@@ -322,7 +277,7 @@ TEST(BoxBlur, RadiusLimitsAndFlatPictures) {
     EXPECT_EQ(maxChannelDifference(a, b), 0);
     for (int16_t radius : {int16_t{0}, int16_t{-1}, int16_t{INT16_MIN}}) {
         RasterImage c = randomImage(30, 25, 11);
-        EXPECT_EQ(c.boxBlur(radius), 0);
+        c.boxBlur(radius);
         EXPECT_EQ(maxChannelDifference(c, original), 0);
     }
     RasterImage flat = uniformImage(30, 25, 238, 242, 247);
@@ -338,7 +293,7 @@ TEST(BoxBlur, FailedAllocationLeavesThePictureUnchanged) {
     const RasterImage original = randomImage(40, 30, 13);
     uint8_t* block = image.pixels;
     pixel_block::allocatorOverride() = [](size_t) -> void* { return nullptr; };
-    EXPECT_EQ(image.boxBlur(3), 0);
+    image.boxBlur(3);
     pixel_block::allocatorOverride() = nullptr;
     EXPECT_EQ(image.pixels, block);
     EXPECT_EQ(maxChannelDifference(image, original), 0);

@@ -228,6 +228,105 @@ TEST_F(OptionsFile, SetDefaultsRestoresBodyButNotHeaderOrPath) {
     EXPECT_EQ(o.filePath, file.string());
 }
 
+// The four bytes first, first + 1, first + 2, first + 3 as a little-endian number.
+int32_t word(uint8_t first) {
+    return static_cast<int32_t>(first | (first + 1) << 8 | (first + 2) << 16 |
+                                static_cast<uint32_t>(first + 3) << 24);
+}
+
+// Many fields share a default (both spacings, both shadow offsets, columns and
+// rows, the three switches), so a reader and writer that swapped two of them
+// would pass every test built on defaults. Here each body byte gets its own
+// value: body byte k (file offset 7 + k) holds k, so a field written at the
+// wrong place shows in the image, and one read back from the wrong place
+// shows in the round trip.
+TEST_F(OptionsFile, EveryBodyFieldHasItsOwnPlaceInTheFile) {
+    Options written(file.string());
+    written.spacingX = word(1);
+    written.spacingY = word(5);
+    written.frameWidth = word(9);
+    written.frameHeight = word(13);
+    written.columns = word(17);
+    written.rows = word(21);
+    written.shadowOffsetX = word(25);
+    written.shadowOffsetY = word(29);
+    written.shadowIntensity = word(33);
+    written.shadowEnabled = 37;
+    written.headerEnabled = 38;
+    written.timeStampsEnabled = 39;
+    written.padding1 = 40;
+    written.headerPosition = word(41);
+    written.jpegQuality = word(45);
+    written.jpegProgressive = 49;
+    written.padding2[0] = 50;
+    written.padding2[1] = 51;
+    written.padding2[2] = 52;
+    written.font.lfHeight = word(53);
+    written.font.lfWidth = word(57);
+    written.font.lfEscapement = word(61);
+    written.font.lfOrientation = word(65);
+    written.font.lfWeight = word(69);
+    written.font.lfItalic = 73;
+    written.font.lfUnderline = 74;
+    written.font.lfStrikeOut = 75;
+    written.font.lfCharSet = 76;
+    written.font.lfOutPrecision = 77;
+    written.font.lfClipPrecision = 78;
+    written.font.lfQuality = 79;
+    written.font.lfPitchAndFamily = 80;
+    for (int i = 0; i < LF_FACESIZE; ++i)
+        written.font.lfFaceName[i] = static_cast<char>(81 + i);
+    written.textColor = static_cast<COLORREF>(word(113));
+    written.backgroundColor = static_cast<COLORREF>(word(117));
+
+    const std::array<uint8_t, 128> image = written.toBytes();
+    for (size_t k = 1; k <= Options::kBodySize; ++k)
+        ASSERT_EQ(image[7 + k], k) << "file offset " << 7 + k;
+    // A few places spelled out, as the file format gives them.
+    EXPECT_EQ(image[8], 1);     // spacingX
+    EXPECT_EQ(image[48], 41);   // headerPosition
+    EXPECT_EQ(image[60], 53);   // font.lfHeight
+    EXPECT_EQ(image[80], 73);   // font.lfItalic
+    EXPECT_EQ(image[88], 81);   // font.lfFaceName
+    EXPECT_EQ(image[124], 117); // backgroundColor
+    ASSERT_TRUE(written.save());
+
+    const Options read(file.string());
+    EXPECT_EQ(read.spacingX, written.spacingX);
+    EXPECT_EQ(read.spacingY, written.spacingY);
+    EXPECT_EQ(read.frameWidth, written.frameWidth);
+    EXPECT_EQ(read.frameHeight, written.frameHeight);
+    EXPECT_EQ(read.columns, written.columns);
+    EXPECT_EQ(read.rows, written.rows);
+    EXPECT_EQ(read.shadowOffsetX, written.shadowOffsetX);
+    EXPECT_EQ(read.shadowOffsetY, written.shadowOffsetY);
+    EXPECT_EQ(read.shadowIntensity, written.shadowIntensity);
+    EXPECT_EQ(read.shadowEnabled, written.shadowEnabled);
+    EXPECT_EQ(read.headerEnabled, written.headerEnabled);
+    EXPECT_EQ(read.timeStampsEnabled, written.timeStampsEnabled);
+    EXPECT_EQ(read.padding1, written.padding1);
+    EXPECT_EQ(read.headerPosition, written.headerPosition);
+    EXPECT_EQ(read.jpegQuality, written.jpegQuality);
+    EXPECT_EQ(read.jpegProgressive, written.jpegProgressive);
+    EXPECT_EQ(0, std::memcmp(read.padding2, written.padding2, sizeof read.padding2));
+    EXPECT_EQ(read.font.lfHeight, written.font.lfHeight);
+    EXPECT_EQ(read.font.lfWidth, written.font.lfWidth);
+    EXPECT_EQ(read.font.lfEscapement, written.font.lfEscapement);
+    EXPECT_EQ(read.font.lfOrientation, written.font.lfOrientation);
+    EXPECT_EQ(read.font.lfWeight, written.font.lfWeight);
+    EXPECT_EQ(read.font.lfItalic, written.font.lfItalic);
+    EXPECT_EQ(read.font.lfUnderline, written.font.lfUnderline);
+    EXPECT_EQ(read.font.lfStrikeOut, written.font.lfStrikeOut);
+    EXPECT_EQ(read.font.lfCharSet, written.font.lfCharSet);
+    EXPECT_EQ(read.font.lfOutPrecision, written.font.lfOutPrecision);
+    EXPECT_EQ(read.font.lfClipPrecision, written.font.lfClipPrecision);
+    EXPECT_EQ(read.font.lfQuality, written.font.lfQuality);
+    EXPECT_EQ(read.font.lfPitchAndFamily, written.font.lfPitchAndFamily);
+    EXPECT_EQ(0, std::memcmp(read.font.lfFaceName, written.font.lfFaceName, LF_FACESIZE));
+    EXPECT_EQ(read.textColor, written.textColor);
+    EXPECT_EQ(read.backgroundColor, written.backgroundColor);
+}
+
 TEST(OptionsRecord, DetachedDefaultsTouchNeitherFileNorGlobal) {
     Options* before = g_options;
     Options d = Options::defaults();

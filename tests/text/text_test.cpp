@@ -38,9 +38,9 @@ struct Canvas {
     // Picture rows, top-down; 0x00RRGGBB.
     uint32_t at(int x, int y) const { return image.pixel(x, image.height() - 1 - y); }
     bool changed(int x, int y) const { return at(x, y) != background; }
-    int draw(std::string_view s, RECT rect, uint32_t format, bool outline,
-             const LOGFONTA& font = sheetFont(), COLORREF colour = RGB(255, 255, 255)) {
-        return image.drawText(s, rect, format, outline, font, colour);
+    void draw(std::string_view s, RECT rect, uint32_t format, bool outline,
+              const LOGFONTA& font = sheetFont(), COLORREF colour = RGB(255, 255, 255)) {
+        image.drawText(s, rect, format, outline, font, colour);
     }
     std::vector<uint8_t> bytes() const {
         return {image.pixels, image.pixels + image.header.biSizeImage};
@@ -83,7 +83,7 @@ TEST(DrawText, MeasuringTheInformationBlock) {
     RasterImage scratch;
     ASSERT_TRUE(scratch.create(0, 0));
     RECT rect{0, 0, 0, 0};
-    EXPECT_EQ(scratch.drawText(kInfo, rect, DT_CALCRECT | DT_EXPANDTABS, true, font, 0), 0);
+    scratch.drawText(kInfo, rect, DT_CALCRECT | DT_EXPANDTABS, true, font, 0);
 
     // Each line is label, tab, value: the value starts at the first tab stop
     // right of the label.
@@ -303,8 +303,9 @@ TEST(DrawText, BadInputDrawsReplacementsOrNothing) {
     // An image that never got pixels can still measure.
     RasterImage none;
     RECT r{0, 0, 50, 50};
-    EXPECT_EQ(none.drawText(kStamp, r, 0, true, sheetFont(), 0), 0);
-    EXPECT_EQ(none.drawText(kStamp, r, DT_CALCRECT, true, sheetFont(), 0), 0);
+    none.drawText(kStamp, r, 0, true, sheetFont(), 0);
+    EXPECT_EQ(r.right, 50); // drawing leaves the rectangle alone
+    none.drawText(kStamp, r, DT_CALCRECT, true, sheetFont(), 0);
     EXPECT_EQ(r.right, measuredWidth(kStamp));
 
     // A face name that fills all 32 bytes, one that is not UTF-8, and
