@@ -103,24 +103,3 @@ void keepForInspection(const RasterImage& image, const std::string& name) {
     std::string error;
     EXPECT_TRUE(image.savePng(name + ".png", &error)) << error;
 }
-
-TempDir::TempDir() {
-    std::string pattern = "render-test-XXXXXX";
-    if (::mkdtemp(pattern.data()))
-        path_ = std::filesystem::absolute(pattern).string();
-    EXPECT_FALSE(path_.empty());
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty())
-        std::filesystem::remove_all(path_, ignored);
-}
-
-std::vector<std::string> TempDir::entries() const {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(path_, ignored))
-        names.push_back(entry.path().filename().string());
-    return names;
-}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "render/raster_image.h"
+#include "tests/support/temp_dir.h"
 
 // Random pixels (the row padding stays zero); the same seed gives the same image.
 RasterImage randomImage(int width, int height, uint32_t seed);
@@ -30,19 +31,4 @@ bool isCharacterDevice(const std::string& path);
 // person can look at what the tests produce.
 void keepForInspection(const RasterImage& image, const std::string& name);
 
-// A new empty directory under the working directory, removed with everything
-// in it when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    // The names of the entries in the directory.
-    std::vector<std::string> entries() const;
-
-private:
-    std::string path_;
-};
+using testmovies::TempDir;

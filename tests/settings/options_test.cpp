@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -67,20 +69,13 @@ std::vector<uint8_t> expectedDefaults() {
 
 class OptionsFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("stillwick-options-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        file = dir / "options.swk";
-    }
     void TearDown() override {
+        // Some tests take the folder's permissions away; it must still go.
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
     }
-    fs::path dir;
-    fs::path file;
+    testmovies::TempDir temp;
+    const fs::path dir = temp.path();
+    const fs::path file = dir / "options.swk";
 };
 
 TEST_F(OptionsFile, MissingFileIsCreatedWithTheDefaultsByteForByte) {
@@ -337,14 +332,14 @@ TEST(OptionsRecord, DetachedDefaultsTouchNeitherFileNorGlobal) {
 }
 
 TEST(OptionsRecord, GlobalPointerFollowsTheLiveRecordOnly) {
-    fs::path p = fs::temp_directory_path() / ("stillwick-g-" + std::to_string(::getpid()));
+    testmovies::TempDir temp;
+    const fs::path p = temp.path() / "options.swk";
     {
         Options live(p.string());
         Options copy = live;
         EXPECT_EQ(g_options, &live);
     }
     EXPECT_EQ(g_options, nullptr);
-    fs::remove(p);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace testmovies {
 
@@ -28,6 +29,14 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The names of the entries in the folder.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(path_, ignored))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
 
 private:
     std::filesystem::path path_;
