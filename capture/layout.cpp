@@ -45,9 +45,10 @@ CellRect SheetLayout::stampOf(const CellRect& c) {
     return {c.x + 3, c.y, c.width - 6, c.height};
 }
 
-bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWidth, int textHeight,
-                   SheetLayout& l, std::string& error) {
-    l = SheetLayout{};
+namespace {
+
+// What no layout can be made from, whatever the numbers say otherwise.
+bool usableInput(const Options& o, int videoWidth, int videoHeight, std::string& error) {
     if (videoWidth <= 0 || videoHeight <= 0)
         return refuse(error, "The movie has no usable video size (" + std::to_string(videoWidth) +
                                  "x" + std::to_string(videoHeight) + ").");
@@ -57,6 +58,16 @@ bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWi
         return refuse(error, "The frame width and height must be at least 1 pixel.");
     if (o.spacingX < 0 || o.spacingY < 0)
         return refuse(error, "The spacings must not be negative.");
+    return true;
+}
+
+} // namespace
+
+bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWidth, int textHeight,
+                   SheetLayout& l, std::string& error) {
+    l = SheetLayout{};
+    if (!usableInput(o, videoWidth, videoHeight, error))
+        return false;
     l.columns = o.columns;
     l.rows = o.rows;
     l.spacingX = o.spacingX;

@@ -83,6 +83,43 @@ TEST(Layout, WorkedExamplesWithTheBlockOff) {
     }
 }
 
+// Frames, shadows and stamps are placed from one rectangle per cell, so a
+// fractional thumbnail size cannot put them a pixel apart.
+TEST(Layout, ShadowAndStampFollowTheirCell) {
+    Options o = Options::defaults();
+    o.headerEnabled = 0;
+    o.shadowOffsetX = -4;
+    o.shadowOffsetY = 6;
+    o.spacingX = 3;
+    o.spacingY = 0;
+    o.frameWidth = 131;
+    o.frameHeight = 97;
+    SheetLayout l;
+    std::string error;
+    // 640 x 480 into 131 x 97: thumbnails 129.33 wide, whose fourth column
+    // starts at 399.99.
+    ASSERT_TRUE(computeLayout(o, 640, 480, 0, 0, l, error)) << error;
+    const CellRect cell = l.cell(3, 2);
+    EXPECT_EQ(cell.x, 399);
+    EXPECT_EQ(cell.y, 194);
+    EXPECT_EQ(cell.width, 129);
+    EXPECT_EQ(cell.height, 97);
+    const CellRect shadow = l.shadowOf(cell);
+    EXPECT_EQ(shadow.x, 395);
+    EXPECT_EQ(shadow.y, 200);
+    EXPECT_EQ(shadow.width, cell.width);
+    EXPECT_EQ(shadow.height, cell.height);
+    const CellRect stamp = SheetLayout::stampOf(cell);
+    EXPECT_EQ(stamp.x, cell.x + 3);
+    EXPECT_EQ(stamp.x + stamp.width, cell.x + cell.width - 3);
+    EXPECT_EQ(stamp.y, cell.y);
+    EXPECT_EQ(stamp.y + stamp.height, cell.y + cell.height);
+    // Offsets beyond any sheet saturate instead of overflowing.
+    o.shadowOffsetX = INT_MAX;
+    ASSERT_TRUE(computeLayout(o, 640, 480, 0, 0, l, error)) << error;
+    EXPECT_EQ(l.shadowOf(l.cell(4, 0)).x, INT_MAX);
+}
+
 TEST(Layout, EqualRatiosTakeTheVerticalOne) {
     Options o = Options::defaults();
     SheetLayout l;
