@@ -41,7 +41,7 @@ public:
 
     CaptureResult run() {
         if (checkInput() && planLayout() && buildGraph() && paintSheet() && finishGraph() &&
-            captureMoments()) {
+            grabFrames()) {
             drawInformation();
             writeSheet();
         }
@@ -63,7 +63,7 @@ private:
     bool buildGraph();
     bool paintSheet();
     bool finishGraph();
-    bool captureMoments();
+    bool grabFrames();
     void drawInformation();
     void writeSheet();
 
@@ -183,7 +183,9 @@ bool CaptureRun::paintSheet() {
     callback_.sheet = &sheet_;
     callback_.layout = &layout_;
     callback_.options = &o_;
+    callback_.progress = &progress_;
     callback_.delivered = 0;
+    progress_.sheetPainted(sheet_);
     return true;
 }
 
@@ -208,9 +210,12 @@ bool CaptureRun::finishGraph() {
 }
 
 // The moments: evenly spaced, never the very start nor the end.
-bool CaptureRun::captureMoments() {
+bool CaptureRun::grabFrames() {
     using namespace media;
-    const std::vector<int64_t> positions = capturePositions(in_.facts.duration, layout_.cells);
+    std::vector<int64_t> positions;
+    std::string error;
+    if (!captureMoments(in_.facts.duration, layout_.cells, in_.choice, positions, error))
+        return fail(error);
     graph_->announcePositions(positions);
     for (size_t i = 0; i < positions.size(); ++i) {
         if (progress_.cancelled())

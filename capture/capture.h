@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/frame_choice.h"
 #include "capture/movie_probe.h"
 #include "render/raster_image.h"
 #include "settings/options.h"
@@ -34,8 +35,18 @@ public:
     // Asked before every moment and once more before the sheet is written:
     // true stops the run, which then fails and writes nothing.
     virtual bool cancelled() { return false; }
-    // The wait for the moment-th frame (from 0) has returned; `sheet` shows
-    // every cell drawn so far and is valid during the call only.
+    // The sheet is painted (background, shadows, the empty cells) and the
+    // frames are about to come. Valid during the call only.
+    virtual void sheetPainted(const RasterImage& sheet) { (void)sheet; }
+    // The moment-th frame (from 0) arrived, at `seconds` from the movie's
+    // start, before it is scaled into its cell; valid during the call only.
+    virtual void frameArrived(int moment, double seconds, const RasterImage& frame) {
+        (void)moment;
+        (void)seconds;
+        (void)frame;
+    }
+    // The wait for the moment-th frame has returned; `sheet` shows every
+    // cell drawn so far and is valid during the call only.
     virtual void momentDone(int moment, const RasterImage& sheet) {
         (void)moment;
         (void)sheet;
@@ -47,6 +58,7 @@ struct CaptureInput {
     MovieFacts facts;     // from a probe of the same movie
     std::string infoText; // drawn as the information block
     std::string targetPath;
+    FrameChoice choice; // all off: the classic sheet
 };
 
 constexpr const char* kCancelledText = "The capture was cancelled.";

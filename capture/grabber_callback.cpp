@@ -18,7 +18,8 @@ media::Result GrabberCallback::BufferCB(double sampleTime, uint8_t* buffer, long
     ++delivered;
     if (!sheet || !layout || !options || !buffer || cell < 0 || cell >= layout->cells)
         return media::S_OK;
-    const CellRect box = layout->cellAt(cell);
+    const int32_t k = cell;
+    const CellRect box = layout->cellAt(k);
     // One frame per cell: a second delivery for the same moment is ignored.
     cell = -1;
 
@@ -29,6 +30,8 @@ media::Result GrabberCallback::BufferCB(double sampleTime, uint8_t* buffer, long
 
     RasterImage frame;
     frame.attach(videoWidth, videoHeight, buffer);
+    if (progress)
+        progress->frameArrived(k, sampleTime, frame);
     sheet->drawScaled(box.x, box.y, static_cast<unsigned>(box.width),
                       static_cast<unsigned>(box.height), frame);
     if (options->timeStampsEnabled) {

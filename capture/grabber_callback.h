@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/capture.h"
 #include "capture/layout.h"
 #include "platform/media/graph.h"
 #include "render/raster_image.h"
@@ -32,4 +33,6 @@ public:
     RasterImage* sheet = nullptr;
     const SheetLayout* layout = nullptr;
     const Options* options = nullptr;
+    // Hears of every frame before it is drawn; may be null.
+    CaptureProgress* progress = nullptr;
 };

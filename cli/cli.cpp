@@ -114,7 +114,7 @@ bool makeOne(const std::string& movie, const Arguments& args, const Options& set
         return false;
     }
 
-    const CaptureInput input{movie, probe.facts, probe.infoText, target};
+    const CaptureInput input{movie, probe.facts, probe.infoText, target, {}};
     CaptureResult result;
     {
         TerminalProgress bar(err, progress, fileNameOf(movie),

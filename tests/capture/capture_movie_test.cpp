@@ -67,10 +67,22 @@ class CountingProgress : public CaptureProgress {
 public:
     explicit CountingProgress(int stopAfter = -1) : stopAfter_(stopAfter) {}
     bool cancelled() override { return stopAfter_ >= 0 && moments >= stopAfter_; }
+    void sheetPainted(const RasterImage& sheet) override {
+        EXPECT_GT(sheet.width(), 0);
+        ++painted;
+    }
+    void frameArrived(int moment, double seconds, const RasterImage& frame) override {
+        EXPECT_EQ(moment, moments); // before its moment is done
+        EXPECT_GE(seconds, 0);
+        EXPECT_EQ(frame.width(), 176);
+        ++frames;
+    }
     void momentDone(int moment, const RasterImage&) override {
         EXPECT_EQ(moment, moments);
         ++moments;
     }
+    int painted = 0;
+    int frames = 0;
     int moments = 0;
 
 private:
@@ -97,12 +109,20 @@ protected:
     CaptureInput probed(const std::string& movie, const std::string& target) {
         const ProbeResult probe = MovieProbe::probe(movie);
         EXPECT_TRUE(probe.ok()) << probe.infoText;
-        return CaptureInput{movie, probe.facts, probe.infoText, target};
+        return CaptureInput{movie, probe.facts, probe.infoText, target, {}};
     }
 
+    // A capture that also checks what the front end hears: the painted
+    // sheet once, then a frame and a moment for every cell.
     CaptureResult capture(const CaptureInput& input, const Options& o) {
         CountingProgress progress;
-        return captureSheet(input, o, progress);
+        CaptureResult result = captureSheet(input, o, progress);
+        if (result.ok()) {
+            EXPECT_EQ(progress.painted, 1);
+            EXPECT_EQ(progress.moments, o.rows * o.columns);
+            EXPECT_EQ(progress.frames, progress.moments);
+        }
+        return result;
     }
 
     testmovies::TempDir dir;
@@ -258,7 +278,7 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
         {audio, ""},
     };
     for (const Case& c : cases) {
-        const CaptureInput input{c.movie, earlier, "", dir.file("never.jpg")};
+        const CaptureInput input{c.movie, earlier, "", dir.file("never.jpg"), {}};
         const CaptureResult result = capture(input, Options::defaults());
         EXPECT_EQ(result.code, -1) << c.movie;
         EXPECT_FALSE(result.errorText.empty());
@@ -270,7 +290,7 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
     // A movie without video cannot be connected, and the hint says what a
     // user of this machine can do about it.
     const CaptureResult result =
-        capture(CaptureInput{audio, earlier, "", dir.file("never.jpg")}, Options::defaults());
+        capture(CaptureInput{audio, earlier, "", dir.file("never.jpg"), {}}, Options::defaults());
     EXPECT_EQ(result.code, -1);
     EXPECT_NE(result.errorText.find("The file has no video stream.\nTry installing "
                                     "libavcodec-extra"),
@@ -291,7 +311,7 @@ TEST_F(Capture, ProbeFailureClearsTheFactsAndCaptureRefuses) {
     EXPECT_EQ(probe.infoText,
               "File Name\t: nothing here.avi\nError\t\t: No such file or directory.");
 
-    const CaptureInput input{movie, probe.facts, probe.infoText, dir.file("out.jpg")};
+    const CaptureInput input{movie, probe.facts, probe.infoText, dir.file("out.jpg"), {}};
     const CaptureResult result = capture(input, Options::defaults());
     EXPECT_EQ(result.code, -1);
     EXPECT_NE(result.errorText.find("nothing here.avi"), std::string::npos) << result.errorText;

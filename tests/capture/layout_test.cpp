@@ -1,4 +1,5 @@
 #include "capture/capture_job.h"
+#include "capture/frame_choice.h"
 #include "capture/grabber_callback.h"
 #include "capture/layout.h"
 #include "capture/movie_probe.h"
@@ -250,6 +251,58 @@ TEST(Layout, MomentsAreEvenlySpacedInsideTheMovie) {
     EXPECT_EQ(p.front(), 38'461'538);
     EXPECT_EQ(p.back(), 961'538'450);
     EXPECT_EQ(p[1] - p[0], 38'461'538);
+}
+
+TEST(FrameChoice, SkipsKeepTheMomentsInsideTheRestOfTheMovie) {
+    std::vector<int64_t> moments;
+    std::string error;
+    // Without skips: exactly the classic moments.
+    for (int64_t duration :
+         {int64_t{0}, int64_t{1}, int64_t{1'000'000'000}, int64_t{37'239'000'123}})
+        for (int64_t cells : {0, 1, 25, 400}) {
+            ASSERT_TRUE(captureMoments(duration, cells, FrameChoice{}, moments, error));
+            EXPECT_EQ(moments, capturePositions(duration, cells)) << duration << " " << cells;
+        }
+    FrameChoice choice;
+    choice.skipStart = TimeSpan{10, false};
+    choice.skipEnd = TimeSpan{10, true};
+    ASSERT_TRUE(captureMoments(1'000'000'000, 4, choice, moments, error)) << error;
+    EXPECT_EQ(moments, (std::vector<int64_t>{260'000'000, 420'000'000, 580'000'000, 740'000'000}));
+    // Skips that leave nothing are refused, not turned into odd moments.
+    choice.skipStart = TimeSpan{60, false};
+    choice.skipEnd = TimeSpan{40, false};
+    EXPECT_FALSE(captureMoments(1'000'000'000, 4, choice, moments, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(FrameChoice, SpansAreSecondsOrAShareOfTheMovie) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int64_t units; // for a movie of 200 s
+    } cases[] = {
+        {"90", true, 900'000'000},
+        {"90s", true, 900'000'000},
+        {"1.5", true, 15'000'000},
+        {"5%", true, 100'000'000},
+        {"0", true, 0},
+        {"500", true, 2'000'000'000},
+        {"100%", true, 2'000'000'000},
+        {"-1", false, 0},
+        {"abc", false, 0},
+        {"101%", false, 0},
+        {"5%%", false, 0},
+        {"", false, 0},
+        {"1e999", false, 0},
+        {"s", false, 0},
+    };
+    for (const Case& c : cases) {
+        TimeSpan span;
+        EXPECT_EQ(TimeSpan::parse(c.text, span), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(span.resolve(2'000'000'000), c.units) << c.text;
+        }
+    }
 }
 
 TEST(Layout, TruncationSaturates) {
