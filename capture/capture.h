@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/frame_choice.h"
 #include "capture/movie_probe.h"
@@ -24,6 +25,10 @@ struct CaptureResult {
     // 10: the frame grabber refused one-shot mode (`errorText` empty).
     int code = 0;
     std::string errorText;
+    // A written sheet may still lack frames: the moments (100-ns units) whose
+    // cells stayed black, and how many decoding errors were met on the way.
+    std::vector<int64_t> missingMoments;
+    int decoderErrors = 0;
 
     bool ok() const { return code == 0; }
 };
