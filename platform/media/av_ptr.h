@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
@@ -29,11 +30,16 @@ struct SwsDeleter {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 
+struct FilterGraphDeleter {
+    void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+};
+
 using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 
 // Unreferences a packet when the scope that filled it ends.
 class PacketRef {

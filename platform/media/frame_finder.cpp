@@ -34,30 +34,6 @@ constexpr int kBackoffAttempts = 5;
 // the rest of the file is taken as unreadable.
 constexpr int kReadErrorLimit = 64;
 
-int swsColorspace(AVColorSpace space) {
-    switch (space) {
-    case AVCOL_SPC_BT709:
-        return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC:
-        return SWS_CS_FCC;
-    case AVCOL_SPC_SMPTE240M:
-        return SWS_CS_SMPTE240M;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-        return SWS_CS_BT2020;
-    default:
-        // Untagged video is taken as BT.601, as the common tools do, so that
-        // colours match what they show.
-        return SWS_CS_DEFAULT;
-    }
-}
-
-bool isFullRangeFormat(int format) {
-    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
-           format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
-           format == AV_PIX_FMT_YUVJ411P;
-}
-
 } // namespace
 
 struct FrameFinder::Search {
@@ -74,6 +50,11 @@ struct FrameFinder::Search {
     int64_t lastTimestamp = AV_NOPTS_VALUE;
     int64_t previousTimestamp = AV_NOPTS_VALUE;
     int64_t foundTimestamp = AV_NOPTS_VALUE;
+    // The earliest presentation time at or after the position among the
+    // packets a decodable picture could come from; AV_NOPTS_VALUE when some
+    // packet had no time, so that nothing can be told from it.
+    int64_t candidate = AV_NOPTS_VALUE;
+    bool allTimed = true;
 };
 
 FrameFinder::FrameFinder(std::shared_ptr<const MovieInfo> info, int threads,
@@ -150,13 +131,14 @@ bool FrameFinder::seekBefore(int64_t position) {
     return true;
 }
 
+// Back to the true start of the file. A time stamp seek cannot be trusted
+// for this: a transport stream seeks on decoding times and lands a few
+// packets after its first key frame, and a file without an index lands
+// wherever its search ends. Streams without a header start over at byte 0;
+// everything else is opened again.
 bool FrameFinder::rewind() {
-    const int64_t first =
-        info_->firstTimestamp != AV_NOPTS_VALUE ? info_->firstTimestamp : info_->zero;
-    bool ok = av_seek_frame(input_.get(), stream_, first, AVSEEK_FLAG_BACKWARD) >= 0 ||
-              av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+    bool ok = info_->restartsAtByteZero && av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
     if (!ok) {
-        // Opening the file again always starts at its beginning.
         input_.reset();
         decoder_.reset();
         ok = succeeded(open());
@@ -185,12 +167,22 @@ Result FrameFinder::find(int64_t position, const std::function<bool()>& cancelle
         search.sawKey = search.fromStart;
         search.haveFirst = search.haveLast = search.skipped = false;
         search.lastTimestamp = search.previousTimestamp = search.foundTimestamp = AV_NOPTS_VALUE;
+        search.candidate = AV_NOPTS_VALUE;
+        search.allTimed = true;
+        decodeErrors_ = 0;
 
         const Outcome outcome = decodeForward(search);
+        out->decodeErrors = decodeErrors_;
         switch (outcome) {
         case Outcome::Cancelled:
             return AVERROR_EXIT;
         case Outcome::Found:
+            // A packet to be shown at or after the position, and before the
+            // picture that came out, gave no picture: the one shown at the
+            // moment is damaged, and a later one is not the moment's.
+            if (search.allTimed && search.candidate != AV_NOPTS_VALUE &&
+                search.foundTimestamp > search.candidate && decodeErrors_ > 0)
+                return S_OK;
             out->seconds = toSeconds(*info_, search.foundTimestamp);
             return convert(frame_.get(), out);
         case Outcome::StoppedShort:
@@ -225,19 +217,27 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
     AVPacket* pkt = packet_.get();
     int readErrors = 0;
     bool stoppedEarly = false;
-    // The earliest presentation time at or after the position among the
-    // packets sent so far: the searched frame is shown no later than that.
-    int64_t candidate = AV_NOPTS_VALUE;
-    bool allTimed = true; // every packet sent so far had a presentation time
+    // After a seek, packets before the first key packet cannot give a
+    // picture; only from there on do presentation times say anything.
+    bool keyPacketSeen = search.fromStart;
+    // How far past the position a decoding time may lie while the picture
+    // for the position can still be on its way: the reorder delay.
+    const int64_t reorderSpan = (info_->reorderDelay + 1) * info_->frameDuration;
     dec->skip_frame = AVDISCARD_DEFAULT;
 
     const auto receiveAll = [&]() -> std::optional<Outcome> {
         for (;;) {
             const int rc = avcodec_receive_frame(dec, frame_.get());
-            if (rc < 0)
-                return std::nullopt; // EAGAIN, end of stream or a damaged frame
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+                return std::nullopt;
+            if (rc < 0) {
+                ++decodeErrors_; // a damaged frame; the decoder goes on
+                return std::nullopt;
+            }
             ++framesDecoded_;
             g_decodedFrames.fetch_add(1, std::memory_order_relaxed);
+            if (frame_->decode_error_flags)
+                ++decodeErrors_;
             const Outcome o = consider(search, frame_.get());
             if (o == Outcome::Found || o == Outcome::Overshoot)
                 return o;
@@ -259,13 +259,26 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
         if (pkt->stream_index != stream_)
             continue;
         readErrors = 0;
+        // Presentation times that FFmpeg guessed from decoding order are
+        // not used to decide anything.
+        const int64_t pts = info_->decodingStampsOnly ? AV_NOPTS_VALUE : pkt->pts;
+        if (pkt->flags & AV_PKT_FLAG_KEY)
+            keyPacketSeen = true;
+
+        // The seek landed after the last key frame before the position:
+        // every packet that could show the position has gone by undecodable.
+        if (!keyPacketSeen && !search.sawKey && pkt->dts != AV_NOPTS_VALUE &&
+            info_->frameDuration > 0 &&
+            compareToPosition(*info_, pkt->dts - reorderSpan, search.target) > 0)
+            return Outcome::Overshoot;
 
         // A packet decoded after the candidate is shown, and every packet
         // after it, is shown later still: the searched frame has been sent,
         // and draining the decoder brings it out without decoding more.
-        if (search.allowEarlyEnd && allTimed && candidate != AV_NOPTS_VALUE &&
+        const int64_t candidate = search.candidate;
+        if (search.allowEarlyEnd && search.allTimed && candidate != AV_NOPTS_VALUE &&
             pkt->dts != AV_NOPTS_VALUE && pkt->dts > candidate &&
-            (pkt->pts == AV_NOPTS_VALUE || pkt->pts > candidate)) {
+            (pts == AV_NOPTS_VALUE || pts > candidate)) {
             stoppedEarly = true;
             break;
         }
@@ -276,29 +289,33 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
             // be at or after it. Without a presentation time, the decoding
             // time plus the reorder delay bounds it from above.
             bool unneeded = false;
-            if (pkt->pts != AV_NOPTS_VALUE)
-                unneeded = compareToPosition(*info_, pkt->pts, search.target) < 0 ||
-                           (candidate != AV_NOPTS_VALUE && pkt->pts > candidate);
+            if (pts != AV_NOPTS_VALUE)
+                unneeded = compareToPosition(*info_, pts, search.target) < 0 ||
+                           (candidate != AV_NOPTS_VALUE && pts > candidate);
             else if (pkt->dts != AV_NOPTS_VALUE && info_->frameDuration > 0)
-                unneeded = compareToPosition(
-                               *info_, pkt->dts + (info_->reorderDelay + 1) * info_->frameDuration,
-                               search.target) < 0;
+                unneeded = compareToPosition(*info_, pkt->dts + reorderSpan, search.target) < 0;
             dec->skip_frame = unneeded ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             if (unneeded && !(pkt->flags & AV_PKT_FLAG_KEY))
                 search.skipped = true;
         }
-        if (pkt->pts == AV_NOPTS_VALUE)
-            allTimed = false;
-        else if (compareToPosition(*info_, pkt->pts, search.target) >= 0 &&
-                 (candidate == AV_NOPTS_VALUE || pkt->pts < candidate))
-            candidate = pkt->pts;
+        if (keyPacketSeen) {
+            if (pts == AV_NOPTS_VALUE)
+                search.allTimed = false;
+            else if (compareToPosition(*info_, pts, search.target) >= 0 &&
+                     (candidate == AV_NOPTS_VALUE || pts < candidate))
+                search.candidate = pts;
+        }
 
         for (int tries = 0; tries < 2; ++tries) {
             const int sent = avcodec_send_packet(dec, pkt);
             ++packetsDecoded_;
-            // A damaged packet is dropped; the decoder carries on with the next.
-            if (sent != AVERROR(EAGAIN))
+            if (sent != AVERROR(EAGAIN)) {
+                // A damaged packet is dropped; the decoder carries on with
+                // the next.
+                if (sent < 0)
+                    ++decodeErrors_;
                 break;
+            }
             if (auto o = receiveAll())
                 return *o;
         }
@@ -325,6 +342,11 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
         av_frame_unref(frame);
         return Outcome::Continue; // a frame that cannot be placed in time
     }
+    // A picture comes out of a reordering decoder only when the next one
+    // has gone in, and carries that packet's decoding time: where the
+    // container has nothing else, its time is that less the delay.
+    if (info_->decodingStampsOnly && info_->frameDuration > 0)
+        ts -= static_cast<int64_t>(decoder_->has_b_frames) * info_->frameDuration;
     // Read from the start, an elementary stream's first picture gets the
     // decoding time 0, after a seek the time it is shown at: both are the
     // movie's start.
@@ -372,46 +394,12 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
 }
 
 Result FrameFinder::convert(const AVFrame* frame, Picture* out) {
-    const int width = info_->width;
-    const int height = info_->height;
-    if (width <= 0 || height <= 0 || frame->width <= 0 || frame->height <= 0)
-        return E_BAD_VIDEO_SIZE;
-    if (!rgb_) {
-        rgb_.reset(av_frame_alloc());
-        if (!rgb_)
-            return E_OUTOFMEMORY;
-        rgb_->format = AV_PIX_FMT_BGR24;
-        rgb_->width = width;
-        rgb_->height = height;
-        const int rc = av_frame_get_buffer(rgb_.get(), 0);
-        if (rc < 0) {
-            rgb_.reset();
-            return rc;
-        }
-    }
-    // A movie may change its frame size on the way; every picture is still
-    // delivered at the size the connection announced.
-    SwsContext* next = sws_getCachedContext(
-        sws_.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-        width, height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    sws_.reset(next);
-    if (!sws_)
-        return E_FAIL;
-    const int srcRange =
-        frame->color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(frame->format) ? 1 : 0;
-    sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(swsColorspace(frame->colorspace)),
-                             srcRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, rgb_->data,
-              rgb_->linesize);
-
-    // Bottom-up rows, each padded to four bytes, as a device-independent
-    // bitmap has them.
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
-    const size_t stride = (rowBytes + 3) & ~size_t{3};
-    out->pixels.assign(stride * height, 0);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(out->pixels.data() + stride * (height - 1 - y),
-                    rgb_->data[0] + static_cast<ptrdiff_t>(y) * rgb_->linesize[0], rowBytes);
+    if (!maker_)
+        maker_ = std::make_unique<PictureMaker>(info_->scaledWidth, info_->scaledHeight,
+                                                info_->orientation);
+    const Result rc = maker_->make(frame, &out->pixels);
+    if (failed(rc))
+        return rc;
     out->found = true;
     return S_OK;
 }

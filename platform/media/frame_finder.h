@@ -16,15 +16,21 @@
 
 #include "platform/media/av_ptr.h"
 #include "platform/media/movie.h"
+#include "platform/media/picture.h"
 
 namespace media::detail {
 
 // A converted frame: blue, green, red, rows bottom-up, each padded to a
-// multiple of 4 bytes, at the movie's native size.
+// multiple of 4 bytes, at the movie's display size (see picture.h).
 struct Picture {
-    bool found = false; // false: the run found no frame (a broken region)
+    // false: no picture for the position: nothing decodable at or after it,
+    // or the picture shown then is damaged beyond decoding.
+    bool found = false;
     double seconds = 0; // presentation time from the movie's start
     std::vector<uint8_t> pixels;
+    // Packets the decoder refused, or frames it could not finish, while the
+    // picture was sought (in the pass that decided the outcome).
+    int decodeErrors = 0;
 };
 
 class FrameFinder {
@@ -76,11 +82,11 @@ private:
     av::PacketPtr packet_;
     av::FramePtr frame_;
     av::FramePtr last_;
-    av::FramePtr rgb_;
-    av::SwsPtr sws_;
+    std::unique_ptr<PictureMaker> maker_;
     int stream_ = -1;
     int64_t packetsDecoded_ = 0;
     int64_t framesDecoded_ = 0;
+    int decodeErrors_ = 0; // in the current pass
 };
 
 } // namespace media::detail

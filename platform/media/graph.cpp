@@ -227,11 +227,12 @@ public:
         Result rc = checkDecoder(info);
         if (failed(rc))
             return rc;
-        grabber->setConnected(info.width, info.height);
+        grabber->setConnected(info.displayWidth(), info.displayHeight());
         source_ = source;
         grabber_ = grabber;
         rendered_ = false;
         sought_ = false;
+        errors_ = 0;
         engine_ = std::make_unique<Engine>(source->info(), workers_);
         if (!announced_.empty())
             engine_->announce(announced_);
@@ -323,6 +324,7 @@ public:
         const Result rc = engine_->wait(timeoutMs, &picture, &searchResult, &finished);
         if (failed(rc))
             return rc;
+        errors_ += picture.decodeErrors;
         if (picture.found && grabber_->callback())
             grabber_->callback()->BufferCB(picture.seconds, picture.pixels.data(),
                                            static_cast<long>(picture.pixels.size()));
@@ -346,6 +348,19 @@ public:
         *height = info.height;
         return S_OK;
     }
+
+    Result getDisplaySize(int32_t* width, int32_t* height) override {
+        int32_t w = 0, h = 0;
+        const Result rc = getVideoSize(&w, &h);
+        if (failed(rc))
+            return rc;
+        const MovieInfo& info = *movie()->info();
+        *width = info.displayWidth();
+        *height = info.displayHeight();
+        return S_OK;
+    }
+
+    int32_t decoderErrors() const override { return errors_; }
 
     Result getAvgTimePerFrame(double* seconds) override {
         if (!seconds)
@@ -424,6 +439,7 @@ private:
     bool rendered_ = false;
     bool sought_ = false;
     int workers_ = 0;
+    int32_t errors_ = 0;
     std::vector<int64_t> announced_;
     std::unique_ptr<Engine> engine_;
 };

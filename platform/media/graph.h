@@ -125,7 +125,7 @@ class SampleGrabberCB {
 public:
     virtual ~SampleGrabberCB() = default;
     // One RGB24 frame: rows bottom-up, each padded to a multiple of 4 bytes,
-    // at the connected size. `sampleTime` is the frame's presentation time in
+    // at the connected size (the display size, see getDisplaySize). `sampleTime` is the frame's presentation time in
     // seconds from the movie's start. `buffer` is valid during the call only.
     virtual Result BufferCB(double sampleTime, uint8_t* buffer, long length) = 0;
 };
@@ -143,7 +143,8 @@ public:
     virtual Result setOneShot(bool oneShot) = 0;
     // which = 1 selects BufferCB; anything else is E_NOTIMPL.
     virtual Result setCallback(SampleGrabberCB* callback, int which) = 0;
-    // The frame size the connection delivers (after a successful connect).
+    // The frame size the connection delivers (after a successful connect):
+    // the video's display size.
     virtual Result getConnectedSize(int32_t* width, int32_t* height) const = 0;
 };
 
@@ -183,6 +184,13 @@ public:
     // Native size of the video and the average time between frames (seconds;
     // 0 when the movie does not say).
     virtual Result getVideoSize(int32_t* width, int32_t* height) = 0;
+    // The size players show the video at, which is the size frames are
+    // delivered at: the sample aspect ratio applied (the width changes) and
+    // the display matrix's quarter turn (width and height trade places).
+    virtual Result getDisplaySize(int32_t* width, int32_t* height) = 0;
+    // Packets and frames the decoders could not decode in the searches
+    // whose outcome was delivered since the graph was connected.
+    virtual int32_t decoderErrors() const = 0;
     virtual Result getAvgTimePerFrame(double* seconds) = 0;
 
     // The positions the following seeks will ask for, in order. The graph may

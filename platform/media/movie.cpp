@@ -1,7 +1,12 @@
 #include "platform/media/movie.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+
+extern "C" {
+#include <libavutil/display.h>
+}
 
 namespace media::detail {
 
@@ -14,8 +19,33 @@ int interruptCallback(void* opaque) {
     return stop && stop->load(std::memory_order_relaxed) ? 1 : 0;
 }
 
+// Codecs that tagging tools put cover pictures in.
+bool isImageCodec(AVCodecID id) {
+    switch (id) {
+    case AV_CODEC_ID_MJPEG:
+    case AV_CODEC_ID_PNG:
+    case AV_CODEC_ID_BMP:
+    case AV_CODEC_ID_GIF:
+    case AV_CODEC_ID_WEBP:
+    case AV_CODEC_ID_TIFF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A single picture in a video stream of its own: cover art marked as such,
+// a one-frame track, or (where a muxer dropped the mark) a picture codec
+// beside video in a movie codec.
+bool isStillPicture(const AVStream* st, bool besideMovieCodec) {
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        return true;
+    if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        return false;
+    return st->nb_frames == 1 || (besideMovieCodec && isImageCodec(st->codecpar->codec_id));
+}
+
 MajorType majorTypeOf(const AVStream* st) {
-    // A cover picture is a video stream to FFmpeg but not a movie to anyone.
     if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
         return MajorType::Data;
     switch (st->codecpar->codec_type) {
@@ -38,11 +68,25 @@ MajorType majorTypeOf(const AVStream* st) {
 struct EndTracker {
     const MovieInfo& info;
     int64_t end = AV_NOPTS_VALUE;
+    // A reference picture whose packet had no presentation time (program
+    // streams stamp only some): it is shown after the B-pictures decoded
+    // after it, and so last of all when no later reference follows.
+    bool untimedReference = false;
+
+    int64_t result() const {
+        return untimedReference && end != AV_NOPTS_VALUE ? end + info.frameDuration : end;
+    }
 
     void add(const AVFormatContext* input, const AVPacket* pkt) {
         const int wanted = info.videoStream;
         if (wanted >= 0 && pkt->stream_index != wanted)
             return;
+        if (wanted >= 0 && info.reorderDelay > 0 && pkt->dts != AV_NOPTS_VALUE) {
+            if (pkt->pts == AV_NOPTS_VALUE)
+                untimedReference = true;
+            else if (pkt->pts > pkt->dts)
+                untimedReference = false;
+        }
         int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         if (ts == AV_NOPTS_VALUE)
             return;
@@ -93,7 +137,7 @@ int64_t endFromTail(AVFormatContext* input, const MovieInfo& info) {
         EndTracker tracker{info};
         readToEnd(input, &tracker);
         if (tracker.end != AV_NOPTS_VALUE || from == 0)
-            return tracker.end;
+            return tracker.result();
     }
 }
 
@@ -105,7 +149,7 @@ int64_t endFromWholeFile(const MovieInfo& info) {
         return AV_NOPTS_VALUE;
     EndTracker tracker{info};
     readToEnd(fresh.get(), &tracker);
-    return tracker.end;
+    return tracker.result();
 }
 
 } // namespace
@@ -148,6 +192,22 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
     for (unsigned i = 0; i < input->nb_streams; ++i)
         info->streamTypes.push_back(majorTypeOf(input->streams[i]));
 
+    // The movie is the main video stream. A still picture beside moving
+    // video is cover art, wherever it stands, and never shows as a video
+    // pin; a file whose only video is a still picture is still that picture.
+    bool movieCodec = false;
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        movieCodec = movieCodec || (info->streamTypes[i] == MajorType::Video &&
+                                    !isImageCodec(input->streams[i]->codecpar->codec_id));
+    int moving = 0;
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        moving += info->streamTypes[i] == MajorType::Video &&
+                  !isStillPicture(input->streams[i], movieCodec);
+    if (moving > 0)
+        for (unsigned i = 0; i < input->nb_streams; ++i)
+            if (info->streamTypes[i] == MajorType::Video &&
+                isStillPicture(input->streams[i], movieCodec))
+                info->streamTypes[i] = MajorType::Data;
     int best = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (best < 0 || info->streamTypes[best] != MajorType::Video) {
         best = -1;
@@ -156,6 +216,12 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
                 best = static_cast<int>(i);
     }
     info->videoStream = best;
+    const char* name = input->iformat->name;
+    info->decodingStampsOnly = std::strcmp(name, "avi") == 0;
+    info->restartsAtByteZero = !(input->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+                               (std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "mpeg") == 0 ||
+                                std::strcmp(name, "mpegvideo") == 0 || std::strcmp(name, "h264") == 0 ||
+                                std::strcmp(name, "hevc") == 0 || std::strcmp(name, "m4v") == 0);
 
     // Positions count from the start of the whole file, as a player's clock
     // does: MPEG program streams, for one, start half a second in. The
@@ -195,13 +261,22 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
     else
         avcodec_parameters_free(&copy);
 
+    // The frame rate the movie states. FFmpeg's fall-back guess is often
+    // just the clock's tick (1000 a second for Matroska and FLV), which no
+    // user would call the movie's rate; it still serves as a frame's length
+    // where nothing better is known.
+    const auto valid = [](AVRational r) { return r.num > 0 && r.den > 0; };
     AVRational rate = st->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = st->r_frame_rate;
-    if (rate.num > 0 && rate.den > 0) {
+    if (valid(rate)) {
         info->avgFrameTime = av_q2d(av_inv_q(rate));
-        info->frameDuration = std::max<int64_t>(0, av_rescale_q(1, av_inv_q(rate), st->time_base));
+    } else {
+        rate = st->r_frame_rate;
+        const bool tick = av_cmp_q(rate, av_inv_q(st->time_base)) == 0;
+        if (valid(rate) && !tick)
+            info->avgFrameTime = av_q2d(av_inv_q(rate));
     }
+    if (valid(rate))
+        info->frameDuration = std::max<int64_t>(0, av_rescale_q(1, av_inv_q(rate), st->time_base));
     info->reorderDelay = std::max(st->codecpar->video_delay, 0);
     info->firstTimestamp = st->start_time;
     if (!haveStart) {
@@ -213,6 +288,14 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
     }
     info->width = st->codecpar->width;
     info->height = st->codecpar->height;
+    info->scaledWidth = info->width;
+    info->scaledHeight = info->height;
+    const AVRational sar = av_guess_sample_aspect_ratio(input, const_cast<AVStream*>(st), nullptr);
+    if (sar.num > 0 && sar.den > 0 && sar.num != sar.den && info->width > 0)
+        info->scaledWidth =
+            static_cast<int>(std::max<int64_t>(1, av_rescale(info->width, sar.num, sar.den)));
+    info->orientation = orientationFrom(reinterpret_cast<const int32_t*>(
+        av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
 }
 
 Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration) {

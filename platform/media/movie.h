@@ -16,6 +16,7 @@
 
 #include "platform/media/av_ptr.h"
 #include "platform/media/graph.h"
+#include "platform/media/picture.h"
 
 namespace media::detail {
 
@@ -30,10 +31,25 @@ struct MovieInfo {
     int64_t firstTimestamp = AV_NOPTS_VALUE; // the video's first frame, when known
     int64_t frameDuration = 0;               // one frame on that clock; 0 when unknown
     int reorderDelay = 0;                    // frames the decoder may hold back (B-frames)
-    int width = 0;
+    int width = 0; // as stored
     int height = 0;
+    // As shown: the sample aspect ratio applied (the width changes, the
+    // height stays, as players do it), then the display matrix's turn.
+    int scaledWidth = 0;
+    int scaledHeight = 0;
+    Orientation orientation;
+    int displayWidth() const { return orientation.swapsAxes() ? scaledHeight : scaledWidth; }
+    int displayHeight() const { return orientation.swapsAxes() ? scaledWidth : scaledHeight; }
     double avgFrameTime = 0;      // seconds; 0 when the movie does not say
     bool timestampsInFile = true; // false for raw elementary streams
+    // The container stamps packets in decoding order only (AVI): what
+    // FFmpeg makes of their presentation times is a guess, late by the
+    // decoder's reordering delay.
+    bool decodingStampsOnly = false;
+    // A stream without an index or header (transport and program streams,
+    // elementary streams): reading starts over at byte 0, where time stamp
+    // seeks would land wherever their search ends.
+    bool restartsAtByteZero = false;
 };
 
 // Opens the file (with the given demuxer, or any that recognises it) and

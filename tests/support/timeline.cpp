@@ -52,6 +52,7 @@ std::vector<TimelineFrame> decodeTimeline(const std::string& path) {
     const int64_t frameTicks = av_rescale_q(1, av_inv_q(st->avg_frame_rate), st->time_base);
     int64_t previous = 0;
     const int64_t firstShown = st->codecpar->video_delay * frameTicks;
+    const bool avi = std::string(fmt->iformat->name) == "avi";
     if (!haveZero)
         zero = AVRational{static_cast<int>(firstShown * tn), static_cast<int>(td)};
     auto take = [&] {
@@ -76,6 +77,12 @@ std::vector<TimelineFrame> decodeTimeline(const std::string& path) {
             // frame rate.
             // A time that does not advance is taken as one frame later.
             int64_t ts = frame->best_effort_timestamp;
+            // AVI stamps decoding order only, and FFmpeg hands each picture
+            // of a reordering decoder the stamp of the packet that pushed it
+            // out: late by the delay. The picture's place in showing order
+            // is its true time.
+            if (avi && ts != AV_NOPTS_VALUE)
+                ts -= dec->has_b_frames * frameTicks;
             if (ts == AV_NOPTS_VALUE || (!out.empty() && ts <= previous))
                 ts = previous + frameTicks;
             previous = ts;
