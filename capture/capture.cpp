@@ -1,5 +1,6 @@
 #include "capture/capture.h"
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -107,7 +108,8 @@ bool CaptureRun::planLayout() {
         textH = r.bottom - r.top;
     }
     std::string error;
-    if (!computeLayout(o_, in_.facts.videoWidth, in_.facts.videoHeight, textW, textH, layout_,
+    // Cells have the shape of the picture as it is shown, not as stored.
+    if (!computeLayout(o_, in_.facts.shownWidth(), in_.facts.shownHeight(), textW, textH, layout_,
                        error))
         return fail(error);
     return true;
@@ -228,15 +230,22 @@ bool CaptureRun::grabFrames() {
         if (failed(hr))
             return failWith(hr);
         int32_t eventCode = 0;
+        const int32_t before = callback_.delivered;
         hr = graph_->waitForCompletion(-1, &eventCode);
         if (failed(hr))
             return failWith(hr);
+        if (callback_.delivered == before)
+            result_.missingMoments.push_back(positions[i]);
         progress_.momentDone(static_cast<int>(i), sheet_);
     }
+    result_.decoderErrors = graph_->decoderErrors();
     // No decoding may touch the sheet from here on.
     graph_.reset();
     if (progress_.cancelled())
         return fail(kCancelledText);
+    // A sheet of black boxes tells nothing: say so rather than write it.
+    if (!positions.empty() && result_.missingMoments.size() == positions.size())
+        return fail("No picture could be decoded from " + fileNameOf(in_.moviePath) + ".");
     return true;
 }
 
@@ -265,6 +274,14 @@ void CaptureRun::writeSheet() {
 }
 
 } // namespace
+
+std::string momentText(int64_t moment) {
+    const int64_t seconds = moment / 10'000'000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
 
 CaptureResult captureSheet(const CaptureInput& input, const Options& options,
                            CaptureProgress& progress) {

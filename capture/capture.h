@@ -25,8 +25,11 @@ struct CaptureResult {
     // 10: the frame grabber refused one-shot mode (`errorText` empty).
     int code = 0;
     std::string errorText;
-    // A written sheet may still lack frames: the moments (100-ns units) whose
-    // cells stayed black, and how many decoding errors were met on the way.
+    // A written sheet may still lack frames: the moments (100-ns units from
+    // the movie's start, in order) whose cells stayed black because no
+    // picture could be decoded for them, and how many packets or frames the
+    // decoder refused on the way. A capture for which no moment gave a
+    // picture fails instead and writes nothing.
     std::vector<int64_t> missingMoments;
     int decoderErrors = 0;
 
@@ -67,6 +70,11 @@ struct CaptureInput {
 };
 
 constexpr const char* kCancelledText = "The capture was cancelled.";
+
+// "hh:mm:ss" of a moment in 100-ns units, truncated to the second, as the
+// information text writes durations: for telling a user which moments of a
+// sheet have no picture.
+std::string momentText(int64_t moment);
 
 CaptureResult captureSheet(const CaptureInput& input, const Options& options,
                            CaptureProgress& progress);

@@ -44,6 +44,8 @@ ProbeResult MovieProbe::probe(const std::string& moviePath) {
     if (media::succeeded(hr))
         hr = graph->getVideoSize(&facts.videoWidth, &facts.videoHeight);
     if (media::succeeded(hr))
+        hr = graph->getDisplaySize(&facts.displayWidth, &facts.displayHeight);
+    if (media::succeeded(hr))
         hr = graph->getAvgTimePerFrame(&frameTime);
     graph.reset();
 

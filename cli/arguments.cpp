@@ -101,6 +101,8 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
     app.add_flag("--info", args.info, "Print each movie's information and make no sheet");
     app.add_flag("-y,--overwrite", args.overwrite, "Replace existing sheet files");
     app.add_flag("-q,--quiet", args.quiet, "Print nothing but errors");
+    app.add_flag("-v,--verbose", args.verbosity,
+                 "Show the media libraries' errors; twice (-vv) everything they say");
 
     Overrides& ov = args.overrides;
     auto group = app.add_option_group("Settings for this run (never saved)");

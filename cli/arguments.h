@@ -37,6 +37,9 @@ struct Arguments {
     bool info = false;
     bool overwrite = false;
     bool quiet = false;
+    // FFmpeg's own messages on the error stream: 0 none, 1 its errors (-v),
+    // 2 everything it says (-vv).
+    int verbosity = 0;
     Overrides overrides;
 };
 

@@ -8,6 +8,7 @@
 #include "capture/capture.h"
 #include "capture/file_names.h"
 #include "capture/movie_probe.h"
+#include "platform/media/log.h"
 
 namespace cli {
 
@@ -128,6 +129,14 @@ bool makeOne(const std::string& movie, const Arguments& args, const Options& set
             << "\n";
         return false;
     }
+    // The sheet is written, but some cells are black: name their moments,
+    // so nobody takes a damaged movie's sheet for a whole one.
+    if (!result.missingMoments.empty() && !args.quiet) {
+        err << movie << ": no picture at ";
+        for (size_t i = 0; i < result.missingMoments.size(); ++i)
+            err << (i ? ", " : "") << momentText(result.missingMoments[i]);
+        err << "\n";
+    }
     if (!args.quiet)
         out << target << "\n";
     return true;
@@ -149,6 +158,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     if (int code = parseArguments(argc, argv, args, out, err); code >= 0)
         return code;
     progress = progress && !args.quiet;
+    media::setLibraryLog(args.verbosity >= 2   ? media::LibraryLog::Everything
+                         : args.verbosity == 1 ? media::LibraryLog::Errors
+                                               : media::LibraryLog::Silent);
 
     Options live = args.optionsFile.empty() ? Options() : Options(args.optionsFile);
     if (!live.lastError.empty() && !args.quiet)

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/media/engine.h"
+#include "platform/media/log.h"
 #include "platform/media/movie.h"
 
 namespace media {
@@ -494,6 +495,7 @@ Pin* outputPin(Filter& filter, int index) {
 Result SourceFilter::create(SourceRole role, std::unique_ptr<SourceFilter>* out) {
     if (!out)
         return E_INVALIDARG;
+    quietLibrary();
     *out = std::make_unique<SourceImpl>(role);
     return S_OK;
 }
@@ -508,6 +510,7 @@ Result SampleGrabber::create(std::unique_ptr<SampleGrabber>* out) {
 Result FilterGraph::create(std::unique_ptr<FilterGraph>* out) {
     if (!out)
         return E_INVALIDARG;
+    quietLibrary();
     *out = std::make_unique<GraphImpl>();
     return S_OK;
 }
@@ -551,7 +554,11 @@ std::string resultText(Result code) {
     case E_NO_CALLBACK:
         return "No callback has been set on the sample grabber.";
     case E_BAD_VIDEO_SIZE:
-        return "The video has no valid frame size.";
+        return "The video does not say how large its pictures are: the file is damaged or "
+               "its video cannot be decoded.";
+    case E_NO_CONVERSION:
+        return "The pictures of this video cannot be converted to RGB: its pixel format is "
+               "unknown or not supported.";
     case E_TIMEOUT:
         return "The wait timed out before the frame arrived.";
     case E_NOT_SEEKABLE:
@@ -564,7 +571,36 @@ std::string resultText(Result code) {
     // FFmpeg knows its own codes (negated errno values and four-letter tags)
     // and says so; for anything else it only makes up a number.
     char buffer[AV_ERROR_MAX_STRING_SIZE * 2] = {};
-    if (av_strerror(code, buffer, sizeof buffer) == 0 && buffer[0])
+    const bool known = av_strerror(code, buffer, sizeof buffer) == 0 && buffer[0];
+    // The codes real files end in, said the way a user can act on; FFmpeg's
+    // own words follow where they name the particular trouble.
+    const std::string own = known ? std::string(" (FFmpeg: ") + buffer + ")" : "";
+    switch (code) {
+    case AVERROR_EOF:
+        return "The file ends before its first picture: it is cut short or empty.";
+    case AVERROR_INVALIDDATA:
+        return "The file is damaged, or it is not a movie the installed FFmpeg libraries can "
+               "read.";
+    case AVERROR_DECODER_NOT_FOUND:
+    case AVERROR_DEMUXER_NOT_FOUND:
+        return "The installed FFmpeg libraries cannot read this kind of movie" + own + ".";
+    case AVERROR_PATCHWELCOME:
+    case AVERROR(ENOSYS):
+        return "This movie uses a feature the installed FFmpeg libraries do not support" + own +
+               ".";
+    case AVERROR(EACCES):
+    case AVERROR(EPERM):
+        return "The file cannot be read: permission denied.";
+    case AVERROR(EISDIR):
+        return "This is a folder, not a movie file.";
+    case AVERROR(ENOMEM):
+        return "Not enough memory.";
+    case AVERROR(EIO):
+        return "The file could not be read from its disk" + own + ".";
+    default:
+        break;
+    }
+    if (known)
         return std::string(buffer) + ".";
     return "Unknown error " + hex(code) + ".";
 }

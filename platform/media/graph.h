@@ -57,6 +57,7 @@ constexpr Result E_NO_CALLBACK = static_cast<Result>(0x8004020Cu);
 constexpr Result E_BAD_VIDEO_SIZE = static_cast<Result>(0x8004020Du);
 constexpr Result E_TIMEOUT = static_cast<Result>(0x8004020Eu);
 constexpr Result E_NOT_SEEKABLE = static_cast<Result>(0x8004020Fu);
+constexpr Result E_NO_CONVERSION = static_cast<Result>(0x80040210u); // no RGB from this format
 
 // Readable description of any result; never empty.
 std::string resultText(Result code);

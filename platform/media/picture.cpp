@@ -232,7 +232,7 @@ Result PictureMaker::scale(const AVFrame* frame) {
         width_, height_, AV_PIX_FMT_BGR24, SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND,
         nullptr, nullptr, nullptr));
     if (!sws_)
-        return E_FAIL;
+        return E_NO_CONVERSION;
     const int matrix = swsColorspace(effectiveColorspace(frame->colorspace, frame->height));
     sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(matrix), isFullRange(frame) ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);

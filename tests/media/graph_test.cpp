@@ -370,14 +370,23 @@ TEST(ResultText, EveryCodeHasAText) {
                            E_NO_CALLBACK,
                            E_BAD_VIDEO_SIZE,
                            E_TIMEOUT,
-                           E_NOT_SEEKABLE};
+                           E_NOT_SEEKABLE,
+                           E_NO_CONVERSION};
     std::set<std::string> seen;
     for (Result r : ours) {
         const std::string text = resultText(r);
         EXPECT_FALSE(text.empty());
         EXPECT_TRUE(seen.insert(text).second) << "two codes share: " << text;
     }
-    EXPECT_EQ(resultText(AVERROR_INVALIDDATA), "Invalid data found when processing input.");
+    // The codes real files end in read as something a user can act on.
+    EXPECT_EQ(resultText(AVERROR_INVALIDDATA), "The file is damaged, or it is not a movie the "
+                                               "installed FFmpeg libraries can read.");
+    EXPECT_EQ(resultText(AVERROR_EOF),
+              "The file ends before its first picture: it is cut short or empty.");
+    EXPECT_EQ(resultText(AVERROR_PATCHWELCOME), "This movie uses a feature the installed FFmpeg "
+                                                "libraries do not support (FFmpeg: Not yet "
+                                                "implemented in FFmpeg, patches welcome).");
+    EXPECT_EQ(resultText(AVERROR(EAGAIN)), "Resource temporarily unavailable.");
     EXPECT_EQ(resultText(AVERROR(ENOENT)), "No such file or directory.");
     EXPECT_EQ(resultText(static_cast<Result>(0x8004FFFFu)), "Unknown error 0x8004FFFF.");
     EXPECT_EQ(resultText(-1234567), "Unknown error 0xFFED2979.");
