@@ -16,7 +16,7 @@
 
 // What the capture needs to know about a movie before it starts.
 struct MovieFacts {
-    int64_t duration = 0; // 100-ns units
+    int64_t duration = 0;   // 100-ns units
     int32_t videoWidth = 0; // as stored: what the information text shows
     int32_t videoHeight = 0;
     float averageFps = 0; // 0 when the movie does not state a frame rate

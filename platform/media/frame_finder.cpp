@@ -137,7 +137,8 @@ bool FrameFinder::seekBefore(int64_t position) {
 // wherever its search ends. Streams without a header start over at byte 0;
 // everything else is opened again.
 bool FrameFinder::rewind() {
-    bool ok = info_->restartsAtByteZero && av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+    bool ok =
+        info_->restartsAtByteZero && av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
     if (!ok) {
         input_.reset();
         decoder_.reset();

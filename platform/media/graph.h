@@ -126,8 +126,8 @@ class SampleGrabberCB {
 public:
     virtual ~SampleGrabberCB() = default;
     // One RGB24 frame: rows bottom-up, each padded to a multiple of 4 bytes,
-    // at the connected size (the display size, see getDisplaySize). `sampleTime` is the frame's presentation time in
-    // seconds from the movie's start. `buffer` is valid during the call only.
+    // at the connected size (the display size, see getDisplaySize). `sampleTime` is the frame's
+    // presentation time in seconds from the movie's start. `buffer` is valid during the call only.
     virtual Result BufferCB(double sampleTime, uint8_t* buffer, long length) = 0;
 };
 

@@ -218,10 +218,11 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
     info->videoStream = best;
     const char* name = input->iformat->name;
     info->decodingStampsOnly = std::strcmp(name, "avi") == 0;
-    info->restartsAtByteZero = !(input->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
-                               (std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "mpeg") == 0 ||
-                                std::strcmp(name, "mpegvideo") == 0 || std::strcmp(name, "h264") == 0 ||
-                                std::strcmp(name, "hevc") == 0 || std::strcmp(name, "m4v") == 0);
+    info->restartsAtByteZero =
+        !(input->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+        (std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "mpeg") == 0 ||
+         std::strcmp(name, "mpegvideo") == 0 || std::strcmp(name, "h264") == 0 ||
+         std::strcmp(name, "hevc") == 0 || std::strcmp(name, "m4v") == 0);
 
     // Positions count from the start of the whole file, as a player's clock
     // does: MPEG program streams, for one, start half a second in. The

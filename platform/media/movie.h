@@ -31,7 +31,7 @@ struct MovieInfo {
     int64_t firstTimestamp = AV_NOPTS_VALUE; // the video's first frame, when known
     int64_t frameDuration = 0;               // one frame on that clock; 0 when unknown
     int reorderDelay = 0;                    // frames the decoder may hold back (B-frames)
-    int width = 0; // as stored
+    int width = 0;                           // as stored
     int height = 0;
     // As shown: the sample aspect ratio applied (the width changes, the
     // height stays, as players do it), then the display matrix's turn.

@@ -79,7 +79,8 @@ const char* zPrimaries(AVColorPrimaries primaries) {
 }
 
 double peakOf(const AVFrame* frame) {
-    if (const AVFrameSideData* sd = av_frame_get_side_data(frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL)) {
+    if (const AVFrameSideData* sd =
+            av_frame_get_side_data(frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL)) {
         const auto* light = reinterpret_cast<const AVContentLightMetadata*>(sd->data);
         if (light->MaxCLL > 0)
             return light->MaxCLL;
@@ -151,8 +152,9 @@ Result PictureMaker::toneMap(const AVFrame* frame, const AVFrame** out) {
             return E_OUTOFMEMORY;
         graph_->nb_threads = 1;
         char args[160];
-        std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=1/1:pixel_aspect=1/1",
-                      frame->width, frame->height, frame->format);
+        std::snprintf(args, sizeof args,
+                      "video_size=%dx%d:pix_fmt=%d:time_base=1/1:pixel_aspect=1/1", frame->width,
+                      frame->height, frame->format);
         int rc = avfilter_graph_create_filter(&source_, avfilter_get_by_name("buffer"), "in", args,
                                               nullptr, graph_.get());
         if (rc >= 0)

@@ -66,12 +66,12 @@ std::string kindName(const testing::TestParamInfo<Footage>& info) {
     return testmovies::footageName(info.param);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RealFootage, FootageFrames,
-    testing::Values(Footage::TsH264OneKeyFrame, Footage::TsH264ManyKeyFrames,
-                    Footage::TsH264Interlaced, Footage::TsHevc, Footage::TsMpeg2,
-                    Footage::PsMpeg2OpenGop, Footage::AviMpeg4BFrames, Footage::MkvCoverFirst,
-                    Footage::Mp4CoverAfter, Footage::DamagedMiddle),
-    kindName);
+INSTANTIATE_TEST_SUITE_P(RealFootage, FootageFrames,
+                         testing::Values(Footage::TsH264OneKeyFrame, Footage::TsH264ManyKeyFrames,
+                                         Footage::TsH264Interlaced, Footage::TsHevc,
+                                         Footage::TsMpeg2, Footage::PsMpeg2OpenGop,
+                                         Footage::AviMpeg4BFrames, Footage::MkvCoverFirst,
+                                         Footage::Mp4CoverAfter, Footage::DamagedMiddle),
+                         kindName);
 
 } // namespace

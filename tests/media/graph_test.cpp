@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <set>
+#include <thread>
 
 #include "tests/media/rig.h"
 

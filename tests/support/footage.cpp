@@ -273,8 +273,8 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
              "mpegts", path});
         break;
     case Footage::TsMpeg2:
-        add({"-i", src, "-c:v", "mpeg2video", "-q:v", "2", "-g", "15", "-bf", "2",
-             "-sc_threshold", "1000000000", "-f", "mpegts", path});
+        add({"-i", src, "-c:v", "mpeg2video", "-q:v", "2", "-g", "15", "-bf", "2", "-sc_threshold",
+             "1000000000", "-f", "mpegts", path});
         break;
     case Footage::PsMpeg2OpenGop:
         add({"-i", src, "-c:v", "mpeg2video", "-q:v", "2", "-flags", "-cgop", "-g", "30", "-bf",
@@ -296,9 +296,16 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
     case Footage::Rotated90:
     case Footage::Rotated180:
     case Footage::Rotated270: {
-        const char* angle = k == Footage::Rotated90 ? "90" : k == Footage::Rotated180 ? "180" : "270";
-        add({"-i", src, "-c:v", "libx264", "-crf", "16", "-g", "12", "-metadata:s:v",
-             std::string("rotate=") + angle, path});
+        // As a phone marks it: the pictures stored upright, the turn in the
+        // track's matrix (which the tool writes when it copies, not when it
+        // encodes).
+        const char* angle = k == Footage::Rotated90    ? "90"
+                            : k == Footage::Rotated180 ? "180"
+                                                       : "270";
+        const std::string plain = path + "-plain.mp4";
+        if (runFfmpeg({"-i", src, "-c:v", "libx264", "-crf", "16", "-g", "12", plain}, error) != 0)
+            return -1;
+        add({"-i", plain, "-c", "copy", "-metadata:s:v", std::string("rotate=") + angle, path});
         break;
     }
     case Footage::Flipped: {
@@ -322,8 +329,7 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
              "zscale=tin=bt709:min=bt709:pin=bt709:rin=tv:t=" + trc +
                  ":m=bt2020nc:p=bt2020:r=tv:npl=203,format=yuv420p10le",
              "-c:v", "libx265", "-preset", "ultrafast", "-crf", "14", "-x265-params",
-             "log-level=error:keyint=25:colorprim=bt2020:transfer=" + trc +
-                 ":colormatrix=bt2020nc",
+             "log-level=error:keyint=25:colorprim=bt2020:transfer=" + trc + ":colormatrix=bt2020nc",
              "-color_primaries", "bt2020", "-color_trc", trc, "-colorspace", "bt2020nc", path});
         break;
     }

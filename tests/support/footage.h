@@ -20,11 +20,11 @@ enum class Footage {
     TsH264Interlaced,
     TsHevc,
     TsMpeg2,
-    PsMpeg2OpenGop, // GOP 30, two B-frames, open GOPs
-    AviMpeg4BFrames,           // XviD style
-    MkvCoverFirst,             // a still picture as the first video stream
-    Mp4CoverAfter,             // an attached picture after the video
-    Rotated90,                 // display matrix, MP4
+    PsMpeg2OpenGop,  // GOP 30, two B-frames, open GOPs
+    AviMpeg4BFrames, // XviD style
+    MkvCoverFirst,   // a still picture as the first video stream
+    Mp4CoverAfter,   // an attached picture after the video
+    Rotated90,       // display matrix, MP4
     Rotated180,
     Rotated270,
     Flipped,       // mirrored left to right by the display matrix
