@@ -17,6 +17,7 @@
 #include "tests/support/footage.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_movies.h"
 
 namespace {
 
@@ -171,5 +172,75 @@ INSTANTIATE_TEST_SUITE_P(
                     Shown{Footage::Anamorphic4x3, 4, 0}, Shown{Footage::Anamorphic8x9, 4, 0},
                     Shown{Footage::Hdr10, 12, 2}, Shown{Footage::Hlg, 12, 2}),
     shownName);
+
+} // namespace
+
+namespace {
+
+// An elementary stream has no clock: its length is where its last frame
+// ends, found by reading it, not the start of that frame or a guess from
+// the bit rate.
+TEST(InformationText, ElementaryStreamLastsToTheEndOfItsLastFrame) {
+    testmovies::TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.path = dir.file("clip.m1v");
+    spec.fpsNum = 24;
+    spec.frames = 720;
+    spec.bFrames = 2;
+    std::string error;
+    ASSERT_EQ(testmovies::make(spec, &error), 0) << error;
+    const ProbeResult probe = MovieProbe::probe(spec.path);
+    ASSERT_TRUE(probe.ok()) << probe.errorText;
+    EXPECT_EQ(probe.facts.duration, 300'000'000);
+    EXPECT_EQ(probe.infoText, "File Name\t: clip.m1v\nAverage FPS\t: 24.00\nResolution\t: "
+                              "176x144\nDuration\t: 00:00:30");
+}
+
+} // namespace
+
+namespace {
+
+// Moments whose picture is destroyed leave their own cells black and are
+// named in the result, with the decoder's errors; the others are whole.
+TEST(Outcome, DamagedMomentsAreNamedAndTheirErrorsCounted) {
+    testmovies::TempDir dir;
+    testmovies::FootageSpec spec;
+    spec.kind = Footage::DamagedMiddle;
+    const std::string movie = dir.file("damaged.mov");
+    std::string error;
+    ASSERT_EQ(testmovies::makeFootage(spec, movie, &error), 0) << error;
+    const ProbeResult probe = MovieProbe::probe(movie);
+    ASSERT_TRUE(probe.ok()) << probe.errorText;
+    CaptureProgress quiet;
+    const CaptureInput input{movie, probe.facts, probe.infoText, dir.file("sheet.bmp"), {}};
+    const CaptureResult result = captureSheet(input, Options::defaults(), quiet);
+    ASSERT_TRUE(result.ok()) << result.errorText;
+
+    std::vector<int64_t> expected;
+    for (int64_t m : capturePositions(probe.facts.duration, 25)) {
+        const int n = frameAt(m, spec.frames);
+        if (n >= spec.damageFrom && n < spec.damageTo)
+            expected.push_back(m);
+    }
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(result.missingMoments, expected);
+    EXPECT_GT(result.decoderErrors, 0);
+    EXPECT_EQ(momentText(expected.front()), "00:00:02");
+
+    // The same movie undamaged: nothing missing, nothing refused.
+    testmovies::MovieSpec whole;
+    whole.path = dir.file("whole.mov");
+    whole.container = "mov";
+    whole.codec = "mjpeg";
+    whole.frames = spec.frames;
+    ASSERT_EQ(testmovies::make(whole, &error), 0) << error;
+    const ProbeResult wholeProbe = MovieProbe::probe(whole.path);
+    const CaptureResult clean = captureSheet(
+        CaptureInput{whole.path, wholeProbe.facts, wholeProbe.infoText, dir.file("whole.bmp"), {}},
+        Options::defaults(), quiet);
+    ASSERT_TRUE(clean.ok()) << clean.errorText;
+    EXPECT_TRUE(clean.missingMoments.empty());
+    EXPECT_EQ(clean.decoderErrors, 0);
+}
 
 } // namespace
