@@ -1,13 +1,7 @@
 #include "platform/media/frame_finder.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
-
-extern "C" {
-#include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
-}
 
 namespace media {
 
