@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "render/raster_image.h"
 
@@ -24,32 +25,50 @@ QImage PreviewFeed::shrink(const RasterImage& sheet, int maxSide) {
     QImage out(dw, dh, QImage::Format_RGB888);
     if (out.isNull())
         return {};
+    auto sourceRow = [&](int pictureRow) {
+        return sheet.pixels + static_cast<ptrdiff_t>(sh - 1 - pictureRow) * sheet.stride;
+    };
+    if (dw == sw && dh == sh) {
+        // It fits: the rows turned over and each pixel's bytes swapped.
+        for (int y = 0; y < dh; ++y) {
+            const uint8_t* src = sourceRow(y);
+            uchar* dst = out.scanLine(y);
+            for (int x = 0; x < dw; ++x, src += 3, dst += 3) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+            }
+        }
+        return out;
+    }
     // Two samples a side where a pixel covers two or more sheet pixels,
     // one (the nearest) otherwise: enough to keep thin text and edges from
     // flickering, and never more than four reads a pixel.
     const bool two = factor >= 2.0;
     const double fx = static_cast<double>(sw) / dw;
     const double fy = static_cast<double>(sh) / dh;
-    auto sourceRow = [&](int pictureRow) {
-        return sheet.pixels + static_cast<ptrdiff_t>(sh - 1 - pictureRow) * sheet.stride;
+    auto sample = [two](int i, double f, int limit, double at) {
+        return std::min(limit - 1, static_cast<int>((i + (two ? at : 0.5)) * f));
     };
+    // Byte offsets of the two sample columns of every output column.
+    std::vector<int> left(static_cast<size_t>(dw)), right(static_cast<size_t>(dw));
+    for (int x = 0; x < dw; ++x) {
+        left[static_cast<size_t>(x)] = 3 * sample(x, fx, sw, 0.25);
+        right[static_cast<size_t>(x)] = 3 * sample(x, fx, sw, 0.75);
+    }
     for (int y = 0; y < dh; ++y) {
         uchar* dst = out.scanLine(y);
-        const int y0 = std::min(sh - 1, static_cast<int>((y + (two ? 0.25 : 0.5)) * fy));
-        const int y1 = two ? std::min(sh - 1, static_cast<int>((y + 0.75) * fy)) : y0;
-        const uint8_t* r0 = sourceRow(y0);
-        const uint8_t* r1 = sourceRow(y1);
-        for (int x = 0; x < dw; ++x) {
-            const int x0 = std::min(sw - 1, static_cast<int>((x + (two ? 0.25 : 0.5)) * fx));
-            const int x1 = two ? std::min(sw - 1, static_cast<int>((x + 0.75) * fx)) : x0;
-            const uint8_t* a = r0 + 3 * x0;
-            const uint8_t* b = r0 + 3 * x1;
-            const uint8_t* c = r1 + 3 * x0;
-            const uint8_t* d = r1 + 3 * x1;
+        const uint8_t* r0 = sourceRow(sample(y, fy, sh, 0.25));
+        const uint8_t* r1 = sourceRow(sample(y, fy, sh, 0.75));
+        for (int x = 0; x < dw; ++x, dst += 3) {
+            const uint8_t* a = r0 + left[static_cast<size_t>(x)];
+            const uint8_t* b = r0 + right[static_cast<size_t>(x)];
+            const uint8_t* c = r1 + left[static_cast<size_t>(x)];
+            const uint8_t* d = r1 + right[static_cast<size_t>(x)];
             // Stored blue, green, red; the picture wants red first.
-            dst[3 * x + 0] = static_cast<uchar>((a[2] + b[2] + c[2] + d[2] + 2) / 4);
-            dst[3 * x + 1] = static_cast<uchar>((a[1] + b[1] + c[1] + d[1] + 2) / 4);
-            dst[3 * x + 2] = static_cast<uchar>((a[0] + b[0] + c[0] + d[0] + 2) / 4);
+            dst[0] = static_cast<uchar>((a[2] + b[2] + c[2] + d[2] + 2) / 4);
+            dst[1] = static_cast<uchar>((a[1] + b[1] + c[1] + d[1] + 2) / 4);
+            dst[2] = static_cast<uchar>((a[0] + b[0] + c[0] + d[0] + 2) / 4);
         }
     }
     return out;
