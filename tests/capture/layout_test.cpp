@@ -352,7 +352,7 @@ TEST(MovieExtension, SubstringOfTheFilterDecides) {
     const char* listed[] = {
         "/m/CLIP.AVI", "/m/a.rm",  "/m/a.rmvb", "/m/a.mov",  "/m/a.qt",  "/m/a.mpg",
         "/m/a.MPEG",   "/m/a.m1v", "/m/a.dat",  "/m/a.wmv",  "/m/a.mp",  "/m/a.m",
-        "/m/a.",       "/m/noext", "/m/a.wmv)", "/m/a.avi,", "/m/a.MP4", "/m/a.mkv",
+        "/m/a.",       "/m/noext", "/m/a.y4m)", "/m/a.avi,", "/m/a.MP4", "/m/a.mkv",
         "/m/a.webm",   "/m/a.ts",  "/m/a.m2ts", "/m/a.MTS",  "/m/a.flv", "/m/a.ogv",
         "/m/a.3gp",    "/m/a.mxf", "/m/a.vob",  "/m/a.m4v",  "/m/a.asf", "/m/dir.avi/noext"};
     const char* unlisted[] = {"/m/a.jpeg", "/m/a.avi.txt", "/m/a.txt",
