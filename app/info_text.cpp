@@ -126,12 +126,13 @@ int CInfoText::heightForWidth(int width) const {
 }
 
 QSize CInfoText::sizeHint() const {
-    const int w = QFontMetrics(font()).averageCharWidth() * 40;
+    const int w = QFontMetrics(font()).averageCharWidth() * 44;
     return QSize(w, heightForWidth(w));
 }
 
 QSize CInfoText::minimumSizeHint() const {
-    const int w = QFontMetrics(font()).averageCharWidth() * 24;
+    // Room for the labels and a usual file name beside them.
+    const int w = QFontMetrics(font()).averageCharWidth() * 36;
     return QSize(w, heightForWidth(w));
 }
 

@@ -200,6 +200,9 @@ CMainDlg::CMainDlg(QWidget* parent, const DialogSeams& seams)
 
     updateTitle();
     updateCommands();
+    // A window whose text wraps would open at its narrowest; it opens at the
+    // width its details ask for instead.
+    resize(sizeHint());
 }
 
 void CMainDlg::buildMenu() {

@@ -892,7 +892,7 @@ private slots:
         settings.findChild<QLineEdit*>("skipEnd")->setText("10s");
         settings.findChild<QCheckBox*>("avoidBlank")->setChecked(true);
         settings.findChild<QLineEdit*>("rows")->setFocus();
-        saveShot(&settings, "settings-dialog.png");
+        saveShot(&settings, "settings-extras.png");
         settings.findChild<QLineEdit*>("frameWidth")->setText("0");
         saveShot(&settings, "settings-note.png");
     }
