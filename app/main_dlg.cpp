@@ -597,7 +597,7 @@ void CMainDlg::onProbeDone() {
     }
 }
 
-QString CMainDlg::missingNote(const CaptureResult& result) const {
+QString CMainDlg::missingNote(const CaptureResult& result) {
     QStringList parts;
     const size_t missing = result.missingMoments.size();
     if (missing > 0) {

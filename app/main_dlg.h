@@ -106,6 +106,9 @@ public:
     // in its folder (or the folder last saved to when that one takes no
     // files).
     FileRequest sheetRequestForMovie() const;
+    // What the finished message adds about moments that gave no picture and
+    // decoding errors; empty for a sheet without either.
+    static QString missingNote(const CaptureResult& result);
 
 protected:
     bool event(QEvent* event) override;
@@ -142,7 +145,6 @@ private:
     // user gives up (empty).
     QString askTarget();
     void showFinished(const CaptureResult& result);
-    QString missingNote(const CaptureResult& result) const;
     void nextInQueue();
     void finishQueue();
     void showQueueItem(size_t index);

@@ -339,6 +339,24 @@ private slots:
         QCOMPARE(fake_.openedUrls.last(), QUrl::fromLocalFile(QDir::currentPath()));
     }
 
+    void finishedMessageTellsOfMomentsWithoutAPicture() {
+        CaptureResult result;
+        QCOMPARE(CMainDlg::missingNote(result), QString());
+        result.missingMoments = {15'000'000};
+        QCOMPARE(CMainDlg::missingNote(result),
+                 QString("1 moment gave no picture (at 00:00:01.50); its cell stays black."));
+        result.missingMoments = {10'000'000, 20'000'000,  30'000'000, 40'000'000,
+                                 50'000'000, 600'000'000, 610'000'000};
+        result.decoderErrors = 2;
+        QCOMPARE(CMainDlg::missingNote(result),
+                 QString("7 moments gave no picture (at 00:00:01.00, 00:00:02.00, 00:00:03.00, "
+                         "00:00:04.00, 00:00:05.00, …); their cells stay black.\n"
+                         "The decoder met 2 errors on the way."));
+        result.missingMoments.clear();
+        result.decoderErrors = 1;
+        QCOMPARE(CMainDlg::missingNote(result), QString("The decoder met 1 error on the way."));
+    }
+
     void informationColumnsLineUpAndValuesWrap() {
         CInfoText text;
         text.resize(400, 100);
