@@ -321,6 +321,8 @@ bool CMainDlg::openMovie(const QString& path) {
     if (!job_.acceptMovie(toLocalPath(path)))
         return false;
     probing_ = path;
+    // A queue's list stays up until another movie is opened.
+    queueList_->hide();
     setMode(Mode::Probing);
     return true;
 }
@@ -850,6 +852,9 @@ void CMainDlg::stopWorker() {
     for (uint32_t type : kWorkerMessages)
         QCoreApplication::removePostedEvents(this, static_cast<int>(type));
     QCoreApplication::removePostedEvents(this, PreviewFeed::eventType());
+    // The feed waits for its last picture to be taken before it posts
+    // again; that picture's event is gone, so take it here.
+    feed_->take();
     deferred_.clear();
     job_.setSheetWatcher(nullptr);
     queueActive_ = false;

@@ -28,6 +28,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "app/info_text.h"
 #include "app/main_dlg.h"
@@ -454,12 +455,25 @@ private slots:
         QCOMPARE(fake_.actionMessages.size(), 1);
         QCOMPARE(head(here("kept.jpg"), 3), kJpeg);
 
-        // Yes: it stops, writes nothing, and the window closes.
+        // Yes: it stops, writes nothing, and the window closes. The capture
+        // is held with a picture on its way to the window, and let go while
+        // the window waits for it.
         fake_.paths.push_back(here("never.jpg"));
+        dlg.holdAtStep = dlg.stepsPosted + 3;
         dlg.saveButton()->click();
         QVERIFY(dlg.isWorking());
+        // Waiting without handling events, so the pictures stay untaken.
+        for (int i = 0; i < 3000 && !dlg.held(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        QVERIFY(dlg.held());
+        QVERIFY(dlg.previewFeed()->pending());
         fake_.answers.push_back(QMessageBox::Yes);
+        std::thread letGo([&dlg] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            dlg.release();
+        });
         dlg.close();
+        letGo.join();
         QVERIFY(!dlg.isVisible());
         QVERIFY(!dlg.job().busy());
         QTest::qWait(50);
@@ -467,6 +481,16 @@ private slots:
         QCOMPARE(fake_.actionMessages.size(), 1);
         QVERIFY(!QFile::exists(here("never.jpg")));
         QVERIFY(dlg.stepsAfterCancel <= 1);
+
+        // Opened again, the window shows the next sheet growing as before,
+        // although the stopped capture left a picture untaken.
+        dlg.previews.clear();
+        dlg.show();
+        fake_.paths.push_back(here("again.jpg"));
+        dlg.saveButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 60000);
+        QVERIFY(!dlg.previews.empty());
+        QCOMPARE(dlg.previews.back().momentsDone, 144);
 
         // Idle, the close box closes without a question.
         CMainDlg idle(nullptr, fake_.seams());
