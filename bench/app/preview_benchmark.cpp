@@ -5,12 +5,14 @@
 //     H.264 movie through the desktop program's job, without and with the
 //     preview watching (its pictures are taken at once, as by a quick window,
 //     so every moment is copied: the most it can cost).
+//   - StopLatency: from a stop asked for to the capture's end.
 // Run: build/<preset>/bench/app/preview_benchmark
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -77,7 +79,13 @@ public:
     void post(uint32_t message, intptr_t, intptr_t) override {
         std::lock_guard<std::mutex> lock(mutex_);
         last_ = message;
+        steps_ += message == ui::WM_CAPTURE_STEP;
         changed_.notify_all();
+    }
+    void waitForSteps(int n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return steps_ >= n; });
+        steps_ = 0;
     }
     void waitFor(uint32_t message) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -89,6 +97,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     uint32_t last_ = 0;
+    int steps_ = 0;
 };
 
 // A receiver on its own thread with an event loop would be closer to the
@@ -139,6 +148,36 @@ void Capture(benchmark::State& state) {
     g_options = saved;
 }
 BENCHMARK(Capture)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// From asking a running capture to stop to its WM_CAPTURE_DONE: the moment
+// under way is finished first, so this is about one moment's work.
+void StopLatency(benchmark::State& state) {
+    Options options = Options::defaults();
+    options.rows = 10;
+    options.columns = 10;
+    Options* saved = g_options;
+    g_options = &options;
+    Sink sink;
+    CaptureJob job(&sink);
+    job.acceptMovie(movie());
+    sink.waitFor(ui::WM_PROBE_DONE);
+    job.finishProbe();
+    const std::string target =
+        (std::filesystem::temp_directory_path() / "stillwick-preview-benchmark-stop.jpg").string();
+    for (auto _ : state) {
+        job.startCapture(target);
+        sink.waitForSteps(3);
+        const auto asked = std::chrono::steady_clock::now();
+        job.cancel();
+        sink.waitFor(ui::WM_CAPTURE_DONE);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - asked;
+        state.SetIterationTime(took.count());
+        if (job.finishCapture().ok())
+            state.SkipWithError("the capture was not stopped");
+    }
+    g_options = saved;
+}
+BENCHMARK(StopLatency)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
 
 } // namespace
 
