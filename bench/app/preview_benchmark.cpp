@@ -53,18 +53,18 @@ const std::string& movie() {
         const std::string p =
             (std::filesystem::temp_directory_path() / "stillwick-preview-benchmark.mp4").string();
         if (!std::filesystem::exists(p)) {
-            testmovies::MovieSpec spec;
-            spec.path = p;
-            spec.pattern = testmovies::Pattern::Pleasant;
-            spec.noise = 12;
-            spec.width = 640;
-            spec.height = 360;
-            spec.frames = 60 * 25;
-            spec.gop = 250;
-            spec.bFrames = 3;
-            spec.x264Preset = "superfast";
+            testmovies::MovieSpec wanted;
+            wanted.path = p;
+            wanted.pattern = testmovies::Pattern::Pleasant;
+            wanted.noise = 12;
+            wanted.width = 640;
+            wanted.height = 360;
+            wanted.frames = 60 * 25;
+            wanted.gop = 250;
+            wanted.bFrames = 3;
+            wanted.x264Preset = "superfast";
             std::string error;
-            if (testmovies::make(spec, &error) != 0)
+            if (testmovies::make(wanted, &error) != 0)
                 std::fprintf(stderr, "preview_benchmark: %s\n", error.c_str());
         }
         return p;

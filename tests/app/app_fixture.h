@@ -46,16 +46,16 @@ inline QString screenDir() {
 inline QString makeMovie(const QString& name, int frames = 50, const std::string& container = "",
                          testmovies::Pattern pattern = testmovies::Pattern::Index,
                          const std::string& codec = "") {
-    testmovies::MovieSpec spec;
-    spec.path = QDir::current().absoluteFilePath(name).toStdString();
-    spec.container = container;
-    spec.codec = codec;
-    spec.frames = frames;
-    spec.pattern = pattern;
+    testmovies::MovieSpec wanted;
+    wanted.path = QDir::current().absoluteFilePath(name).toStdString();
+    wanted.container = container;
+    wanted.codec = codec;
+    wanted.frames = frames;
+    wanted.pattern = pattern;
     std::string error;
-    if (testmovies::make(spec, &error) != 0)
-        qWarning("test movie %s: %s", spec.path.c_str(), error.c_str());
-    return QString::fromStdString(spec.path);
+    if (testmovies::make(wanted, &error) != 0)
+        qWarning("test movie %s: %s", wanted.path.c_str(), error.c_str());
+    return QString::fromStdString(wanted.path);
 }
 
 // The per-test folder; restores the previous current directory at the end.

@@ -871,15 +871,15 @@ private slots:
     // settings with the frame choice, as PNG files under screens/ (with
     // @2x in the name when run at a device pixel ratio of 2).
     void pictures() {
-        testmovies::MovieSpec spec;
-        spec.path = here("Harbour at dusk.mp4").toStdString();
-        spec.width = 640;
-        spec.height = 360;
-        spec.frames = 400;
-        spec.gop = 25;
-        spec.pattern = testmovies::Pattern::Pleasant;
+        testmovies::MovieSpec wanted;
+        wanted.path = here("Harbour at dusk.mp4").toStdString();
+        wanted.width = 640;
+        wanted.height = 360;
+        wanted.frames = 400;
+        wanted.gop = 25;
+        wanted.pattern = testmovies::Pattern::Pleasant;
         std::string error;
-        QCOMPARE(testmovies::make(spec, &error), 0);
+        QCOMPARE(testmovies::make(wanted, &error), 0);
         options_->rows = 4;
         options_->columns = 4;
 
@@ -887,7 +887,7 @@ private slots:
         dlg.lockstep = true;
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        open(dlg, QString::fromStdString(spec.path));
+        open(dlg, QString::fromStdString(wanted.path));
         saveShot(&dlg, "main-dialog.png");
         bool grabbed = false;
         dlg.onPreview = [&](WatchedDlg& w) {

@@ -114,12 +114,12 @@ private:
 class Job : public ::testing::Test {
 protected:
     std::string makeMovie(const std::string& name, int frames = 50) {
-        testmovies::MovieSpec spec;
-        spec.path = dir.file(name);
-        spec.frames = frames;
+        testmovies::MovieSpec wanted;
+        wanted.path = dir.file(name);
+        wanted.frames = frames;
         std::string error;
-        EXPECT_EQ(testmovies::make(spec, &error), 0) << error;
-        return spec.path;
+        EXPECT_EQ(testmovies::make(wanted, &error), 0) << error;
+        return wanted.path;
     }
     testmovies::TempDir dir;
 };
