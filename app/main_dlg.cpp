@@ -1,21 +1,31 @@
 #include "app/main_dlg.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
 #include "app/info_text.h"
-#include "settings/dialog/dialog_units.h"
-#include "settings/dialog/fitted_width.h"
+#include "app/sheet_preview.h"
+#include "app/sheet_target.h"
+#include "capture/grabber_callback.h"
 #include "settings/dialog/options_dlg.h"
 
 // Resource initialisers live in the global namespace.
@@ -41,19 +51,32 @@ std::string toLocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+QString fromLocalPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString fileName(const QString& path) {
+    return QFileInfo(path).fileName();
+}
+
+QStringList patternsOf(const char* list) {
+    QStringList patterns;
+    for (const QString& p : QString::fromLatin1(list).split(QLatin1Char(';'))) {
+        if (!p.trimmed().isEmpty())
+            patterns << p.trimmed();
+    }
+    return patterns;
+}
+
 } // namespace
 
 FileRequest CMainDlg::movieRequest() {
     FileRequest r;
     r.mode = FileRequest::Mode::Open;
     r.caption = tr("Open");
-    QStringList patterns;
-    for (const QString& p :
-         QString::fromLatin1(CaptureJob::kMovieFilterPatterns).split(QLatin1Char(';'))) {
-        if (!p.trimmed().isEmpty())
-            patterns << p.trimmed();
-    }
-    r.filters = {NameFilter{QString::fromLatin1(CaptureJob::kMovieFilterDescription), patterns}};
+    r.filters = {NameFilter{QString::fromLatin1(CaptureJob::kMovieFilterDescription),
+                            patternsOf(CaptureJob::kMovieFilterPatterns)},
+                 NameFilter{tr("All files"), {QStringLiteral("*")}}};
     r.selectedFilter = 0;
     return r;
 }
@@ -70,53 +93,155 @@ FileRequest CMainDlg::sheetRequest() {
     return r;
 }
 
-CMainDlg::CMainDlg(QWidget* parent, const DialogSeams& seams) : QDialog(parent), seams_(seams) {
-    setWindowTitle(QStringLiteral("Stillwick"));
+FileRequest CMainDlg::sheetRequestForMovie() const {
+    FileRequest r = sheetRequest();
+    const QString movie = fromLocalPath(job_.moviePath());
+    if (movie.isEmpty())
+        return r;
+    // Beside the movie when that folder takes files; a movie on a disc or a
+    // read-only share gets the folder last saved to instead. (Permission
+    // bits cannot tell: they do not bind the superuser or a read-only mount.)
+    QString folder = QFileInfo(movie).absolutePath();
+    if (!sheettarget::folderTakesFiles(folder)) {
+        const QString last = user_.lastSheetFolder();
+        folder = !last.isEmpty() && sheettarget::folderTakesFiles(last) ? last : QDir::homePath();
+    }
+    r.directory = folder;
+    r.initialName = sheettarget::proposedName(movie);
+    return r;
+}
+
+CMainDlg::CMainDlg(QWidget* parent, const DialogSeams& seams)
+    : QDialog(parent), seams_(seams), feed_(std::make_unique<PreviewFeed>(this)) {
     setWindowIcon(stillwickIcon());
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // A main window: it can be made larger to see the sheet better.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
 
-    const DialogUnits du(font());
-    auto button = [&](const QString& text, const char* name, int x, int y) {
+    auto button = [this](const QString& text, const char* name, const QString& description) {
         auto* b = new QPushButton(text, this);
         b->setObjectName(QLatin1String(name));
-        QRect r = du.rect(x, y, 54, 14);
-        r.setWidth(std::max(r.width(), fittedWidth(b)));
-        b->setGeometry(r);
+        b->setAccessibleDescription(description);
         return b;
     };
-    // Created in tab order; the buttons are the only controls that take
-    // the focus.
-    open_ = button(tr("Open…"), "open", 155, 8);
-    save_ = button(tr("Save…"), "save", 156, 24);
+    open_ = button(tr("&Open…"), "open", tr("Choose a movie."));
+    save_ = button(tr("&Save…"), "save", tr("Choose where the contact sheet goes and make it."));
     save_->setDefault(true);
-    settings_ = button(tr("Settings"), "settings", 156, 40);
+    settings_ = button(tr("Se&ttings"), "settings", tr("Edit the layout of the sheet."));
+    cancel_ = button(tr("&Cancel"), "cancel", tr("Stop the capture; nothing is saved."));
 
-    auto* details = new QGroupBox(tr("Details"), this);
-    details->setGeometry(du.rect(6, 4, 144, 63));
-    details->setAttribute(Qt::WA_TransparentForMouseEvents);
-    details->lower();
+    auto* details = new QGroupBox(tr("&Details"), this);
+    details->setObjectName(QStringLiteral("details"));
+    info_ = new CInfoText(details);
+    info_->setObjectName(QStringLiteral("info"));
+    auto* detailsLayout = new QVBoxLayout(details);
+    detailsLayout->addWidget(info_);
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("progress"));
-    progress_->setGeometry(du.rect(5, 71, 204, 10));
+    progress_->setAccessibleName(tr("Capture progress"));
     progress_->setTextVisible(false);
     progress_->setRange(0, 100);
     progress_->setValue(0);
 
-    info_ = new CInfoText(this);
-    info_->setObjectName(QStringLiteral("info"));
-    info_->setGeometry(du.rect(13, 16, 132, 49));
+    queueList_ = new QListWidget(this);
+    queueList_->setObjectName(QStringLiteral("queue"));
+    queueList_->setAccessibleName(tr("Queue"));
+    queueList_->setAccessibleDescription(
+        tr("The movies dropped together; activate a saved one to open its sheet."));
+    queueList_->setMaximumHeight(queueList_->fontMetrics().lineSpacing() * 6);
+    queueList_->hide();
+    connect(queueList_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        const int i = queueList_->row(item);
+        if (i >= 0 && i < static_cast<int>(queue_.size()) &&
+            queue_[i].state == QueueItem::State::Saved)
+            seams_.openUrl(QUrl::fromLocalFile(queue_[i].sheet));
+    });
 
+    preview_ = new CSheetPreview(this);
+    preview_->setObjectName(QStringLiteral("preview"));
+    preview_->hide();
+
+    buildMenu();
+
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(open_);
+    buttons->addWidget(save_);
+    buttons->addWidget(settings_);
+    buttons->addStretch(1);
+    auto* top = new QHBoxLayout;
+    top->addWidget(details, 1);
+    top->addLayout(buttons);
+    auto* progressRow = new QHBoxLayout;
+    progressRow->addWidget(progress_, 1);
+    progressRow->addWidget(cancel_);
+    auto* root = new QVBoxLayout(this);
+    root->setMenuBar(menuBar_);
+    root->addLayout(top);
+    root->addLayout(progressRow);
+    root->addWidget(queueList_);
+    root->addWidget(preview_, 1);
+
+    // The order the eye reads: the details, the buttons beside them, then
+    // what lies below.
+    setTabOrder(info_, open_);
     setTabOrder(open_, save_);
     setTabOrder(save_, settings_);
-    setFixedSize(du.rect(0, 0, 215, 86).size());
+    setTabOrder(settings_, cancel_);
+    setTabOrder(cancel_, queueList_);
     open_->setFocus();
 
     connect(open_, &QPushButton::clicked, this, &CMainDlg::OnOpen);
     connect(save_, &QPushButton::clicked, this, &CMainDlg::OnSave);
     connect(settings_, &QPushButton::clicked, this, &CMainDlg::OnOptions);
+    connect(cancel_, &QPushButton::clicked, this, &CMainDlg::cancelCapture);
+
+    updateTitle();
+    updateCommands();
+    // A window whose text wraps would open at its narrowest; it opens at the
+    // width its details ask for instead.
+    resize(sizeHint());
+}
+
+void CMainDlg::buildMenu() {
+    menuBar_ = new QMenuBar(this);
+    QMenu* file = menuBar_->addMenu(tr("&File"));
+    QAction* open = file->addAction(tr("&Open…"), this, &CMainDlg::OnOpen);
+    open->setShortcut(QKeySequence::Open);
+    recent_ = file->addMenu(tr("Open &Recent"));
+    recent_->setObjectName(QStringLiteral("recent"));
+    connect(recent_, &QMenu::aboutToShow, this, &CMainDlg::fillRecentMenu);
+    fillRecentMenu();
+    saveAction_ = file->addAction(tr("&Save Sheet…"), this, &CMainDlg::OnSave);
+    saveAction_->setShortcut(QKeySequence::Save);
+    QAction* settings = file->addAction(tr("Se&ttings…"), this, &CMainDlg::OnOptions);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+    commandActions_ = {open, settings};
+}
+
+void CMainDlg::fillRecentMenu() {
+    recent_->clear();
+    int n = 0;
+    for (const QString& path : user_.recentMovies()) {
+        // A movie that has gone is left out rather than offered in vain.
+        if (!QFileInfo::exists(path))
+            continue;
+        ++n;
+        const QString label =
+            n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(fileName(path)) : fileName(path);
+        QAction* a = recent_->addAction(label, this, [this, path] { openMovie(path); });
+        a->setToolTip(QDir::toNativeSeparators(path));
+        a->setStatusTip(a->toolTip());
+    }
+    if (n == 0)
+        recent_->addAction(tr("No recent movies"))->setEnabled(false);
+    recent_->addSeparator();
+    recent_->addAction(tr("&Clear List"), this, [this] { user_.clearRecentMovies(); })
+        ->setEnabled(n > 0);
 }
 
 CMainDlg::~CMainDlg() {
@@ -132,147 +257,591 @@ void CMainDlg::post(uint32_t message, intptr_t wParam, intptr_t lParam) {
 }
 
 QMessageBox::StandardButton CMainDlg::message(QMessageBox::Icon icon, const QString& title,
-                                              const QString& text) {
-    return seams_.message(this,
-                          MessageRequest{icon, title, text, QMessageBox::Ok, QMessageBox::Ok});
+                                              const QString& text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton) {
+    return seams_.message(this, MessageRequest{icon, title, text, buttons, defaultButton});
 }
 
-void CMainDlg::setWorking(bool working) {
-    if (working == working_)
-        return;
-    working_ = working;
-    if (working)
+void CMainDlg::setMode(Mode mode) {
+    const bool wasWorking = isWorking();
+    mode_ = mode;
+    const bool working = isWorking();
+    if (working && !wasWorking)
         focusBeforeWork_ = focusWidget();
-    open_->setEnabled(!working);
-    save_->setEnabled(!working);
-    settings_->setEnabled(!working);
-    // Disabling the focused button takes the focus away; give it back, so
-    // pressing Enter after a capture saves again as before.
-    if (!working && focusBeforeWork_ && !focusWidget())
+    updateCommands();
+    if (working && !wasWorking)
+        focusDuringWork_ = focusWidget();
+    // Disabling the focused button moves the focus on; unless the user has
+    // moved it since, give it back, so pressing Enter after a capture saves
+    // again as before.
+    if (!working && wasWorking && focusBeforeWork_ && focusBeforeWork_->isEnabled() &&
+        focusWidget() == focusDuringWork_)
         focusBeforeWork_->setFocus();
 }
 
+void CMainDlg::updateCommands() {
+    const bool idle = !isWorking();
+    open_->setEnabled(idle);
+    settings_->setEnabled(idle);
+    for (QAction* a : commandActions_)
+        a->setEnabled(idle);
+    recent_->setEnabled(idle);
+    const bool canSave = idle && job_.movieReady();
+    save_->setEnabled(canSave);
+    saveAction_->setEnabled(canSave);
+    cancel_->setEnabled((mode_ == Mode::Capturing || queueRunning()) && !stopping_);
+
+    QString why;
+    const QString movie = fileName(fromLocalPath(job_.moviePath()));
+    if (job_.moviePath().empty())
+        why = tr("Open a movie first, or drop one on this window.");
+    else if (!job_.movieReady())
+        why = tr("%1 cannot be read: %2\nOpen another movie, or convert this one with ffmpeg.")
+                  .arg(movie, QString::fromStdString(job_.movie().errorText.empty()
+                                                         ? "its video size or length is unknown"
+                                                         : job_.movie().errorText));
+    else if (!idle)
+        why = tr("Wait for the capture to end, or cancel it.");
+    else
+        why = tr("Save a contact sheet of %1.").arg(movie);
+    save_->setToolTip(why);
+    save_->setAccessibleDescription(why);
+}
+
+void CMainDlg::updateTitle() {
+    const QString app = QStringLiteral("Stillwick");
+    const QString movie = fileName(fromLocalPath(job_.moviePath()));
+    setWindowTitle(movie.isEmpty() ? app : tr("%1 — %2").arg(movie, app));
+}
+
 bool CMainDlg::openMovie(const QString& path) {
-    if (working_ || path.isEmpty())
+    if (isWorking() || path.isEmpty())
         return false;
     if (!job_.acceptMovie(toLocalPath(path)))
         return false;
-    setWorking(true);
+    probing_ = path;
+    // A queue's list stays up until another movie is opened.
+    queueList_->hide();
+    setMode(Mode::Probing);
     return true;
 }
 
 void CMainDlg::OnOpen() {
-    if (working_)
+    if (isWorking())
         return;
-    const QString path = seams_.chooseFile(this, movieRequest());
-    if (!path.isEmpty())
-        openMovie(path);
+    FileRequest request = movieRequest();
+    request.directory = user_.lastMovieFolder();
+    const ChosenFile chosen = seams_.chooseFile(this, request);
+    if (!chosen.path.isEmpty())
+        openMovie(chosen.path);
+}
+
+QString CMainDlg::askTarget() {
+    FileRequest request = sheetRequestForMovie();
+    for (;;) {
+        const ChosenFile chosen = seams_.chooseFile(this, request);
+        if (chosen.path.isEmpty())
+            return {};
+        QString target = chosen.path;
+        // Another round starts where this one ended.
+        request.directory = QFileInfo(target).absolutePath();
+        request.initialName = fileName(target);
+        if (chosen.filter >= 0 && chosen.filter < request.filters.size())
+            request.selectedFilter = chosen.filter;
+
+        if (!sheettarget::knownExtension(target)) {
+            // The type chosen in the chooser decides; a name such as
+            // sheet.gif would otherwise get bytes of another format.
+            const QString ext =
+                request.filters[request.selectedFilter].patterns.value(0).mid(2).toLower();
+            const QString proposed = target + QLatin1Char('.') + ext;
+            if (!QFileInfo(target).suffix().isEmpty()) {
+                const QMessageBox::StandardButton answer = message(
+                    QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                    tr("Stillwick writes JPEG, PNG and BMP pictures; “%1” does not name one of "
+                       "them.\n\nSave the sheet as “%2”?")
+                        .arg(fileName(target), fileName(proposed)),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+                if (answer == QMessageBox::No)
+                    continue;
+                if (answer != QMessageBox::Yes)
+                    return {};
+            }
+            target = proposed;
+            // The chooser asked about the name it saw, not this one.
+            if (QFileInfo::exists(target) &&
+                message(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                        tr("“%1” exists already. Replace it?").arg(fileName(target)),
+                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+                continue;
+        }
+
+        const QString folder = QFileInfo(target).absolutePath();
+        QString reason;
+        if (!sheettarget::folderTakesFiles(folder, &reason)) {
+            message(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                    tr("No sheet can be saved in %1:\n%2\n\nChoose another folder.")
+                        .arg(QDir::toNativeSeparators(folder), reason));
+            continue;
+        }
+        return target;
+    }
 }
 
 void CMainDlg::OnSave() {
-    if (working_)
+    if (isWorking() || !job_.movieReady())
         return;
-    // Without a movie a capture can only fail; saying so before the file
-    // chooser spares the user choosing a file for nothing.
-    if (job_.moviePath().empty()) {
-        message(QMessageBox::Information, QGuiApplication::applicationDisplayName(),
-                tr("Open a movie first, or drop one on this window."));
-        return;
-    }
-    const QString target = seams_.chooseFile(this, sheetRequest());
+    const QString target = askTarget();
     if (target.isEmpty())
         return;
-    if (job_.startCapture(toLocalPath(target)))
-        setWorking(true);
+    user_.setLastSheetFolder(QFileInfo(target).absolutePath());
+    startCapture(target);
+}
+
+void CMainDlg::showPreview() {
+    if (preview_->isVisible())
+        return;
+    preview_->show();
+    // The window grows to give the sheet room; a window the user made
+    // larger keeps its size.
+    if (layout())
+        layout()->activate();
+    resize(size().expandedTo(sizeHint()));
+}
+
+bool CMainDlg::startCapture(const QString& target) {
+    preview_->clear();
+    showPreview();
+    job_.setSheetWatcher(feed_.get());
+    // The desktop program draws the information block so it can be read
+    // on any background.
+    if (!job_.startCapture(toLocalPath(target), user_.frameChoice(),
+                           InformationColor::ByBackground))
+        return false;
+    target_ = target;
+    stopping_ = false;
+    setMode(Mode::Capturing);
+    return true;
 }
 
 void CMainDlg::OnOptions() {
-    if (working_)
+    if (isWorking())
         return;
     COptionsDlg options(this, seams_);
+    if (job_.movieReady())
+        options.setMovie(job_.movie().facts, job_.movie().infoText);
     options.exec();
 }
 
-QString CMainDlg::movieIn(const QMimeData* data) const {
-    if (!data || !data->hasUrls())
-        return {};
-    // Only the first local file of a drop counts.
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile())
-            return url.toLocalFile();
+void CMainDlg::cancelCapture() {
+    if (!queueRunning() && mode_ != Mode::Capturing)
+        return;
+    if (stopping_)
+        return;
+    stopping_ = true;
+    if (mode_ == Mode::Capturing) {
+        job_.cancel();
+        progress_->setFormat(tr("Stopping…"));
+        progress_->setTextVisible(true);
     }
-    return {};
+    // A probe cannot be stopped; a queue ends when it returns.
+    updateCommands();
+}
+
+QStringList CMainDlg::moviesIn(const QMimeData* data) const {
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    }
+    return paths;
 }
 
 void CMainDlg::dragEnterEvent(QDragEnterEvent* event) {
-    const QString path = movieIn(event->mimeData());
-    // The refusal shows while dragging; a drop would be ignored anyway.
-    if (!working_ && !path.isEmpty() && CaptureJob::hasMovieExtension(toLocalPath(path)))
+    // Any file may be a movie: the probe decides once it is dropped.
+    if (!isWorking() && !moviesIn(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void CMainDlg::dragMoveEvent(QDragMoveEvent* event) {
-    if (working_)
+    if (isWorking())
         event->ignore();
     else
         event->acceptProposedAction();
 }
 
 void CMainDlg::dropEvent(QDropEvent* event) {
-    const QString path = movieIn(event->mimeData());
-    if (working_ || path.isEmpty()) {
+    const QStringList paths = moviesIn(event->mimeData());
+    if (isWorking() || paths.isEmpty()) {
         event->ignore();
         return;
     }
     event->acceptProposedAction();
-    openMovie(path);
+    if (paths.size() == 1)
+        openMovie(paths.front());
+    else
+        queueMovies(paths);
 }
 
 bool CMainDlg::event(QEvent* event) {
     const auto type = static_cast<uint32_t>(event->type());
     if (type >= ui::WM_PROBE_DONE && type <= ui::WM_CAPTURE_STEP) {
         auto* m = static_cast<WorkerMessageEvent*>(event);
-        onWorkerMessage(type, m->wParam, m->lParam);
+        if (asking_)
+            deferred_.push_back(std::make_unique<WorkerMessageEvent>(type, m->wParam, m->lParam));
+        else
+            onWorkerMessage(type, m->wParam, m->lParam);
+        return true;
+    }
+    if (event->type() == PreviewFeed::eventType()) {
+        const PreviewFeed::Picture picture = feed_->take();
+        if (!picture.image.isNull())
+            preview_->setPicture(picture.image, picture.momentsDone, picture.moments);
         return true;
     }
     return QDialog::event(event);
 }
 
+void CMainDlg::keyPressEvent(QKeyEvent* event) {
+    // Escape stops a capture; it never closes the window, which is the
+    // program, not a passing dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        cancelCapture();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CMainDlg::onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {
     switch (message) {
     case ui::WM_PROBE_DONE:
-        // The result is not shown separately: a failed probe's text says
-        // what went wrong.
-        info_->setText(QString::fromStdString(job_.finishProbe().infoText));
-        setWorking(false);
+        onProbeDone();
         break;
     case ui::WM_CAPTURE_BEGIN: {
         const int lower = static_cast<int>(lParam & 0xFFFF);
         const int upper = static_cast<int>((lParam >> 16) & 0xFFFF);
         // An empty range would turn the bar into a busy indicator.
         progress_->setRange(lower, std::max(upper, lower + 1));
-        progressStep_ = 1;
+        progress_->setValue(lower);
+        progress_->setFormat(tr("%v of %m"));
+        progress_->setTextVisible(true);
         break;
     }
     case ui::WM_CAPTURE_STEP:
-        progress_->setValue(std::min(progress_->value() + progressStep_, progress_->maximum()));
+        progress_->setValue(std::min(progress_->value() + 1, progress_->maximum()));
+        if (queueRunning() && queueAt_ >= 0)
+            showQueueItem(static_cast<size_t>(queueAt_));
         break;
-    case ui::WM_CAPTURE_DONE: {
-        const CaptureResult& result = job_.finishCapture();
-        if (wParam != 0)
-            this->message(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                          QString::fromStdString(result.errorText));
-        else
-            this->message(QMessageBox::NoIcon, tr("Finished!"), tr("OK!"));
-        progress_->setValue(0);
-        setWorking(false);
+    case ui::WM_CAPTURE_DONE:
+        onCaptureDone(wParam);
         break;
-    }
     default:
         break;
     }
+}
+
+void CMainDlg::onProbeDone() {
+    const ProbeResult& probe = job_.finishProbe();
+    const QString path = probing_;
+    probing_.clear();
+    setMode(Mode::Idle);
+    const bool taken = job_.probeTaken();
+    if (taken) {
+        info_->setText(QString::fromStdString(probe.infoText));
+        preview_->clear();
+        if (job_.movieReady()) {
+            user_.addRecentMovie(path);
+            user_.setLastMovieFolder(QFileInfo(path).absolutePath());
+        }
+    }
+    updateTitle();
+    updateCommands();
+
+    if (queueRunning()) {
+        QueueItem& item = queue_[static_cast<size_t>(queueAt_)];
+        if (stopping_) {
+            item.state = QueueItem::State::Stopped;
+            finishQueue();
+            return;
+        }
+        QString reason;
+        if (!taken || !job_.movieReady()) {
+            item.state = QueueItem::State::Failed;
+            item.note = QString::fromStdString(probe.errorText);
+        } else if (!sheettarget::folderTakesFiles(QFileInfo(item.sheet).absolutePath(), &reason)) {
+            item.state = QueueItem::State::Failed;
+            item.note = tr("cannot write in its folder: %1").arg(reason);
+        } else {
+            item.state = QueueItem::State::Capturing;
+            showQueueItem(static_cast<size_t>(queueAt_));
+            if (startCapture(item.sheet))
+                return;
+            item.state = QueueItem::State::Failed;
+        }
+        showQueueItem(static_cast<size_t>(queueAt_));
+        nextInQueue();
+        return;
+    }
+
+    if (!taken) {
+        const QString reason = probe.errorText.empty() ? tr("it holds no video that can be read")
+                                                       : QString::fromStdString(probe.errorText);
+        message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                tr("“%1” cannot be opened as a movie: %2.\n\nStillwick opens any file with "
+                   "video that the installed FFmpeg libraries can read.")
+                    .arg(fileName(path), reason));
+    }
+}
+
+QString CMainDlg::missingNote(const CaptureResult& result) {
+    QStringList parts;
+    const size_t missing = result.missingMoments.size();
+    if (missing > 0) {
+        QStringList times;
+        for (size_t i = 0; i < missing && i < 5; ++i)
+            times << QString::fromStdString(
+                timeText(static_cast<double>(result.missingMoments[i]) / 1e7));
+        if (missing > 5)
+            times << QStringLiteral("…");
+        parts << (missing == 1 ? tr("1 moment gave no picture (at %1); its cell stays black.")
+                               : tr("%1 moments gave no picture (at %2); their cells stay black.")
+                                     .arg(missing))
+                     .arg(times.join(QStringLiteral(", ")));
+    }
+    if (result.decoderErrors > 0)
+        parts << (result.decoderErrors == 1
+                      ? tr("The decoder met 1 error on the way.")
+                      : tr("The decoder met %1 errors on the way.").arg(result.decoderErrors));
+    return parts.join(QLatin1Char('\n'));
+}
+
+void CMainDlg::showFinished(const CaptureResult& result) {
+    const QString movie = fileName(fromLocalPath(job_.moviePath()));
+    QString text =
+        tr("The sheet of %1 is saved as\n%2").arg(movie, QDir::toNativeSeparators(target_));
+    const QString missing = missingNote(result);
+    if (!missing.isEmpty())
+        text += QStringLiteral("\n\n") + missing;
+    const int action = seams_.messageWithActions(
+        this,
+        MessageRequest{missing.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
+                       tr("Finished!"), text, QMessageBox::Close, QMessageBox::Close},
+        {tr("&Open"), tr("Show in &Folder")});
+    QUrl url;
+    if (action == 0)
+        url = QUrl::fromLocalFile(target_);
+    else if (action == 1)
+        url = QUrl::fromLocalFile(QFileInfo(target_).absolutePath());
+    if (!url.isEmpty() && !seams_.openUrl(url))
+        message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                tr("The desktop has no program set up to open %1.")
+                    .arg(QDir::toNativeSeparators(url.toLocalFile())));
+}
+
+void CMainDlg::onCaptureDone(intptr_t code) {
+    const CaptureResult& result = job_.finishCapture();
+    job_.setSheetWatcher(nullptr);
+    // A stop the user asked for is no error; a capture that finished before
+    // the stop took effect wrote its sheet and says so.
+    const bool stopped = stopping_ && code != 0;
+    if (code == 0)
+        lastSheet_ = target_;
+
+    if (queueRunning()) {
+        QueueItem& item = queue_[static_cast<size_t>(queueAt_)];
+        if (code == 0) {
+            item.state = QueueItem::State::Saved;
+            item.note = missingNote(result);
+        } else if (stopped) {
+            item.state = QueueItem::State::Stopped;
+        } else {
+            item.state = QueueItem::State::Failed;
+            item.note = QString::fromStdString(result.errorText);
+        }
+        showQueueItem(static_cast<size_t>(queueAt_));
+        progress_->setValue(0);
+        progress_->setTextVisible(false);
+        setMode(Mode::Idle);
+        nextInQueue();
+        return;
+    }
+
+    if (stopped) {
+        // Nothing to report: the user asked for it, and nothing was written.
+    } else if (code != 0) {
+        const QString why = result.errorText.empty()
+                                ? tr("The capture ended with code %1.").arg(code)
+                                : QString::fromStdString(result.errorText);
+        message(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                tr("The sheet could not be made.\n\n%1").arg(why));
+    } else {
+        showFinished(result);
+    }
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+    stopping_ = false;
+    setMode(Mode::Idle);
+}
+
+bool CMainDlg::queueMovies(const QStringList& paths) {
+    if (isWorking() || paths.isEmpty())
+        return false;
+    QStringList unique = paths;
+    unique.removeDuplicates();
+    if (unique.size() == 1)
+        return openMovie(unique.front());
+
+    std::vector<QueueItem> items;
+    QStringList existing;
+    for (const QString& p : unique) {
+        QueueItem item;
+        item.movie = p;
+        item.sheet = sheettarget::besideMovie(p);
+        if (QFileInfo::exists(item.sheet))
+            existing << QDir::toNativeSeparators(item.sheet);
+        items.push_back(item);
+    }
+    if (!existing.isEmpty()) {
+        const QMessageBox::StandardButton answer = message(
+            QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+            (existing.size() == 1
+                 ? tr("A sheet exists already:\n%1\n\nReplace it? (No keeps it and makes the "
+                      "others.)")
+                 : tr("Some sheets exist already:\n%1\n\nReplace them? (No keeps them and "
+                      "makes the others.)"))
+                .arg(existing.mid(0, 8).join(QLatin1Char('\n')) +
+                     (existing.size() > 8 ? QStringLiteral("\n…") : QString())),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No);
+        if (answer == QMessageBox::Cancel)
+            return false;
+        if (answer != QMessageBox::Yes) {
+            for (QueueItem& item : items) {
+                if (QFileInfo::exists(item.sheet)) {
+                    item.state = QueueItem::State::Skipped;
+                    item.note = tr("its sheet exists and is kept");
+                }
+            }
+        }
+    }
+
+    queue_ = std::move(items);
+    queueList_->clear();
+    for (size_t i = 0; i < queue_.size(); ++i) {
+        queueList_->addItem(QString());
+        showQueueItem(i);
+    }
+    queueList_->show();
+    queueActive_ = true;
+    queueAt_ = -1;
+    stopping_ = false;
+    nextInQueue();
+    return true;
+}
+
+void CMainDlg::showQueueItem(size_t index) {
+    QListWidgetItem* row = queueList_->item(static_cast<int>(index));
+    if (!row || index >= queue_.size())
+        return;
+    const QueueItem& item = queue_[index];
+    QString state;
+    switch (item.state) {
+    case QueueItem::State::Waiting:
+        state = tr("waiting");
+        break;
+    case QueueItem::State::Probing:
+        state = tr("reading…");
+        break;
+    case QueueItem::State::Capturing:
+        state = tr("%1 of %2").arg(progress_->value()).arg(progress_->maximum());
+        break;
+    case QueueItem::State::Saved:
+        state = tr("saved as %1").arg(fileName(item.sheet));
+        break;
+    case QueueItem::State::Failed:
+        state = tr("failed");
+        break;
+    case QueueItem::State::Skipped:
+        state = tr("skipped");
+        break;
+    case QueueItem::State::Stopped:
+        state = tr("stopped");
+        break;
+    }
+    QString text = tr("%1 — %2").arg(fileName(item.movie), state);
+    if (!item.note.isEmpty())
+        text += QStringLiteral(": ") + item.note.section(QLatin1Char('\n'), 0, 0);
+    row->setText(text);
+    row->setToolTip(QDir::toNativeSeparators(item.movie) +
+                    (item.note.isEmpty() ? QString() : QStringLiteral("\n") + item.note));
+    if (item.state == QueueItem::State::Probing || item.state == QueueItem::State::Capturing)
+        queueList_->setCurrentRow(static_cast<int>(index));
+}
+
+void CMainDlg::nextInQueue() {
+    while (++queueAt_ < static_cast<int>(queue_.size())) {
+        QueueItem& item = queue_[static_cast<size_t>(queueAt_)];
+        if (item.state != QueueItem::State::Waiting)
+            continue;
+        if (stopping_) {
+            item.state = QueueItem::State::Stopped;
+            showQueueItem(static_cast<size_t>(queueAt_));
+            continue;
+        }
+        item.state = QueueItem::State::Probing;
+        showQueueItem(static_cast<size_t>(queueAt_));
+        if (job_.acceptMovie(toLocalPath(item.movie))) {
+            probing_ = item.movie;
+            setMode(Mode::Probing);
+            return;
+        }
+        item.state = QueueItem::State::Failed;
+        showQueueItem(static_cast<size_t>(queueAt_));
+    }
+    finishQueue();
+}
+
+void CMainDlg::finishQueue() {
+    // Whatever did not get its turn was stopped.
+    for (size_t i = 0; i < queue_.size(); ++i) {
+        if (queue_[i].state == QueueItem::State::Waiting) {
+            queue_[i].state = QueueItem::State::Stopped;
+            showQueueItem(i);
+        }
+    }
+    queueActive_ = false;
+    queueAt_ = -1;
+    const bool stopped = stopping_;
+    stopping_ = false;
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+    setMode(Mode::Idle);
+
+    int saved = 0;
+    QStringList problems;
+    for (const QueueItem& item : queue_) {
+        if (item.state == QueueItem::State::Saved)
+            ++saved;
+        if (item.state == QueueItem::State::Failed)
+            problems << tr("%1: %2").arg(fileName(item.movie),
+                                         item.note.section(QLatin1Char('\n'), 0, 0));
+    }
+    QString text =
+        tr("%1 of %2 sheets saved, each beside its movie.").arg(saved).arg(queue_.size());
+    if (stopped)
+        text += QStringLiteral("\n") + tr("The queue was stopped.");
+    if (!problems.isEmpty())
+        text += QStringLiteral("\n\n") + problems.mid(0, 10).join(QLatin1Char('\n'));
+    if (saved > 0)
+        text += QStringLiteral("\n\n") + tr("Activate a saved movie in the list to open its "
+                                            "sheet.");
+    message(problems.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, tr("Finished!"),
+            text);
 }
 
 void CMainDlg::stopWorker() {
@@ -282,12 +851,43 @@ void CMainDlg::stopWorker() {
     // from; a reopened dialog must not show its boxes.
     for (uint32_t type : kWorkerMessages)
         QCoreApplication::removePostedEvents(this, static_cast<int>(type));
+    QCoreApplication::removePostedEvents(this, PreviewFeed::eventType());
+    // The feed waits for its last picture to be taken before it posts
+    // again; that picture's event is gone, so take it here.
+    feed_->take();
+    deferred_.clear();
+    job_.setSheetWatcher(nullptr);
+    queueActive_ = false;
+    queueAt_ = -1;
+    stopping_ = false;
     progress_->setValue(0);
-    setWorking(false);
+    progress_->setTextVisible(false);
+    setMode(Mode::Idle);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event) {
+    if (mode_ == Mode::Capturing || queueRunning()) {
+        // Messages of the capture wait while the question is open, so its
+        // own boxes cannot pile up under it.
+        asking_ = true;
+        const QMessageBox::StandardButton answer = message(
+            QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+            tr("Stop the capture and quit?"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        asking_ = false;
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            std::vector<std::unique_ptr<WorkerMessageEvent>> waiting;
+            waiting.swap(deferred_);
+            for (const auto& m : waiting)
+                onWorkerMessage(static_cast<uint32_t>(m->type()), m->wParam, m->lParam);
+            return;
+        }
+    }
+    QDialog::closeEvent(event);
 }
 
 void CMainDlg::reject() {
-    if (working_)
+    if (isWorking() || job_.busy())
         stopWorker();
     QDialog::reject();
 }

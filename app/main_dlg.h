@@ -1,30 +1,44 @@
 #pragma once
 // The main window: open or drop a movie, read its facts, save its contact
-// sheet, open the settings.
+// sheet while watching it grow, open the settings.
 //
 // The dialog owns the one CaptureJob and is its message receiver: the
 // workers post their four messages through `post`, which queues them as Qt
 // events for the dialog, and the dialog reacts to them on its own thread.
-// While a worker runs the dialog's commands are disabled and drops are
-// refused, so the job and the settings record are never changed under a
-// worker; the worker's completion message gives them back. Closing the
-// dialog during a capture cancels it and waits for the worker, and the
+// While a worker runs the commands that would touch the job or the settings
+// are disabled and drops are refused, so the job and the settings record are
+// never changed under a worker; the worker's completion message gives them
+// back. A running capture can be stopped (the Cancel button, Escape);
+// closing the window during one asks first, then stops it and waits, and the
 // destructor waits too, so no worker outlives the dialog or posts to it
 // half-destroyed.
+//
+// Several movies dropped at once (or named at start) form a queue: each is
+// probed and, when it has video, captured to a JPEG sheet beside it.
 
 #include <QDialog>
 #include <QEvent>
 #include <QIcon>
 #include <QPointer>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
 
 #include "capture/capture_job.h"
 #include "platform/ui/message_sink.h"
 #include "settings/dialog/dialog_seams.h"
+#include "settings/dialog/user_settings.h"
 
 class CInfoText;
+class CSheetPreview;
+class PreviewFeed;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QMimeData;
 class QProgressBar;
 class QPushButton;
-class QMimeData;
 
 // A worker's message as it travels through the event queue; the event type is
 // the message number.
@@ -46,56 +60,131 @@ public:
     // Called by the workers, on their threads.
     void post(uint32_t message, intptr_t wParam, intptr_t lParam) override;
 
-    // The open and drop commands end here: the movie is accepted when its
-    // extension passes the test and no worker runs. A refused file changes
-    // nothing and shows nothing.
+    // The open and drop commands end here: the movie is probed when no
+    // worker runs. A file whose extension is not listed becomes the movie
+    // only when the probe finds video in it; otherwise a message says why and
+    // nothing changes.
     bool openMovie(const QString& path);
+    // Several movies: one sheet each, beside its movie. False when a worker
+    // runs or the user declined.
+    bool queueMovies(const QStringList& paths);
 
-    // True from starting a worker until its completion message was handled.
-    bool isWorking() const { return working_; }
+    enum class Mode { Idle, Probing, Capturing };
+    Mode mode() const { return mode_; }
+    // True from starting a worker until its completion message was handled,
+    // and for the whole of a queue.
+    bool isWorking() const { return mode_ != Mode::Idle || queueRunning(); }
+    bool queueRunning() const { return queueActive_; }
+    // Stops a running capture (and the rest of a queue); it ends with no
+    // file written and no error shown.
+    void cancelCapture();
 
     CaptureJob& job() { return job_; }
+    UserSettings& userSettings() { return user_; }
     QPushButton* openButton() const { return open_; }
     QPushButton* saveButton() const { return save_; }
     QPushButton* settingsButton() const { return settings_; }
+    QPushButton* cancelButton() const { return cancel_; }
     QProgressBar* progressBar() const { return progress_; }
     CInfoText* infoText() const { return info_; }
+    CSheetPreview* preview() const { return preview_; }
+    QListWidget* queueList() const { return queueList_; }
+    QMenu* recentMenu() const { return recent_; }
+    PreviewFeed* previewFeed() const { return feed_.get(); }
+    // The sheet the last capture wrote (empty before the first).
+    QString lastSheet() const { return lastSheet_; }
 
-    // Closing: a running capture is cancelled and waited for, and what it
-    // would still have reported is dropped.
+    // Closing asks first during a capture; see closeEvent.
     void reject() override;
 
-    // The open chooser's request: the movie filter, shown as written.
+    // The open chooser's request: the movie filter, shown as written, and
+    // every file.
     static FileRequest movieRequest();
     // The save chooser's request: BMP, JPEG (selected) and PNG.
     static FileRequest sheetRequest();
+    // The save chooser's request for the current movie: its name as a JPEG,
+    // in its folder (or the folder last saved to when that one takes no
+    // files).
+    FileRequest sheetRequestForMovie() const;
+    // What the finished message adds about moments that gave no picture and
+    // decoding errors; empty for a sheet without either.
+    static QString missingNote(const CaptureResult& result);
 
 protected:
     bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    struct QueueItem {
+        enum class State { Waiting, Probing, Capturing, Saved, Failed, Skipped, Stopped };
+        QString movie;
+        QString sheet;
+        State state = State::Waiting;
+        QString note;
+    };
+
     void OnOpen();
     void OnSave();
     void OnOptions();
+    void buildMenu();
+    void fillRecentMenu();
     void onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t lParam);
-    void setWorking(bool working);
+    void onProbeDone();
+    void onCaptureDone(intptr_t code);
+    void showPreview();
+    void setMode(Mode mode);
+    void updateCommands();
+    void updateTitle();
     void stopWorker();
-    QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& title,
-                                        const QString& text);
-    QString movieIn(const QMimeData* data) const;
+    bool startCapture(const QString& target);
+    // Asks for the target until it is one the capture can write, or the
+    // user gives up (empty).
+    QString askTarget();
+    void showFinished(const CaptureResult& result);
+    void nextInQueue();
+    void finishQueue();
+    void showQueueItem(size_t index);
+    QMessageBox::StandardButton
+    message(QMessageBox::Icon icon, const QString& title, const QString& text,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+            QMessageBox::StandardButton defaultButton = QMessageBox::Ok);
+    QStringList moviesIn(const QMimeData* data) const;
 
     DialogSeams seams_;
+    UserSettings user_;
     QPushButton* open_ = nullptr;
     QPushButton* save_ = nullptr;
     QPushButton* settings_ = nullptr;
+    QPushButton* cancel_ = nullptr;
     QProgressBar* progress_ = nullptr;
     CInfoText* info_ = nullptr;
-    bool working_ = false;
+    CSheetPreview* preview_ = nullptr;
+    QListWidget* queueList_ = nullptr;
+    QMenuBar* menuBar_ = nullptr;
+    QMenu* recent_ = nullptr;
+    QList<QAction*> commandActions_; // the menu's twins of the buttons
+    QAction* saveAction_ = nullptr;
+
+    Mode mode_ = Mode::Idle;
+    bool stopping_ = false;
+    // A question is open over the window: worker messages wait until it
+    // is answered, so no other box opens under it.
+    bool asking_ = false;
+    std::vector<std::unique_ptr<WorkerMessageEvent>> deferred_;
     QPointer<QWidget> focusBeforeWork_;
-    int progressStep_ = 1;
+    QPointer<QWidget> focusDuringWork_;
+    QString probing_; // the file being probed
+    QString target_;  // the sheet being made
+    QString lastSheet_;
+    std::vector<QueueItem> queue_;
+    bool queueActive_ = false;
+    int queueAt_ = -1; // the queue item being worked on
+
+    std::unique_ptr<PreviewFeed> feed_;
     CaptureJob job_{this};
 };
 

@@ -13,7 +13,7 @@ CSheetApp::CSheetApp(const DialogSeams& seams) : seams_(seams) {
     QApplication::setWindowIcon(stillwickIcon());
 }
 
-int CSheetApp::exec(const QString& movie) {
+int CSheetApp::exec(const QStringList& movies) {
     // A settings file that could not be written leaves the defaults in
     // memory. The program still works, but the user should know that no
     // change will outlive this run.
@@ -27,8 +27,11 @@ int CSheetApp::exec(const QString& movie) {
                            QMessageBox::Ok, QMessageBox::Ok});
     }
     CMainDlg dialog(nullptr, seams_);
-    if (!movie.isEmpty())
-        dialog.openMovie(movie);
+    // One movie opens as if dropped; several make a queue of sheets.
+    if (movies.size() == 1)
+        dialog.openMovie(movies.front());
+    else if (movies.size() > 1)
+        dialog.queueMovies(movies);
     dialog.exec();
     return 0;
 }

@@ -9,6 +9,7 @@
 // `g_options` points into it.
 
 #include <QString>
+#include <QStringList>
 
 #include "settings/dialog/dialog_seams.h"
 #include "settings/options.h"
@@ -23,8 +24,12 @@ public:
 
     // Runs the main dialog modally and returns the process's exit status
     // once it has closed. A movie given here (as a file manager passes one)
-    // is opened as if it had been dropped on the window.
-    int exec(const QString& movie = QString());
+    // is opened as if it had been dropped on the window; several are queued,
+    // each for a sheet beside it.
+    int exec(const QStringList& movies);
+    int exec(const QString& movie = QString()) {
+        return exec(movie.isEmpty() ? QStringList() : QStringList{movie});
+    }
 
     Options& options() { return options_; }
 

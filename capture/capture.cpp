@@ -1,5 +1,6 @@
 #include "capture/capture.h"
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -249,13 +250,18 @@ bool CaptureRun::grabFrames() {
     return true;
 }
 
-// Always black and without an outline, whatever colour the stamps have.
+// Without an outline, whatever the stamps have: the block sits on the
+// background, not on a picture, so one plain colour that contrasts with the
+// background is enough.
 void CaptureRun::drawInformation() {
     if (!o_.headerEnabled)
         return;
     RECT r{layout_.headerX, layout_.headerY, layout_.headerX + layout_.textWidth,
            layout_.headerY + layout_.textHeight};
-    sheet_.drawText(in_.infoText, r, DT_EXPANDTABS, false, o_.font, RGB(0, 0, 0));
+    const COLORREF color = in_.informationColor == InformationColor::ByBackground
+                               ? readableTextColor(o_.backgroundColor)
+                               : RGB(0, 0, 0);
+    sheet_.drawText(in_.infoText, r, DT_EXPANDTABS, false, o_.font, color);
 }
 
 // JPEG for .jpg and .jpeg, PNG for .png, BMP for anything else.
@@ -273,6 +279,12 @@ void CaptureRun::writeSheet() {
         fail(error.empty() ? "Cannot write " + in_.targetPath : error);
 }
 
+// The sRGB transfer function undone: the share of light a byte stands for.
+double linearLight(uint8_t byte) {
+    const double c = byte / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
 } // namespace
 
 std::string momentText(int64_t moment) {
@@ -281,6 +293,16 @@ std::string momentText(int64_t moment) {
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
     return text;
+}
+
+COLORREF readableTextColor(COLORREF background) {
+    const double luminance = 0.2126 * linearLight(GetRValue(background)) +
+                             0.7152 * linearLight(GetGValue(background)) +
+                             0.0722 * linearLight(GetBValue(background));
+    // Contrast with black is (L + 0.05) / 0.05, with white 1.05 / (L + 0.05);
+    // they are equal at L = sqrt(1.05 * 0.05) - 0.05, about 0.179.
+    const double equalContrast = std::sqrt(1.05 * 0.05) - 0.05;
+    return luminance > equalContrast ? RGB(0, 0, 0) : RGB(255, 255, 255);
 }
 
 CaptureResult captureSheet(const CaptureInput& input, const Options& options,

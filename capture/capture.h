@@ -61,12 +61,22 @@ public:
     }
 };
 
+// The colour of the information block. Black is the classic sheet's, which
+// cannot be read on a dark background; ByBackground picks black or white,
+// whichever stands out more against the background colour.
+enum class InformationColor { Black, ByBackground };
+
+// Black when the background's relative luminance (sRGB) is above the point
+// where black and white have equal contrast with it, white below.
+COLORREF readableTextColor(COLORREF background);
+
 struct CaptureInput {
     std::string moviePath;
     MovieFacts facts;     // from a probe of the same movie
     std::string infoText; // drawn as the information block
     std::string targetPath;
     FrameChoice choice; // all off: the classic sheet
+    InformationColor informationColor = InformationColor::Black;
 };
 
 constexpr const char* kCancelledText = "The capture was cancelled.";

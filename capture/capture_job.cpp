@@ -4,15 +4,27 @@
 
 #include "capture/file_names.h"
 
-// The capture's reports, turned into the window messages.
+// The capture's reports, turned into the window messages and handed to the
+// watcher.
 class CaptureJob::Progress : public CaptureProgress {
 public:
-    explicit Progress(CaptureJob& job) : job_(job) {}
+    Progress(CaptureJob& job, int moments) : job_(job), moments_(moments) {}
     bool cancelled() override { return job_.cancelled_.load(); }
-    void momentDone(int, const RasterImage&) override { job_.post(ui::WM_CAPTURE_STEP, 0, 0); }
+    void sheetPainted(const RasterImage& sheet) override {
+        if (job_.watcher_)
+            job_.watcher_->sheetPainted(sheet);
+    }
+    void momentDone(int moment, const RasterImage& sheet) override {
+        // The picture first: by the time the step is shown, the cell it
+        // counts is on its way too.
+        if (job_.watcher_)
+            job_.watcher_->momentDone(moment, moments_, sheet);
+        job_.post(ui::WM_CAPTURE_STEP, 0, 0);
+    }
 
 private:
     CaptureJob& job_;
+    int moments_;
 };
 
 CaptureJob::~CaptureJob() {
@@ -34,37 +46,47 @@ void CaptureJob::wait() {
 }
 
 bool CaptureJob::acceptMovie(const std::string& path) {
-    if (!hasMovieExtension(path) || busy())
+    if (path.empty() || busy())
         return false;
     wait();
-    moviePath_ = path;
-    input_.moviePath = path;
+    probedPath_ = path;
+    probedListed_ = hasMovieExtension(path);
+    probeTaken_ = false;
+    if (probedListed_) {
+        // Nothing of the previous movie may reach a capture of this one.
+        moviePath_ = path;
+        movie_ = ProbeResult{};
+    }
     running_.store(true);
     worker_ = std::thread([this, path] {
-        probe_ = MovieProbe::probe(path);
+        probed_ = MovieProbe::probe(path);
         // The job is free again before the message that says so, so the
         // receiver may start the next worker as soon as it reads it.
         running_.store(false);
-        post(ui::WM_PROBE_DONE, probe_.code, 0);
+        post(ui::WM_PROBE_DONE, probed_.code, 0);
     });
     return true;
 }
 
-bool CaptureJob::startCapture(const std::string& target) {
+bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choice,
+                              InformationColor informationColor) {
     if (busy())
         return false;
     wait();
     input_.moviePath = moviePath_;
-    input_.facts = probe_.facts;
-    input_.infoText = probe_.infoText;
+    input_.facts = movie_.facts;
+    input_.infoText = movie_.infoText;
     input_.targetPath = target;
+    input_.choice = choice;
+    input_.informationColor = informationColor;
     snapshot_ = g_options ? *g_options : Options::defaults();
     cancelled_.store(false);
     const int64_t frames = static_cast<int64_t>(snapshot_.rows) * snapshot_.columns;
     post(ui::WM_CAPTURE_BEGIN, 0, static_cast<intptr_t>((frames & 0xFFFF) << 16));
     running_.store(true);
-    worker_ = std::thread([this] {
-        Progress progress(*this);
+    const int moments = frames > 0 && frames <= INT32_MAX ? static_cast<int>(frames) : 0;
+    worker_ = std::thread([this, moments] {
+        Progress progress(*this, moments);
         capture_ = captureSheet(input_, snapshot_, progress);
         running_.store(false);
         post(ui::WM_CAPTURE_DONE, capture_.code, 0);
@@ -74,7 +96,16 @@ bool CaptureJob::startCapture(const std::string& target) {
 
 const ProbeResult& CaptureJob::finishProbe() {
     wait();
-    return probe_;
+    if (!probedPath_.empty()) {
+        // A file the list does not name is taken only for the video in it.
+        probeTaken_ = probedListed_ || (probed_.ok() && probed_.facts.usable());
+        if (probeTaken_) {
+            moviePath_ = probedPath_;
+            movie_ = probed_;
+        }
+        probedPath_.clear();
+    }
+    return probed_;
 }
 
 const CaptureResult& CaptureJob::finishCapture() {

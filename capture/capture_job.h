@@ -3,11 +3,12 @@
 // thread the job owns, reported with the four window messages.
 //
 // A front end owns one CaptureJob. `acceptMovie` starts a probe of the movie,
-// `startCapture` a capture of the last probed movie; each runs on the job's
+// `startCapture` a capture of the current movie; each runs on the job's
 // worker thread, which posts WM_PROBE_DONE or WM_CAPTURE_BEGIN/STEP/DONE to
 // the sink given at construction. The work itself is `MovieProbe::probe` and
 // `captureSheet`; the job only carries their inputs to the thread and their
-// results back.
+// results back. A `SheetWatcher`, when one is set, sees the sheet as it grows,
+// on the capture thread, beside the STEP messages.
 //
 // Results cross threads only through the join: the worker's last act is its
 // DONE message, and `finishProbe` / `finishCapture`, called by the front end
@@ -27,14 +28,32 @@
 #include "platform/ui/message_sink.h"
 #include "settings/options.h"
 
+// Sees the sheet of a running capture, on the capture thread. The sheet is
+// valid during the call only and must not be kept; whatever the watcher
+// does here delays the capture, so it should copy what it needs and return.
+class SheetWatcher {
+public:
+    virtual ~SheetWatcher() = default;
+    // Background, shadows and the empty cells are painted.
+    virtual void sheetPainted(const RasterImage& sheet) = 0;
+    // The moment-th of `moments` frames is in its cell (or the wait for it
+    // ended without one).
+    virtual void momentDone(int moment, int moments, const RasterImage& sheet) = 0;
+};
+
 class CaptureJob {
 public:
-    // The open dialog's filter. The description doubles as the list of
-    // accepted extensions: an extension is accepted when it occurs in it.
+    // The open dialog's filter: the classic extensions, then today's. The
+    // description doubles as the list of listed extensions: an extension is
+    // listed when it occurs in it.
     static constexpr const char* kMovieFilterDescription =
-        "Movie Files (.avi, .qt, .mov, .mpg, .mpeg, .m1v, .dat, .rm, .rmvb .wmv)";
+        "Movie Files (.avi, .qt, .mov, .mpg, .mpeg, .m1v, .dat, .rm, .rmvb .wmv, .mp4, .m4v, "
+        ".mkv, .webm, .ts, .m2ts, .mts, .m2v, .flv, .f4v, .ogv, .3gp, .3g2, .mxf, .vob, .asf, "
+        ".divx, .y4m)";
     static constexpr const char* kMovieFilterPatterns =
-        "*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v; *.dat; *.rm; *.rmvb; *.wmv;";
+        "*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v; *.dat; *.rm; *.rmvb; *.wmv; *.mp4; *.m4v; "
+        "*.mkv; *.webm; *.ts; *.m2ts; *.mts; *.m2v; *.flv; *.f4v; *.ogv; *.3gp; *.3g2; *.mxf; "
+        "*.vob; *.asf; *.divx; *.y4m;";
 
     explicit CaptureJob(ui::MessageSink* notifyWindow = nullptr) : notifyWindow_(notifyWindow) {}
     CaptureJob(const CaptureJob&) = delete;
@@ -45,42 +64,64 @@ public:
     // when there is none), lower-cased (A-Z only), found in the filter text.
     static bool hasMovieExtension(std::string_view path);
 
-    // Refused (false, nothing changed) when the extension test fails or a
-    // worker runs; otherwise keeps the path as given and starts the probe.
+    // Starts a probe of `path` (kept as given). A path with a listed
+    // extension becomes the current movie at once, whatever the probe finds
+    // (a failed probe's text says why); any other path becomes the current
+    // movie only when the probe finds video in it. False, with nothing
+    // started, when a worker runs or the path is empty.
     bool acceptMovie(const std::string& path);
     // Takes a copy of *g_options (the defaults when there is none), posts
-    // WM_CAPTURE_BEGIN and starts the capture into `target`. False, without
-    // posting anything, when a worker runs.
-    bool startCapture(const std::string& target);
+    // WM_CAPTURE_BEGIN and starts the capture of the current movie into
+    // `target`. False, without posting anything, when a worker runs.
+    bool startCapture(const std::string& target, const FrameChoice& choice = {},
+                      InformationColor informationColor = InformationColor::Black);
 
     // For the WM_PROBE_DONE and WM_CAPTURE_DONE handlers: wait for the
     // worker (it has posted its last message, so this is short) and return
-    // what it produced.
+    // what it produced. `finishProbe` returns the probe just finished, which
+    // may be of a file that was not taken; `probeTaken` says whether it was.
     const ProbeResult& finishProbe();
+    bool probeTaken() const { return probeTaken_; }
     const CaptureResult& finishCapture();
 
     bool busy() const { return running_.load(); }
     // Asks a running capture to stop before its next moment; it then fails
     // with kCancelledText and writes nothing.
     void cancel() { cancelled_.store(true); }
+    bool cancelRequested() const { return cancelled_.load(); }
     // Waits for the worker, if any.
     void wait();
     // Stops posting: what the worker still reports goes nowhere. For a
     // receiver that is going away; call `cancel` and `wait` after it.
     void detach() { notifyWindow_.store(nullptr); }
+    // Set only while no worker runs; null for none.
+    void setSheetWatcher(SheetWatcher* watcher) {
+        if (!busy())
+            watcher_ = watcher;
+    }
 
-    // The movie last accepted (empty before the first); the user thread's
-    // own copy, never written by the worker.
+    // The current movie (empty before the first); the user thread's own
+    // copy, never written by the worker.
     const std::string& moviePath() const { return moviePath_; }
+    // The current movie's probe: its facts and information text.
+    const ProbeResult& movie() const { return movie_; }
+    // A current movie whose probe found what a capture needs.
+    bool movieReady() const { return !moviePath_.empty() && movie_.ok() && movie_.facts.usable(); }
 
 private:
     class Progress;
     void post(uint32_t message, intptr_t wParam, intptr_t lParam);
 
     std::atomic<ui::MessageSink*> notifyWindow_;
+    SheetWatcher* watcher_ = nullptr;
     std::string moviePath_;
-    // Written by the worker, read after the join only.
-    ProbeResult probe_;
+    ProbeResult movie_;
+    // The probe in flight: its path, whether its extension is listed, and
+    // (written by the worker, read after the join only) its result.
+    std::string probedPath_;
+    bool probedListed_ = false;
+    bool probeTaken_ = false;
+    ProbeResult probed_;
     CaptureResult capture_;
     // Read by the worker, written only while none runs.
     CaptureInput input_;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "capture/capture.h"
 #include "settings/dialog/value_convert.h"
 #include "settings/options.h"
 
@@ -25,4 +26,12 @@ void CColorButton::paintEvent(QPaintEvent*) {
     const QRect r = rect();
     p.fillRect(r, Qt::black);
     p.fillRect(r.adjusted(1, 1, -1, -1), toQColor(color_));
+    if (hasFocus()) {
+        // A dotted ring inside the frame, in whichever of black and white
+        // stands out on the colour, so the focus shows on any colour.
+        const QColor ring = toQColor(readableTextColor(color_));
+        QPen pen(ring, 1, Qt::DotLine);
+        p.setPen(pen);
+        p.drawRect(r.adjusted(3, 3, -4, -4));
+    }
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The colour swatch: a button that shows one colour inside a one-pixel black
-// frame and nothing else (no focus or pressed look), clicked to choose
-// another colour.
+// frame, with a dotted ring while it has the keyboard focus, clicked (or
+// Space) to choose another colour.
 
 #include <QAbstractButton>
 

@@ -1,7 +1,9 @@
 #include "settings/dialog/dialog_seams.h"
 
 #include <QColorDialog>
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QPushButton>
 
 #include "settings/dialog/font_chooser.h"
 
@@ -38,12 +40,35 @@ QString suffixOf(const NameFilter& f) {
     return f.patterns.front().mid(2);
 }
 
-QString runFileDialog(QWidget* parent, const FileRequest& request) {
+ChosenFile runFileDialog(QWidget* parent, const FileRequest& request) {
     std::unique_ptr<QFileDialog> dialog = makeFileDialog(parent, request);
     if (dialog->exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog->selectedFiles();
-    return files.isEmpty() ? QString() : files.front();
+    ChosenFile chosen;
+    chosen.path = files.isEmpty() ? QString() : files.front();
+    const QString selected = dialog->selectedNameFilter();
+    for (qsizetype i = 0; i < request.filters.size(); ++i) {
+        const NameFilter& f = request.filters[i];
+        // With details hidden the chooser may report the description alone.
+        if (selected == f.description || selected == filterText(f))
+            chosen.filter = static_cast<int>(i);
+    }
+    return chosen;
+}
+
+int runMessageWithActions(QWidget* parent, const MessageRequest& request,
+                          const QStringList& actions) {
+    std::unique_ptr<QMessageBox> box = makeMessageBox(parent, request, actions);
+    box->exec();
+    QAbstractButton* clicked = box->clickedButton();
+    if (!clicked || box->buttonRole(clicked) != QMessageBox::ActionRole)
+        return -1;
+    return static_cast<int>(actions.indexOf(clicked->text()));
+}
+
+bool runOpenUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }
 
 QMessageBox::StandardButton runMessage(QWidget* parent, const MessageRequest& request) {
@@ -76,6 +101,17 @@ bool runFontChooser(QWidget* parent, FontChoice& choice) {
 
 } // namespace
 
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* parent, const MessageRequest& request,
+                                            const QStringList& actions) {
+    auto box = std::make_unique<QMessageBox>(request.icon, request.title, request.text,
+                                             request.buttons, parent);
+    for (const QString& a : actions)
+        box->addButton(a, QMessageBox::ActionRole);
+    if (request.defaultButton != QMessageBox::NoButton)
+        box->setDefaultButton(request.defaultButton);
+    return box;
+}
+
 std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& request) {
     auto dialog = std::make_unique<QFileDialog>(parent, request.caption);
     // Qt's own chooser, so the filter descriptions show as written
@@ -92,6 +128,10 @@ std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& 
     if (request.selectedFilter >= 0 && request.selectedFilter < texts.size())
         dialog->selectNameFilter(texts[request.selectedFilter]);
     dialog->setDefaultSuffix(request.defaultSuffix);
+    if (!request.directory.isEmpty())
+        dialog->setDirectory(request.directory);
+    if (save && !request.initialName.isEmpty())
+        dialog->selectFile(request.initialName);
 
     if (save) {
         // A name typed without an extension gets the extension of the type
@@ -113,6 +153,7 @@ std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& 
 }
 
 const DialogSeams& DialogSeams::standard() {
-    static const DialogSeams seams{runFileDialog, runMessage, runColorDialog, runFontChooser};
+    static const DialogSeams seams{runFileDialog, runMessage,     runMessageWithActions,
+                                   runOpenUrl,    runColorDialog, runFontChooser};
     return seams;
 }

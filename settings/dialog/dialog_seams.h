@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -39,6 +40,17 @@ struct FileRequest {
     // Appended to a typed name without an extension; follows the type the
     // user selects in a save chooser.
     QString defaultSuffix;
+    // Where the chooser starts (empty: wherever it likes) and the name it
+    // proposes (a save chooser; empty for none).
+    QString directory;
+    QString initialName;
+};
+
+// What the user chose in a file chooser: an empty path when they cancelled,
+// and the index of the type selected at the end (-1 when unknown).
+struct ChosenFile {
+    QString path;
+    int filter = -1;
 };
 
 struct MessageRequest {
@@ -56,11 +68,17 @@ struct FontChoice {
 };
 
 struct DialogSeams {
-    // The chosen path, or an empty string when the user cancelled.
-    std::function<QString(QWidget* parent, const FileRequest&)> chooseFile;
+    std::function<ChosenFile(QWidget* parent, const FileRequest&)> chooseFile;
     // The button that closed the box (the Escape button when it was closed
     // another way).
     std::function<QMessageBox::StandardButton(QWidget* parent, const MessageRequest&)> message;
+    // A box with buttons of the program's own beside its standard ones: the
+    // index of the action chosen, or -1 when a standard button or the close
+    // box ended it.
+    std::function<int(QWidget* parent, const MessageRequest&, const QStringList& actions)>
+        messageWithActions;
+    // Hands a file or folder to the desktop's default application for it.
+    std::function<bool(const QUrl& url)> openUrl;
     // The chosen colour, or nothing when the user cancelled.
     std::function<std::optional<QColor>(QWidget* parent, const QColor& initial)> chooseColor;
     // True when the user chose; `choice` then holds the font and colour.
@@ -73,6 +91,11 @@ struct DialogSeams {
 // The file chooser that `standard().chooseFile` runs, built but not shown,
 // so its filters can be checked without blocking.
 std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& request);
+
+// The box `standard().messageWithActions` runs, built but not shown: the
+// request's buttons, then one per action (in that order, with the action role).
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* parent, const MessageRequest& request,
+                                            const QStringList& actions = {});
 
 // "*.avi" as "*.[aA][vV][iI]": the file system model of the chooser matches
 // patterns with the file system's case rules, which on Linux are exact.

@@ -6,11 +6,24 @@
 // into the record, undoing what the visit changed. When the user edited
 // something, leaving first asks whether to save.
 //
+// Every box checks itself against the range the capture accepts; while any
+// value is out of range, or the sheet they make would be too large, a note
+// under the boxes says which and Save is disabled. The size of the sheet the
+// values make is shown as they are typed.
+//
+// The frame choice (skipping the start and the end, avoiding blank frames,
+// key frames) is not part of the settings file, which keeps its bytes: it is
+// kept for the user in `UserSettings`, written on Save with the file.
+//
 // The dialog does not own the record; its controls are its children.
 
 #include <QDialog>
 
+#include <string>
+
+#include "capture/movie_probe.h"
 #include "settings/dialog/dialog_seams.h"
+#include "settings/dialog/user_settings.h"
 
 class Options;
 class CColorButton;
@@ -26,9 +39,20 @@ public:
     explicit COptionsDlg(QWidget* parent = nullptr,
                          const DialogSeams& seams = DialogSeams::standard());
 
+    // The movie the sheet size is shown for; without one the size is the
+    // largest the settings can make (frames that fill their box).
+    void setMovie(const MovieFacts& facts, const std::string& infoText);
+
     // Puts the record's values into the controls and clears `modified`.
     void loadControls();
     bool isModified() const { return modified_; }
+
+    // What is wrong with the values, as the note shows it; empty when Save
+    // may write them.
+    QString problem() const { return problem_; }
+    // "840 × 560 px" (or "up to …" without a movie); empty while the values
+    // cannot make a sheet.
+    QString sheetSizeText() const { return sizeText_; }
 
     // Every way of leaving without Save goes through the Cancel button's flow.
     void reject() override;
@@ -44,15 +68,29 @@ private:
     void OnChooseFont();
 
     void build();
-    QLineEdit* numberBox(const char* name, bool digitsOnly);
+    QLineEdit* numberBox(const char* name, int lowest, int highest);
+    QLineEdit* spanBox(const char* name);
     void setShadowBoxesEnabled(bool enabled);
+    // Checks every value and the sheet they make; updates the note, the
+    // size line and Save.
+    void revalidate();
+    Options valuesInControls() const;
+    FrameChoiceText frameChoiceInControls() const;
+    void loadFrameChoice(const FrameChoiceText& text);
     QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& text,
                                         QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton);
 
     DialogSeams seams_;
     Options* options_;
+    UserSettings user_;
     bool modified_ = false;
+    bool loading_ = false; // filling the controls: their changes are not edits
+    bool hasMovie_ = false;
+    MovieFacts movie_;
+    std::string infoText_;
+    QString problem_;
+    QString sizeText_;
 
     QPushButton* save_ = nullptr;
     QPushButton* cancel_ = nullptr;
@@ -75,4 +113,10 @@ private:
     QComboBox* position_ = nullptr;
     QLineEdit* quality_ = nullptr;
     QCheckBox* progressive_ = nullptr;
+    QLineEdit* skipStart_ = nullptr;
+    QLineEdit* skipEnd_ = nullptr;
+    QCheckBox* avoidBlank_ = nullptr;
+    QCheckBox* keyFrames_ = nullptr;
+    QLabel* sheetSize_ = nullptr;
+    QLabel* note_ = nullptr;
 };

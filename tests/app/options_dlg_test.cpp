@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <climits>
@@ -17,8 +16,10 @@
 #include "settings/dialog/color_button.h"
 #include "settings/dialog/font_chooser.h"
 #include "settings/dialog/options_dlg.h"
+#include "settings/dialog/user_settings.h"
 #include "settings/dialog/value_convert.h"
 #include "settings/options.h"
+#include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
 
 namespace {
@@ -53,8 +54,7 @@ void type(QLineEdit* box, const QString& text) {
 class OptionsDlgTest : public QObject {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousDir_;
+    std::unique_ptr<apptest::Sandbox> sandbox_;
     std::unique_ptr<Options> options_;
     FakeDialogs fake_;
 
@@ -69,10 +69,8 @@ private:
 
 private slots:
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        previousDir_ = QDir::currentPath();
-        QDir::setCurrent(dir_->path());
+        sandbox_ = std::make_unique<apptest::Sandbox>();
+        QVERIFY(sandbox_->valid());
         options_ = std::make_unique<Options>();
         QCOMPARE(g_options, options_.get());
         fake_ = FakeDialogs();
@@ -80,8 +78,7 @@ private slots:
     }
     void cleanup() {
         options_.reset();
-        QDir::setCurrent(previousDir_);
-        dir_.reset();
+        sandbox_.reset();
     }
 
     void showsTheRecord() {
@@ -274,39 +271,221 @@ private slots:
         QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(238, 242, 247));
     }
 
-    void quality_data() {
+    // Each box takes only what the capture accepts; out of range, a note
+    // says so and Save waits until it is fixed.
+    void valuesOutOfRange_data() {
+        QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("stored");
-        QTest::newRow("above range") << "150" << 100;
-        QTest::newRow("letters") << "abc" << 0;
-        QTest::newRow("percent sign") << "85%" << 85;
-        QTest::newRow("negative") << "-5" << 0;
-        QTest::newRow("empty") << "" << 0;
+        QTest::addColumn<QString>("note");
+        QTest::newRow("no columns") << "columns"
+                                    << "0"
+                                    << "Columns must be a whole number from 1 to 65535.";
+        QTest::newRow("no rows") << "rows"
+                                 << ""
+                                 << "Rows must be a whole number from 1 to 65535.";
+        QTest::newRow("zero width") << "frameWidth"
+                                    << "0"
+                                    << "Width must be a whole number from 1 to 32768.";
+        QTest::newRow("wide") << "frameWidth"
+                              << "99999"
+                              << "Width must be a whole number from 1 to 32768.";
+        QTest::newRow("quality") << "quality"
+                                 << "150"
+                                 << "JPEG quality must be a whole number from 0 to 100.";
+        QTest::newRow("intensity") << "shadowIntensity"
+                                   << "101"
+                                   << "Shadow intensity must be a whole number from 0 to 100.";
+        QTest::newRow("too many frames")
+            << "columns"
+            << "30000"
+            << "A sheet holds at most 65535 frames; the settings ask for 90000.";
+        QTest::newRow("too large a sheet") << "spacingX"
+                                           << "9000"
+                                           << "The sheet would be larger than 32768 pixels on a "
+                                              "side; use fewer or smaller frames.";
+        QTest::newRow("skip beyond the movie")
+            << "skipStart"
+            << "150%"
+            << "Skip start must be seconds (90, 1.5s) or a share of the movie (5%).";
     }
-    void quality() {
+    void valuesOutOfRange() {
+        QFETCH(QString, box);
         QFETCH(QString, text);
-        QFETCH(int, stored);
+        QFETCH(QString, note);
         COptionsDlg dlg(nullptr, fake_.seams());
-        child<QLineEdit>(dlg, "quality")->setText(text);
-        child<QPushButton>(dlg, "save")->click();
-        QCOMPARE(options_->jpegQuality, stored);
-        QCOMPARE(fileRecord().jpegQuality, stored);
+        dlg.show();
+        auto* save = child<QPushButton>(dlg, "save");
+        QVERIFY(save->isEnabled());
+        QVERIFY(dlg.problem().isEmpty());
+        auto* edit = child<QLineEdit>(dlg, qPrintable(box));
+        type(edit, text);
+        if (text.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(edit->text(), text);
+        QCOMPARE(dlg.problem(), note);
+        QCOMPARE(child<QLabel>(dlg, "note")->text(), note);
+        QVERIFY(child<QLabel>(dlg, "note")->isVisible());
+        QVERIFY(!save->isEnabled());
+        QCOMPARE(save->toolTip(), note);
+        // Enter does not save either.
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(fileRecord().columns, 8);
+        // Fixed, it may be saved again.
+        type(edit, box == "skipStart" ? "10%" : box == "spacingX" ? "10" : "5");
+        QVERIFY2(dlg.problem().isEmpty(), qPrintable(dlg.problem()));
+        QVERIFY(save->isEnabled());
+        QVERIFY(!child<QLabel>(dlg, "note")->isVisible());
     }
 
-    void numberBoxes() {
+    void numberBoxesTakeOnlyDigitsUpToTheirLength() {
         COptionsDlg dlg(nullptr, fake_.seams());
         dlg.show();
         auto* columns = child<QLineEdit>(dlg, "columns");
-        // Only digits come through the keyboard.
         type(columns, "1a-2 ");
         QCOMPARE(columns->text(), QString("12"));
-        // Beyond 32 bits a number saturates instead of wrapping.
-        type(child<QLineEdit>(dlg, "frameWidth"), "99999999999");
-        child<QLineEdit>(dlg, "rows")->setText("");
+        // No more digits than the largest value has.
+        auto* width = child<QLineEdit>(dlg, "frameWidth");
+        type(width, "99999999999");
+        QCOMPARE(width->text(), QString("99999"));
+        auto* quality = child<QLineEdit>(dlg, "quality");
+        type(quality, "85%");
+        QCOMPARE(quality->text(), QString("85"));
+        type(width, "200");
         child<QPushButton>(dlg, "save")->click();
         QCOMPARE(options_->columns, 12);
-        QCOMPARE(options_->frameWidth, INT32_MAX);
-        QCOMPARE(options_->rows, 0);
+        QCOMPARE(options_->frameWidth, 200);
+        QCOMPARE(options_->jpegQuality, 85);
+    }
+
+    void aFileWithValuesOutOfRangeOpensWithTheNote() {
+        options_->columns = 0;
+        options_->frameHeight = -4;
+        COptionsDlg dlg(nullptr, fake_.seams());
+        QVERIFY(!child<QPushButton>(dlg, "save")->isEnabled());
+        QCOMPARE(dlg.problem(), QString("Columns must be a whole number from 1 to 65535."));
+        QVERIFY(!dlg.isModified());
+        // A disabled box is not the user's to fix: a wild shadow value in a
+        // file with the shadow off does not block Save.
+        options_->columns = 4;
+        options_->frameHeight = 100;
+        options_->shadowEnabled = 0;
+        options_->shadowIntensity = 1000;
+        COptionsDlg other(nullptr, fake_.seams());
+        QVERIFY(child<QPushButton>(other, "save")->isEnabled());
+        child<QCheckBox>(other, "shadow")->click();
+        QVERIFY(!child<QPushButton>(other, "save")->isEnabled());
+    }
+
+    void sheetSizeFollowsTheValues() {
+        options_->headerEnabled = 0;
+        options_->columns = 3;
+        options_->rows = 2;
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        // Frames that fill their 156 x 117 box, spacing 10 between, around
+        // and once more under the grid.
+        QCOMPARE(dlg.sheetSizeText(), QString("up to 508 × 274 px"));
+        type(child<QLineEdit>(dlg, "columns"), "4");
+        QCOMPARE(dlg.sheetSizeText(), QString("up to 674 × 274 px"));
+        // For a 176 x 144 movie the frames are 143 x 117.
+        MovieFacts facts;
+        facts.videoWidth = 176;
+        facts.videoHeight = 144;
+        facts.duration = 20'000'000;
+        dlg.setMovie(facts, "File Name\t: a.avi");
+        QCOMPARE(dlg.sheetSizeText(), QString("622 × 274 px"));
+        QVERIFY(child<QLabel>(dlg, "sheetSize")->text().contains("622 × 274 px"));
+        // The information block adds its height, and says its colour.
+        child<QCheckBox>(dlg, "content")->click();
+        QVERIFY(dlg.sheetSizeText().startsWith("622 × "));
+        QVERIFY(dlg.sheetSizeText() != "622 × 274 px");
+        QVERIFY(child<QLabel>(dlg, "sheetSize")->text().endsWith("information in black"));
+        fake_.color = QColor(10, 10, 40);
+        child<CColorButton>(dlg, "swatch")->click();
+        QVERIFY(child<QLabel>(dlg, "sheetSize")->text().endsWith("information in white"));
+        // Skips that leave nothing of this 2-second movie.
+        type(child<QLineEdit>(dlg, "skipStart"), "60");
+        QCOMPARE(dlg.problem(),
+                 QString("Skipping the start and the end leaves nothing of the movie."));
+        QVERIFY(!child<QPushButton>(dlg, "save")->isEnabled());
+    }
+
+    void frameChoiceIsKeptForTheUserNotInTheFile() {
+        const QByteArray before = [] {
+            QFile f(QString::fromLatin1(Options::kFileName));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        {
+            COptionsDlg dlg(nullptr, fake_.seams());
+            dlg.show();
+            type(child<QLineEdit>(dlg, "skipStart"), "1.5s");
+            type(child<QLineEdit>(dlg, "skipEnd"), "5%");
+            child<QCheckBox>(dlg, "avoidBlank")->click();
+            child<QCheckBox>(dlg, "keyFrames")->click();
+            QVERIFY(dlg.isModified());
+            child<QPushButton>(dlg, "save")->click();
+            QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        }
+        QFile f(QString::fromLatin1(Options::kFileName));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        const FrameChoiceText kept = UserSettings().frameChoiceText();
+        QCOMPARE(kept.skipStart, QString("1.5s"));
+        QCOMPARE(kept.skipEnd, QString("5%"));
+        QVERIFY(kept.avoidBlank && kept.keyFrames);
+        const FrameChoice choice = UserSettings().frameChoice();
+        QCOMPARE(choice.skipStart.value, 1.5);
+        QVERIFY(!choice.skipStart.percent);
+        QCOMPARE(choice.skipEnd.value, 5.0);
+        QVERIFY(choice.skipEnd.percent);
+        QVERIFY(
+            QFileInfo(UserSettings().fileName()).absolutePath().startsWith(QDir::currentPath()));
+
+        // Shown the next time; Cancel keeps what was saved, restore defaults
+        // clears the choice only when saved.
+        COptionsDlg again(nullptr, fake_.seams());
+        again.show();
+        QCOMPARE(child<QLineEdit>(again, "skipStart")->text(), QString("1.5s"));
+        QVERIFY(child<QCheckBox>(again, "keyFrames")->isChecked());
+        type(child<QLineEdit>(again, "skipStart"), "7");
+        fake_.answers.push_back(QMessageBox::No);
+        child<QPushButton>(again, "cancel")->click();
+        QCOMPARE(UserSettings().frameChoiceText().skipStart, QString("1.5s"));
+        COptionsDlg third(nullptr, fake_.seams());
+        child<QPushButton>(third, "restoreDefaults")->click();
+        QVERIFY(child<QLineEdit>(third, "skipStart")->text().isEmpty());
+        QVERIFY(!child<QCheckBox>(third, "avoidBlank")->isChecked());
+        child<QPushButton>(third, "save")->click();
+        QCOMPARE(UserSettings().frameChoiceText(), FrameChoiceText{});
+    }
+
+    void swatchShowsItsFocus() {
+        options_->backgroundColor = RGB(238, 242, 247);
+        COptionsDlg dlg(nullptr, fake_.seams());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto* swatch = child<CColorButton>(dlg, "swatch");
+        const QImage plain = swatch->grab().toImage();
+        swatch->setFocus(Qt::TabFocusReason);
+        QVERIFY(swatch->hasFocus());
+        const QImage focused = swatch->grab().toImage();
+        QVERIFY(plain != focused);
+        // The ring is dark on a light colour and stays inside the frame.
+        int dark = 0;
+        const int frame = 2 * qRound(focused.devicePixelRatio());
+        for (int y = frame; y < focused.height() - frame; ++y)
+            for (int x = frame; x < focused.width() - frame; ++x)
+                dark += qGray(focused.pixel(x, y)) < 60;
+        QVERIFY(dark > 10);
+        // Just inside the frame (one pixel, in device pixels) the colour.
+        const int px = qRound(focused.devicePixelRatio());
+        QCOMPARE(focused.pixelColor(px, px), QColor(238, 242, 247));
+        // Space chooses a colour, as a click does.
+        fake_.color = QColor(1, 2, 3);
+        QTest::keyClick(swatch, Qt::Key_Space);
+        QCOMPARE(fake_.colorCalls, 1);
+        QCOMPARE(swatch->color(), RGB(1, 2, 3));
     }
 
     void shadowBoxes() {
@@ -358,7 +537,9 @@ private slots:
         const QImage shown = swatch->grab().toImage();
         QCOMPARE(shown.pixelColor(0, 0), QColor(Qt::black));
         QCOMPARE(shown.pixelColor(shown.width() - 1, shown.height() - 1), QColor(Qt::black));
-        QCOMPARE(shown.pixelColor(1, 1), QColor(10, 120, 230));
+        const int px = qRound(shown.devicePixelRatio()); // the frame's width
+        QCOMPARE(shown.pixelColor(px - 1, px - 1), QColor(Qt::black));
+        QCOMPARE(shown.pixelColor(px, px), QColor(10, 120, 230));
         QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(10, 120, 230));
         QCOMPARE(options_->backgroundColor, RGB(238, 242, 247));
         child<QPushButton>(dlg, "save")->click();
@@ -417,13 +598,19 @@ private slots:
         COptionsDlg dlg(nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        const QStringList expected = {
-            "save",          "cancel",        "restoreDefaults", "columns",  "rows",
-            "frameWidth",    "frameHeight",   "spacingX",        "spacingY", "shadow",
-            "shadowOffsetX", "shadowOffsetY", "shadowIntensity", "font",     "swatch",
-            "timeStamps",    "content",       "position",        "quality",  "progressive"};
+        // Down each group, the groups left to right, then the frame choice
+        // and the buttons.
+        const QStringList expected = {"columns",         "rows",          "frameWidth",
+                                      "frameHeight",     "spacingX",      "spacingY",
+                                      "shadow",          "shadowOffsetX", "shadowOffsetY",
+                                      "shadowIntensity", "swatch",        "font",
+                                      "content",         "position",      "timeStamps",
+                                      "quality",         "progressive",   "skipStart",
+                                      "skipEnd",         "avoidBlank",    "keyFrames",
+                                      "restoreDefaults", "save",          "cancel"};
+        QCOMPARE(QApplication::focusWidget(), child<QWidget>(dlg, "columns"));
         QStringList seen;
-        QWidget* w = child<QPushButton>(dlg, "save");
+        QWidget* w = child<QLineEdit>(dlg, "columns");
         for (int i = 0; i < expected.size(); ++i) {
             seen << w->objectName();
             do

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QList>
 #include <QStringList>
+#include <QUrl>
 
 #include <deque>
 #include <functional>
@@ -13,15 +14,25 @@
 #include "settings/dialog/dialog_seams.h"
 
 struct FakeDialogs {
+    struct ActionMessage {
+        MessageRequest request;
+        QStringList actions;
+    };
+
     QList<FileRequest> fileRequests;
     QList<MessageRequest> messages;
+    QList<ActionMessage> actionMessages;
+    QList<QUrl> openedUrls;
     int colorCalls = 0;
     int fontCalls = 0;
 
     std::deque<QString> paths;                       // next file answers
+    std::deque<int> filters;                         // the type chosen with each
     std::deque<QMessageBox::StandardButton> answers; // next box answers
+    std::deque<int> actions;                         // next action answers (-1: closed)
     std::optional<QColor> color;                     // colour chooser answer
     std::optional<FontChoice> font;                  // font chooser answer
+    bool urlsOpen = true;                            // what openUrl reports
     // Runs inside a message box, before it answers.
     std::function<void(const MessageRequest&)> onMessage;
 
@@ -29,11 +40,17 @@ struct FakeDialogs {
         DialogSeams s;
         s.chooseFile = [this](QWidget*, const FileRequest& r) {
             fileRequests << r;
+            ChosenFile chosen;
             if (paths.empty())
-                return QString();
-            QString p = paths.front();
+                return chosen;
+            chosen.path = paths.front();
             paths.pop_front();
-            return p;
+            chosen.filter = r.selectedFilter;
+            if (!filters.empty()) {
+                chosen.filter = filters.front();
+                filters.pop_front();
+            }
+            return chosen;
         };
         s.message = [this](QWidget*, const MessageRequest& r) {
             messages << r;
@@ -44,6 +61,20 @@ struct FakeDialogs {
             QMessageBox::StandardButton a = answers.front();
             answers.pop_front();
             return a;
+        };
+        s.messageWithActions = [this](QWidget*, const MessageRequest& r, const QStringList& a) {
+            actionMessages << ActionMessage{r, a};
+            if (onMessage)
+                onMessage(r);
+            if (actions.empty())
+                return -1;
+            const int chosen = actions.front();
+            actions.pop_front();
+            return chosen;
+        };
+        s.openUrl = [this](const QUrl& url) {
+            openedUrls << url;
+            return urlsOpen;
         };
         s.chooseColor = [this](QWidget*, const QColor&) {
             ++colorCalls;

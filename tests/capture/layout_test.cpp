@@ -349,26 +349,38 @@ TEST(InfoText, RatesDurationsAndNames) {
 }
 
 TEST(MovieExtension, SubstringOfTheFilterDecides) {
-    const char* accepted[] = {
-        "/m/CLIP.AVI", "/m/a.rm",  "/m/a.rmvb",        "/m/a.mov",  "/m/a.qt",  "/m/a.mpg",
-        "/m/a.MPEG",   "/m/a.m1v", "/m/a.dat",         "/m/a.wmv",  "/m/a.mp",  "/m/a.m",
-        "/m/a.",       "/m/noext", "/m/dir.avi/noext", "/m/a.wmv)", "/m/a.avi,"};
-    const char* refused[] = {"/m/a.mp4",     "/m/a.mkv", "/m/a.asf", "/m/a.jpeg",
-                             "/m/a.avi.txt", "/m/a.txt", "/m/a.aviX"};
-    for (const char* p : accepted)
+    const char* listed[] = {
+        "/m/CLIP.AVI", "/m/a.rm",  "/m/a.rmvb", "/m/a.mov",  "/m/a.qt",  "/m/a.mpg",
+        "/m/a.MPEG",   "/m/a.m1v", "/m/a.dat",  "/m/a.wmv",  "/m/a.mp",  "/m/a.m",
+        "/m/a.",       "/m/noext", "/m/a.y4m)", "/m/a.avi,", "/m/a.MP4", "/m/a.mkv",
+        "/m/a.webm",   "/m/a.ts",  "/m/a.m2ts", "/m/a.MTS",  "/m/a.flv", "/m/a.ogv",
+        "/m/a.3gp",    "/m/a.mxf", "/m/a.vob",  "/m/a.m4v",  "/m/a.asf", "/m/dir.avi/noext"};
+    const char* unlisted[] = {"/m/a.jpeg", "/m/a.avi.txt", "/m/a.txt",
+                              "/m/a.aviX", "/m/a.gif",     "/m/a.mp3"};
+    for (const char* p : listed)
         EXPECT_TRUE(CaptureJob::hasMovieExtension(p)) << p;
-    for (const char* p : refused)
+    for (const char* p : unlisted)
         EXPECT_FALSE(CaptureJob::hasMovieExtension(p)) << p;
 }
 
-TEST(MovieExtension, RefusedMovieChangesNothingAndPathKeepsItsCase) {
+TEST(MovieExtension, UnlistedFileWithoutVideoChangesNothing) {
     CaptureJob job;
     ASSERT_TRUE(job.acceptMovie("/nowhere/Old.AVI"));
     const ProbeResult old = job.finishProbe();
-    EXPECT_FALSE(job.acceptMovie("/m/clip.mp4"));
+    EXPECT_TRUE(job.probeTaken()); // listed: taken even though it failed
     EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
-    EXPECT_EQ(job.finishProbe().infoText, old.infoText);
+    EXPECT_FALSE(job.movieReady());
+
+    // Probed like any other, but without video it is not taken.
+    ASSERT_TRUE(job.acceptMovie("/m/notes.txt"));
+    const ProbeResult& probed = job.finishProbe();
+    EXPECT_FALSE(probed.ok());
+    EXPECT_FALSE(probed.errorText.empty());
+    EXPECT_FALSE(job.probeTaken());
+    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
+    EXPECT_EQ(job.movie().infoText, old.infoText);
     EXPECT_FALSE(job.busy());
+    EXPECT_FALSE(job.acceptMovie(""));
 }
 
 } // namespace
