@@ -91,8 +91,7 @@ void LiveLine::print(std::ostream& to, const std::string& lines) {
     // The text is made outside the lock: `render` takes locks of its own.
     const std::string text = render_();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!shown_.empty())
-        err_ << "\r\033[K" << std::flush;
+    err_ << "\r\033[K" << std::flush;
     to << lines << std::flush;
     shown_.clear();
     if (!stopped_)

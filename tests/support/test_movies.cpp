@@ -242,8 +242,9 @@ private:
                 videoStream_, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
             if (!matrix)
                 return fail("no memory");
-            // The matrix turns counter-clockwise; a player undoes it.
-            av_display_rotation_set(matrix, -spec_.rotation);
+            // A matrix set to turn by R reads back as -R counter-clockwise,
+            // which players undo with a clockwise turn by R.
+            av_display_rotation_set(matrix, spec_.rotation);
         }
         rc = avcodec_parameters_from_context(videoStream_->codecpar, c);
         if (rc < 0)
