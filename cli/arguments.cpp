@@ -103,11 +103,11 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
                    "with -r the sub-folders are kept")
         ->type_name("DIR");
     app.add_option("--format", args.format, "Format of the sheets named here (default: jpg)")
-        ->check(CLI::IsMember({"jpg", "png", "bmp"}))
+        ->check(CLI::IsMember({"jpg", "png", "bmp"}).description(""))
         ->type_name("jpg|png|bmp");
     app.add_flag("-r,--recursive", args.recursive, "Also the movies in sub-folders of folders");
     app.add_option("-j,--jobs", args.jobs, "Sheets made at once (default: one per core)")
-        ->check(CLI::Range(1, 256))
+        ->check(CLI::Range(1, 256).description(""))
         ->type_name("N");
     app.add_option("--options", args.optionsFile,
                    "Settings file, created with the defaults when missing (default: options.swk "
@@ -121,7 +121,7 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
                    "in the name")
         ->type_name("DIR");
     app.add_option("--frames-format", args.framesFormat, "Format of those frames (default: jpg)")
-        ->check(CLI::IsMember({"jpg", "png"}))
+        ->check(CLI::IsMember({"jpg", "png"}).description(""))
         ->type_name("jpg|png");
     app.add_flag("-y,--overwrite", args.overwrite, "Replace existing sheet files");
     app.add_flag("-q,--quiet", args.quiet, "Print nothing but errors");
