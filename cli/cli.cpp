@@ -1,8 +1,10 @@
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <ostream>
 #include <sched.h>
 #include <thread>
@@ -235,17 +237,34 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     // What was found in folders counts only when a probe finds moving
     // pictures in it; files named on the command line are all tried.
     std::vector<char> isMovie(walk.entries.size(), 1);
-    forEachInParallel(
-        walk.entries.size(), jobs,
-        [&](size_t i) {
-            if (!walk.entries[i].inFolder)
-                return;
-            media::MediaFacts facts;
-            isMovie[i] = media::succeeded(media::readMediaFacts(
-                             walk.entries[i].path, media::FactsDepth::Streams, &facts)) &&
-                         media::isMovie(facts);
-        },
-        g_interrupted);
+    const auto found = static_cast<size_t>(std::count_if(
+        walk.entries.begin(), walk.entries.end(), [](const WalkEntry& e) { return e.inFolder; }));
+    if (found > 0) {
+        std::atomic<size_t> looked{0};
+        std::unique_ptr<LiveLine> line;
+        if (progress)
+            line = std::make_unique<LiveLine>(
+                err,
+                [&] {
+                    std::string text = "looking at the files in the folders: ";
+                    return text.append(std::to_string(looked.load()))
+                        .append("/")
+                        .append(std::to_string(found));
+                },
+                terminalColumns(STDERR_FILENO));
+        forEachInParallel(
+            walk.entries.size(), jobs,
+            [&](size_t i) {
+                if (!walk.entries[i].inFolder)
+                    return;
+                media::MediaFacts facts;
+                isMovie[i] = media::succeeded(media::readMediaFacts(
+                                 walk.entries[i].path, media::FactsDepth::Streams, &facts)) &&
+                             media::isMovie(facts);
+                ++looked;
+            },
+            g_interrupted);
+    }
     std::vector<WalkEntry> movies;
     for (size_t i = 0; i < walk.entries.size(); ++i)
         if (isMovie[i])
