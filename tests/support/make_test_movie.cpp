@@ -25,6 +25,7 @@ void usage(std::FILE* to) {
                "  --preset NAME              x264 preset (default veryfast)\n"
                "  --rotate 90|180|270        clockwise turn a player applies (mp4, mov)\n"
                "  --sar N:D                  sample aspect ratio stated in the stream\n"
+               "  --language TAG             language of the sound track (eng, deu, ...)\n"
                "  --flat FIRST-LAST[:LEVEL]  frames painted one grey level (default 0,\n"
                "                             black); may be given again\n"
                "Containers: .avi .mov .qt .mpg .mpeg .dat .m1v .rm .rmvb .wmv .asf .mp4 .mkv\n",
@@ -110,6 +111,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--sar") {
             ok = value(&v) && std::sscanf(v, "%d:%d", &spec.sarNum, &spec.sarDen) == 2 &&
                  spec.sarNum > 0 && spec.sarDen > 0;
+        } else if (arg == "--language") {
+            ok = value(&v);
+            if (ok)
+                spec.audioLanguage = v;
         } else if (arg == "--flat") {
             testmovies::FlatStretch stretch;
             int level = 0;
