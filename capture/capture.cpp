@@ -1,7 +1,9 @@
 #include "capture/capture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -66,6 +68,8 @@ private:
     bool paintSheet();
     bool finishGraph();
     bool grabFrames();
+    bool grabAt(int64_t position);
+    bool lookPastBlank(int64_t moment, int64_t latest);
     void drawInformation();
     void writeSheet();
 
@@ -220,23 +224,29 @@ bool CaptureRun::grabFrames() {
     if (!captureMoments(in_.facts.duration, layout_.cells, in_.choice, positions, error))
         return fail(error);
     graph_->announcePositions(positions);
+    const bool avoidBlank = in_.choice.avoidBlank;
+    const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
     for (size_t i = 0; i < positions.size(); ++i) {
         if (progress_.cancelled())
             return fail(kCancelledText);
         callback_.cell = static_cast<int32_t>(i);
-        Result hr = graph_->setPositions(positions[i]);
-        if (failed(hr))
-            return failWith(hr, kHintRender);
-        hr = graph_->run();
-        if (failed(hr))
-            return failWith(hr);
-        int32_t eventCode = 0;
+        callback_.skipUniform = avoidBlank;
+        callback_.judged = {};
+        callback_.latestSeconds = std::numeric_limits<double>::infinity();
         const int32_t before = callback_.delivered;
-        hr = graph_->waitForCompletion(-1, &eventCode);
-        if (failed(hr))
-            return failWith(hr);
-        if (callback_.delivered == before)
+        if (!grabAt(positions[i]))
+            return false;
+        if (callback_.delivered == before) {
             result_.missingMoments.push_back(positions[i]);
+        } else if (avoidBlank && callback_.cell == static_cast<int32_t>(i) &&
+                   callback_.judged.arrived && callback_.judged.uniform) {
+            if (!lookPastBlank(positions[i], positions[i] + halfStep))
+                return false;
+            // The detour dropped what the graph had planned ahead.
+            if (i + 1 < positions.size())
+                graph_->announcePositions(std::vector<int64_t>(
+                    positions.begin() + static_cast<std::ptrdiff_t>(i) + 1, positions.end()));
+        }
         progress_.momentDone(static_cast<int>(i), sheet_);
     }
     result_.decoderErrors = graph_->decoderErrors();
@@ -247,6 +257,81 @@ bool CaptureRun::grabFrames() {
     // A sheet of black boxes tells nothing: say so rather than write it.
     if (!positions.empty() && result_.missingMoments.size() == positions.size())
         return fail("No picture could be decoded from " + fileNameOf(in_.moviePath) + ".");
+    return true;
+}
+
+// One seek, run and wait: the callback has the frame at or after the position.
+bool CaptureRun::grabAt(int64_t position) {
+    using namespace media;
+    Result hr = graph_->setPositions(position);
+    if (failed(hr))
+        return failWith(hr, kHintRender);
+    hr = graph_->run();
+    if (failed(hr))
+        return failWith(hr);
+    int32_t eventCode = 0;
+    hr = graph_->waitForCompletion(-1, &eventCode);
+    if (failed(hr))
+        return failWith(hr);
+    return true;
+}
+
+// The moment's frame is nearly uniform: the cell gets the first frame after
+// it, up to half a step past the moment, that is not, or else the moment's own
+// frame. Frames are found by seeking, each from its key frame, so a long
+// stretch is first sampled at 16 points and only the gap before the first
+// sample with a picture is searched frame by frame; a flash shorter than a
+// sample's distance inside a long blank stretch may go unseen.
+bool CaptureRun::lookPastBlank(int64_t moment, int64_t latest) {
+    constexpr int kSamples = 16;
+    constexpr double kFramesWorthSampling = 24;
+    const int32_t k = callback_.cell;
+    const double limit = static_cast<double>(latest) / 1e7;
+    callback_.latestSeconds = limit;
+    const double frameTime =
+        in_.facts.averageFps > 0 ? 1.0 / static_cast<double>(in_.facts.averageFps) : 0.04;
+    double blankUntil = callback_.judged.seconds;
+    auto units = [](double seconds) { return static_cast<int64_t>(std::llround(seconds * 1e7)); };
+
+    bool pictureAhead = true;
+    if ((limit - blankUntil) / frameTime > kFramesWorthSampling) {
+        pictureAhead = false;
+        const double from = blankUntil;
+        const double gap = (limit - from) / kSamples;
+        callback_.judgeOnly = true;
+        for (int n = 1; n <= kSamples && !pictureAhead; ++n) {
+            if (progress_.cancelled())
+                return fail(kCancelledText);
+            callback_.judged = {};
+            if (!grabAt(std::max(moment, units(from + n * gap))))
+                return false;
+            const auto& seen = callback_.judged;
+            if (!seen.arrived || seen.seconds > limit)
+                break;
+            if (seen.uniform)
+                blankUntil = std::max(blankUntil, seen.seconds);
+            else
+                pictureAhead = true;
+        }
+        callback_.judgeOnly = false;
+    }
+    // Frame by frame from the last blank frame seen: the callback draws the
+    // first one that is neither uniform nor too late.
+    while (pictureAhead && callback_.cell == k) {
+        if (progress_.cancelled())
+            return fail(kCancelledText);
+        callback_.judged = {};
+        // Just past the frame's own time: the next frame is the first at or
+        // after it.
+        if (!grabAt(units(blankUntil) + 1))
+            return false;
+        const auto& seen = callback_.judged;
+        if (callback_.cell != k || !seen.arrived || seen.seconds <= blankUntil ||
+            seen.seconds > limit)
+            break;
+        blankUntil = seen.seconds;
+    }
+    callback_.drawHeldBack();
     return true;
 }
 

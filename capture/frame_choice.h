@@ -39,3 +39,12 @@ struct FrameChoice {
 // leave nothing of the movie.
 bool captureMoments(int64_t duration, int64_t cells, const FrameChoice& choice,
                     std::vector<int64_t>& moments, std::string& error);
+
+// The distance between two of those moments; 0 when there are none.
+int64_t momentStep(int64_t duration, int64_t cells, const FrameChoice& choice);
+
+// The number of rows that, with `columns` frames across, brings the moments
+// closest to one every `interval` over the part of the movie the choice
+// keeps; at least 1. An interval in percent is a share of the whole movie.
+int rowsForInterval(int64_t duration, int columns, const FrameChoice& choice,
+                    const TimeSpan& interval);

@@ -89,16 +89,40 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
                  "grid, with time stamps and an information block.",
                  "stillwick-cli"};
     app.set_version_flag("-V,--version", std::string("stillwick-cli ") + STILLWICK_VERSION);
-    app.add_option("movies", args.movies, "Movie files")->required()->type_name("MOVIE");
+    app.add_option("movies", args.movies,
+                   "Movie files, and folders whose movies are all made (found by reading the "
+                   "files, not by their names; hidden files and our own sheets are left out)")
+        ->required()
+        ->type_name("MOVIE|FOLDER");
     app.add_option("-o,--output", args.output,
                    "Sheet file for a single movie; .jpg/.jpeg, .png or anything else for BMP "
                    "(default: beside the movie, as NAME.jpg)")
         ->type_name("FILE");
+    app.add_option("--output-dir", args.outputDir,
+                   "Folder for the sheets, created when missing (default: beside each movie); "
+                   "with -r the sub-folders are kept")
+        ->type_name("DIR");
+    app.add_option("--format", args.format, "Format of the sheets named here (default: jpg)")
+        ->check(CLI::IsMember({"jpg", "png", "bmp"}).description(""))
+        ->type_name("jpg|png|bmp");
+    app.add_flag("-r,--recursive", args.recursive, "Also the movies in sub-folders of folders");
+    app.add_option("-j,--jobs", args.jobs, "Sheets made at once (default: one per core)")
+        ->check(CLI::Range(1, 256).description(""))
+        ->type_name("N");
     app.add_option("--options", args.optionsFile,
                    "Settings file, created with the defaults when missing (default: options.swk "
                    "in the current directory)")
         ->type_name("FILE");
     app.add_flag("--info", args.info, "Print each movie's information and make no sheet");
+    app.add_flag("--json", args.json,
+                 "With --info: one JSON object per movie and line, with every fact read");
+    app.add_option("--frames-dir", args.framesDir,
+                   "Also write each cell's frame at full size into DIR, numbered, with its time "
+                   "in the name")
+        ->type_name("DIR");
+    app.add_option("--frames-format", args.framesFormat, "Format of those frames (default: jpg)")
+        ->check(CLI::IsMember({"jpg", "png"}).description(""))
+        ->type_name("jpg|png");
     app.add_flag("-y,--overwrite", args.overwrite, "Replace existing sheet files");
     app.add_flag("-q,--quiet", args.quiet, "Print nothing but errors");
     app.add_flag("-v,--verbose", args.verbosity,
@@ -137,6 +161,26 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
     group->add_flag_function(
         "--progressive,!--no-progressive", [&](std::int64_t v) { ov.progressive = v > 0; },
         "Progressive JPEG");
+
+    std::string skipStart, skipEnd, interval;
+    auto choice = app.add_option_group("Frame choice (all off by default)");
+    choice
+        ->add_option("--skip-start", skipStart,
+                     "Leave out the start of the movie: seconds (90, 90s) or a share (5%)")
+        ->type_name("T");
+    choice->add_option("--skip-end", skipEnd, "Leave out the end of the movie, as --skip-start")
+        ->type_name("T");
+    choice
+        ->add_option("--interval", interval,
+                     "About one frame every T: the rows follow from the length and the columns")
+        ->type_name("T");
+    choice->add_flag("--avoid-blank", args.choice.avoidBlank,
+                     "Replace a nearly uniform frame (black, white, a fade) by the first frame "
+                     "within the next half step that is not; its stamp shows its own time");
+
+    app.footer("Exit status: 0 when every movie made its sheet (or, with --info, was read), 1 "
+               "when any failed (each failure is one line on the error output; the others are "
+               "still made), 2 for a usage error, 130 when interrupted.");
 
     auto usage = [&](const std::string& message) {
         err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";
@@ -187,6 +231,28 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
     }
     if (!args.output.empty() && args.movies.size() != 1)
         return usage("--output names one sheet; give one movie with it");
+    if (!skipStart.empty() && !TimeSpan::parse(skipStart, args.choice.skipStart))
+        return usage("--skip-start wants seconds or a share of the movie, such as 90, 90s or 5%");
+    if (!skipEnd.empty() && !TimeSpan::parse(skipEnd, args.choice.skipEnd))
+        return usage("--skip-end wants seconds or a share of the movie, such as 90, 90s or 5%");
+    if (!interval.empty()) {
+        TimeSpan every;
+        if (!TimeSpan::parse(interval, every) || !(every.value > 0))
+            return usage("--interval wants a time above 0, such as 30, 30s or 2%");
+        if (ov.rows)
+            return usage("--interval picks the rows; give --rows or --interval, not both");
+        args.interval = every;
+    }
+    if (!args.output.empty() && !args.outputDir.empty())
+        return usage("--output names the sheet itself; give --output or --output-dir, not both");
+    if (!args.output.empty() && !args.format.empty())
+        return usage("with --output the sheet's format follows its extension; leave out --format");
+    if (args.json && !args.info)
+        return usage("--json goes with --info");
+    if (args.info && !args.framesDir.empty())
+        return usage("--info makes no sheet and no frames; leave out --frames-dir");
+    if (!args.framesFormat.empty() && args.framesDir.empty())
+        return usage("--frames-format goes with --frames-dir");
     return -1;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/frame_choice.h"
 #include "settings/options.h"
 
 namespace cli {
@@ -41,6 +42,19 @@ struct Arguments {
     // 2 everything it says (-vv).
     int verbosity = 0;
     Overrides overrides;
+
+    // Batches: how many sheets at once (0: one per core), folders and where
+    // the sheets go.
+    int jobs = 0;
+    bool recursive = false;
+    std::string outputDir;
+    std::string format; // "jpg", "png" or "bmp" for sheets named by us; empty: jpg
+    bool json = false;  // with `info`: one JSON object per movie
+    std::string framesDir;
+    std::string framesFormat; // "jpg" or "png"; empty: jpg
+    // Which frames: skips and blank frames; an interval picks the rows.
+    FrameChoice choice;
+    std::optional<TimeSpan> interval;
 };
 
 // Parses the command line. Returns -1 to go on, or the exit code when parsing

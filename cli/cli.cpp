@@ -1,14 +1,26 @@
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <ostream>
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
 
 #include "capture/capture.h"
 #include "capture/file_names.h"
 #include "capture/movie_probe.h"
+#include "cli/batch.h"
+#include "cli/facts_json.h"
+#include "cli/plan.h"
+#include "cli/terminal.h"
+#include "cli/walk.h"
+#include "platform/media/graph.h"
 #include "platform/media/log.h"
+#include "platform/media/media_facts.h"
 
 namespace cli {
 
@@ -16,47 +28,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Set by SIGINT and SIGTERM: the capture stops before its next moment and
-// leaves no file behind, and no further movie starts.
+// Set by SIGINT and SIGTERM: the captures stop before their next moment and
+// leave no file behind, and no further movie starts.
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void onInterrupt(int) {
     g_interrupted.store(true);
 }
-
-// A bar on the terminal that follows the moments of one sheet.
-class TerminalProgress : public CaptureProgress {
-public:
-    TerminalProgress(std::ostream& err, bool draw, std::string label, int64_t total)
-        : err_(err), draw_(draw), label_(std::move(label)), total_(total) {
-        if (draw_)
-            drawBar();
-    }
-    ~TerminalProgress() override {
-        if (draw_)
-            err_ << "\r\033[K" << std::flush;
-    }
-    bool cancelled() override { return g_interrupted.load(); }
-    void momentDone(int, const RasterImage&) override {
-        ++done_;
-        if (draw_)
-            drawBar();
-    }
-
-private:
-    void drawBar() {
-        constexpr int64_t width = 30;
-        const int64_t filled = total_ > 0 ? done_ * width / total_ : width;
-        err_ << "\r\033[K" << label_ << " [" << std::string(static_cast<size_t>(filled), '#')
-             << std::string(static_cast<size_t>(width - filled), '.') << "] " << done_ << "/"
-             << total_ << std::flush;
-    }
-    std::ostream& err_;
-    bool draw_;
-    std::string label_;
-    int64_t total_;
-    int64_t done_ = 0;
-};
 
 std::string oneLine(std::string text) {
     for (char& c : text)
@@ -90,56 +68,142 @@ private:
     void (*previousTerm_)(int) = nullptr;
 };
 
-// One movie: its information, or its sheet. False when it failed; the one
-// line that says why is on `err`.
-bool makeOne(const std::string& movie, const Arguments& args, const Options& settings,
-             std::ostream& out, std::ostream& err, bool progress) {
+// The cores this process may run on (a `taskset` narrows them).
+int availableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    const unsigned n = std::thread::hardware_concurrency();
+    return n > 0 ? static_cast<int>(n) : 1;
+}
+
+// What one capture tells the command line: its moments for the live line,
+// its frames for --frames-dir; it stops the capture when asked to or when a
+// frame cannot be written.
+class SheetProgress : public CaptureProgress {
+public:
+    SheetProgress(ItemProgress& item, const PlannedMovie& plan, const Arguments& args,
+                  const Options& options, int64_t cells)
+        : item_(item), plan_(plan), args_(args), options_(options), cells_(cells) {}
+
+    bool cancelled() override { return g_interrupted.load() || !framesError_.empty(); }
+    void momentDone(int, const RasterImage&) override { item_.momentDone(); }
+    void frameArrived(int moment, double seconds, const RasterImage& frame) override {
+        if (plan_.framesFolder.empty() || !framesError_.empty())
+            return;
+        const bool png = args_.framesFormat == "png";
+        const std::string path =
+            (fs::path(plan_.framesFolder) / frameFileName(movieStem(plan_.entry.path), moment,
+                                                          cells_, seconds, png ? "png" : "jpg"))
+                .string();
+        std::error_code ec;
+        if (!args_.overwrite && fs::exists(fs::symlink_status(path, ec))) {
+            framesError_ = path + " exists (use -y to replace it)";
+            return;
+        }
+        std::string error;
+        const bool written =
+            png ? frame.savePng(path, &error)
+                : frame.saveJpeg(path, options_.jpegQuality, options_.jpegProgressive != 0, &error);
+        if (!written)
+            framesError_ = error.empty() ? "cannot write " + path : error;
+    }
+    const std::string& framesError() const { return framesError_; }
+
+private:
+    ItemProgress& item_;
+    const PlannedMovie& plan_;
+    const Arguments& args_;
+    const Options& options_;
+    int64_t cells_;
+    std::string framesError_;
+};
+
+ItemResult failure(const std::string& movie, const std::string& why) {
+    return ItemResult{Outcome::Failed, {}, movie + ": " + oneLine(why) + "\n"};
+}
+
+// The facts of one movie as a line of JSON; a movie that cannot make a sheet
+// has its reason in the object and on the error output.
+ItemResult factsOf(const std::string& movie) {
+    media::MediaFacts facts;
+    const media::Result rc = media::readMediaFacts(movie, media::FactsDepth::Full, &facts);
+    std::string why;
+    if (media::failed(rc))
+        why = media::resultText(rc);
+    else if (!facts.hasVideo)
+        why = media::resultText(media::E_NO_VIDEO_STREAM);
+    else if (facts.duration < 0)
+        why = "The length of the movie cannot be found.";
+    if (why.empty())
+        return ItemResult{Outcome::Made, factsJson(movie, facts) + "\n", {}};
+    const std::string object = media::failed(rc) ? factsErrorJson(movie, facts.fileSize, why)
+                                                 : factsJson(movie, facts, why);
+    return ItemResult{Outcome::Failed, object + "\n", movie + ": " + oneLine(why) + "\n"};
+}
+
+// One movie: its information, or its sheet.
+ItemResult makeOne(const PlannedMovie& plan, const Arguments& args, const Options& settings,
+                   ItemProgress& item) {
+    const std::string& movie = plan.entry.path;
+    if (!plan.refusal.empty())
+        return failure(movie, plan.refusal);
+    item.begin(fileNameOf(movie), 0);
+    if (args.info && args.json)
+        return factsOf(movie);
+
     const ProbeResult probe = MovieProbe::probe(movie);
-    if (!probe.ok()) {
-        err << movie << ": " << oneLine(probe.errorText) << "\n";
-        return false;
-    }
-    if (args.info) {
-        out << probe.infoText << "\n\n";
-        return true;
-    }
+    if (!probe.ok())
+        return failure(movie, probe.errorText);
+    if (args.info)
+        return ItemResult{Outcome::Made, probe.infoText + "\n\n", {}};
 
-    const std::string target = args.output.empty() ? defaultOutputFor(movie) : args.output;
-    if (sameFile(target, movie)) {
-        err << movie << ": the sheet " << target << " would replace the movie itself\n";
-        return false;
-    }
+    Options options = settings;
+    if (args.interval)
+        options.rows =
+            rowsForInterval(probe.facts.duration, options.columns, args.choice, *args.interval);
+    const std::string& target = plan.sheet;
+    if (sameFile(target, movie))
+        return failure(movie, "the sheet " + target + " would replace the movie itself");
     std::error_code ec;
-    if (!args.overwrite && fs::exists(fs::symlink_status(target, ec))) {
-        err << movie << ": " << target << " exists (use -y to replace it)\n";
-        return false;
+    if (!args.overwrite && fs::exists(fs::symlink_status(target, ec)))
+        return failure(movie, target + " exists (use -y to replace it)");
+    for (const std::string& folder :
+         {args.outputDir.empty() ? std::string() : fs::path(target).parent_path().string(),
+          plan.framesFolder}) {
+        if (!folder.empty() && !fs::is_directory(folder, ec) &&
+            !fs::create_directories(folder, ec) && ec)
+            return failure(movie, "cannot make the folder " + folder + ": " + ec.message());
     }
 
-    const CaptureInput input{movie, probe.facts, probe.infoText, target, {}};
-    CaptureResult result;
-    {
-        TerminalProgress bar(err, progress, fileNameOf(movie),
-                             static_cast<int64_t>(settings.rows) * settings.columns);
-        result = captureSheet(input, settings, bar);
-    }
+    const int64_t cells = static_cast<int64_t>(options.rows) * options.columns;
+    item.begin(fileNameOf(movie), cells);
+    SheetProgress progress(item, plan, args, options, cells);
+    const CaptureInput input{movie, probe.facts, probe.infoText, target, args.choice};
+    const CaptureResult result = captureSheet(input, options, progress);
     if (!result.ok()) {
-        err << movie << ": "
-            << (result.code == 10 ? std::string("the frame grabber refused one-shot mode")
-                                  : oneLine(result.errorText))
-            << "\n";
-        return false;
+        if (!progress.framesError().empty())
+            return failure(movie, progress.framesError());
+        return failure(movie, result.code == 10
+                                  ? std::string("the frame grabber refused one-shot mode")
+                                  : result.errorText);
     }
     // The sheet is written, but some cells are black: name their moments,
     // so nobody takes a damaged movie's sheet for a whole one.
+    std::string warning;
     if (!result.missingMoments.empty() && !args.quiet) {
-        err << movie << ": no picture at ";
+        warning = movie + ": no picture at ";
         for (size_t i = 0; i < result.missingMoments.size(); ++i)
-            err << (i ? ", " : "") << momentText(result.missingMoments[i]);
-        err << "\n";
+            warning += (i ? ", " : "") + momentText(result.missingMoments[i]);
+        warning += "\n";
     }
-    if (!args.quiet)
-        out << target << "\n";
-    return true;
+    return ItemResult{Outcome::Made, args.quiet ? std::string() : target + "\n", warning};
+}
+
+int usageError(std::ostream& err, const std::string& message) {
+    err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";
+    return 2;
 }
 
 } // namespace
@@ -161,6 +225,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     media::setLibraryLog(args.verbosity >= 2   ? media::LibraryLog::Everything
                          : args.verbosity == 1 ? media::LibraryLog::Errors
                                                : media::LibraryLog::Silent);
+    if (!args.output.empty() && isFolder(args.movies.front()))
+        return usageError(err, "--output names one sheet; give one movie with it, not a folder");
 
     Options live = args.optionsFile.empty() ? Options() : Options(args.optionsFile);
     if (!live.lastError.empty() && !args.quiet)
@@ -170,18 +236,82 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     args.overrides.applyTo(settings);
 
     InterruptGuard interrupts;
-    int failures = 0;
-    for (const std::string& movie : args.movies) {
-        if (g_interrupted.load())
-            break;
-        if (!makeOne(movie, args, settings, out, err, progress))
-            ++failures;
+    const int cores = availableCores();
+    const int jobs = args.jobs > 0 ? args.jobs : cores;
+
+    std::vector<std::string> leftOut;
+    for (const std::string& folder : {args.outputDir, args.framesDir})
+        if (!folder.empty())
+            leftOut.push_back(folder);
+    const WalkResult walk = walkArguments(args.movies, args.recursive, leftOut);
+    for (const std::string& line : walk.errors)
+        err << line << "\n";
+
+    // What was found in folders counts only when a probe finds moving
+    // pictures in it; files named on the command line are all tried.
+    std::vector<char> isMovie(walk.entries.size(), 1);
+    const auto found = static_cast<size_t>(std::count_if(
+        walk.entries.begin(), walk.entries.end(), [](const WalkEntry& e) { return e.inFolder; }));
+    if (found > 0) {
+        std::atomic<size_t> looked{0};
+        std::unique_ptr<LiveLine> line;
+        if (progress)
+            line = std::make_unique<LiveLine>(
+                err,
+                [&] {
+                    std::string text = "looking at the files in the folders: ";
+                    return text.append(std::to_string(looked.load()))
+                        .append("/")
+                        .append(std::to_string(found));
+                },
+                terminalColumns(STDERR_FILENO));
+        forEachInParallel(
+            walk.entries.size(), jobs,
+            [&](size_t i) {
+                if (!walk.entries[i].inFolder)
+                    return;
+                media::MediaFacts facts;
+                isMovie[i] = media::succeeded(media::readMediaFacts(
+                                 walk.entries[i].path, media::FactsDepth::Streams, &facts)) &&
+                             media::isMovie(facts);
+                ++looked;
+            },
+            g_interrupted);
     }
+    std::vector<WalkEntry> movies;
+    for (size_t i = 0; i < walk.entries.size(); ++i)
+        if (isMovie[i])
+            movies.push_back(walk.entries[i]);
+
+    if (!args.outputDir.empty() && !args.info) {
+        std::error_code ec;
+        if (!fs::is_directory(args.outputDir, ec) && !fs::create_directories(args.outputDir, ec) &&
+            ec) {
+            err << "stillwick-cli: cannot make the folder " << args.outputDir << ": "
+                << ec.message() << "\n";
+            return 1;
+        }
+    }
+    const std::vector<PlannedMovie> plan = planMovies(movies, args);
+
+    // Sheets made at once share the cores: each capture decodes on its share.
+    const int active = std::max(1, std::min(jobs, static_cast<int>(plan.size())));
+    media::setDecodingCores(std::max(1, cores / active));
+    Batch batch(out, err, progress, terminalColumns(STDERR_FILENO));
+    BatchCounts counts = batch.run(
+        plan.size(), active,
+        [&](size_t i, ItemProgress& item) { return makeOne(plan[i], args, settings, item); },
+        g_interrupted);
+    counts.failed += static_cast<int>(walk.errors.size());
+    counts.skipped = static_cast<int>(walk.entries.size() - movies.size());
+
     if (g_interrupted.load()) {
         err << "stillwick-cli: interrupted\n";
         return 130;
     }
-    return failures == 0 ? 0 : 1;
+    if (progress)
+        err << summaryLine(counts, args.info) << "\n";
+    return counts.failed == 0 ? 0 : 1;
 }
 
 } // namespace cli

@@ -7,9 +7,13 @@ namespace media::detail {
 
 namespace {
 
+std::atomic<int> g_coreShare{0};
+
 int processorCores() {
     const unsigned n = std::thread::hardware_concurrency();
-    return n > 0 ? static_cast<int>(std::min(n, 64u)) : 1;
+    const int all = n > 0 ? static_cast<int>(std::min(n, 64u)) : 1;
+    const int share = g_coreShare.load(std::memory_order_relaxed);
+    return share > 0 ? std::min(share, all) : all;
 }
 
 } // namespace
@@ -204,3 +208,11 @@ void Engine::workerMain() {
 }
 
 } // namespace media::detail
+
+namespace media {
+
+void setDecodingCores(int cores) {
+    detail::g_coreShare.store(std::max(0, cores), std::memory_order_relaxed);
+}
+
+} // namespace media

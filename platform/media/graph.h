@@ -66,6 +66,11 @@ std::string resultText(Result code);
 // the measure of decoding work for benchmarks and tests.
 int64_t decodedFrameCount();
 
+// The cores the decoding of one graph may count on, for a program that runs
+// several graphs at once and shares the machine between them; 0 (the
+// default) means every core. The frames delivered are the same for any count.
+void setDecodingCores(int cores);
+
 // Event codes that `waitForCompletion` reports.
 constexpr int32_t EC_COMPLETE = 0x01;
 constexpr int32_t EC_USERABORT = 0x02;

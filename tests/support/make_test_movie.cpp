@@ -23,6 +23,11 @@ void usage(std::FILE* to) {
                "  --index-patch              pleasant pattern with the frame code in a corner\n"
                "  --noise N                  moving texture, 0..64 (default 0)\n"
                "  --preset NAME              x264 preset (default veryfast)\n"
+               "  --rotate 90|180|270        clockwise turn a player applies (mp4, mov)\n"
+               "  --sar N:D                  sample aspect ratio stated in the stream\n"
+               "  --language TAG             language of the sound track (eng, deu, ...)\n"
+               "  --flat FIRST-LAST[:LEVEL]  frames painted one grey level (default 0,\n"
+               "                             black); may be given again\n"
                "Containers: .avi .mov .qt .mpg .mpeg .dat .m1v .rm .rmvb .wmv .asf .mp4 .mkv\n",
                to);
 }
@@ -101,6 +106,25 @@ int main(int argc, char** argv) {
                 spec.x264Preset = v;
         } else if (arg == "--audio") {
             spec.audio = true;
+        } else if (arg == "--rotate") {
+            ok = value(&v) && parseInt(v, &spec.rotation) && spec.rotation % 90 == 0;
+        } else if (arg == "--sar") {
+            ok = value(&v) && std::sscanf(v, "%d:%d", &spec.sarNum, &spec.sarDen) == 2 &&
+                 spec.sarNum > 0 && spec.sarDen > 0;
+        } else if (arg == "--language") {
+            ok = value(&v);
+            if (ok)
+                spec.audioLanguage = v;
+        } else if (arg == "--flat") {
+            testmovies::FlatStretch stretch;
+            int level = 0;
+            ok = value(&v);
+            const int n =
+                ok ? std::sscanf(v, "%d-%d:%d", &stretch.first, &stretch.last, &level) : 0;
+            ok = ok && n >= 2 && stretch.first >= 0 && stretch.last >= stretch.first &&
+                 level >= 0 && level <= 255;
+            stretch.level = static_cast<uint8_t>(level);
+            spec.flat.push_back(stretch);
         } else if (arg == "--index-patch") {
             spec.indexPatch = true;
         } else if (!arg.empty() && arg[0] == '-') {

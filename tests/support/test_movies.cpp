@@ -16,6 +16,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -209,6 +210,8 @@ private:
         }
         if (out_->oformat->flags & AVFMT_GLOBALHEADER)
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (spec_.sarNum > 0 && spec_.sarDen > 0)
+            c->sample_aspect_ratio = AVRational{spec_.sarNum, spec_.sarDen};
 
         const bool flat = spec_.pattern == Pattern::Index && !spec_.indexPatch;
         if (name == "libx264" || name == "libx264rgb") {
@@ -233,6 +236,16 @@ private:
             return fail("no memory");
         videoStream_->time_base = c->time_base;
         videoStream_->avg_frame_rate = c->framerate;
+        videoStream_->sample_aspect_ratio = c->sample_aspect_ratio;
+        if (spec_.rotation != 0) {
+            auto* matrix = reinterpret_cast<int32_t*>(av_stream_new_side_data(
+                videoStream_, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+            if (!matrix)
+                return fail("no memory");
+            // A matrix set to turn by R reads back as -R counter-clockwise,
+            // which players undo with a clockwise turn by R.
+            av_display_rotation_set(matrix, spec_.rotation);
+        }
         rc = avcodec_parameters_from_context(videoStream_->codecpar, c);
         if (rc < 0)
             return fail("cannot describe the video stream", rc);
@@ -280,6 +293,8 @@ private:
         if (!audioStream_)
             return fail("no memory");
         audioStream_->time_base = c->time_base;
+        if (!spec_.audioLanguage.empty())
+            av_dict_set(&audioStream_->metadata, "language", spec_.audioLanguage.c_str(), 0);
         rc = avcodec_parameters_from_context(audioStream_->codecpar, c);
         if (rc < 0)
             return fail("cannot describe the audio stream", rc);
@@ -356,6 +371,9 @@ private:
                 }
             }
         }
+        for (const FlatStretch& stretch : spec_.flat)
+            if (n >= stretch.first && n <= stretch.last)
+                std::fill(rgb_.begin(), rgb_.end(), stretch.level);
         int rc = av_frame_make_writable(frame_.get());
         if (rc < 0)
             return fail("frame not writable", rc);

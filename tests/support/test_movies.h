@@ -19,10 +19,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testmovies {
 
 enum class Pattern { Index, Pleasant };
+
+// Frames first..last (inclusive) painted one flat grey level instead of the
+// pattern: black gaps, white flashes, the bottom of a fade.
+struct FlatStretch {
+    int first = 0;
+    int last = 0;
+    uint8_t level = 0;
+};
 
 struct MovieSpec {
     std::string path;
@@ -46,6 +55,14 @@ struct MovieSpec {
     bool indexPatch = false; // pleasant pattern with the index code in a corner
     int noise = 0;           // 0..64: fine moving texture that costs bits to code
     std::string x264Preset = "veryfast";
+    std::vector<FlatStretch> flat;
+    // Sample aspect ratio written into the stream (0/0: none stated), the
+    // clockwise turn a player applies (a display matrix, in containers that
+    // carry one), and the sound track's language tag.
+    int sarNum = 0;
+    int sarDen = 0;
+    int rotation = 0;
+    std::string audioLanguage;
 };
 
 // Writes the movie. 0 on success; otherwise non-zero and `error` (when given)

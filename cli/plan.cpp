@@ -1,0 +1,102 @@
+#include "cli/plan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "capture/file_names.h"
+
+namespace cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One spelling per place, however the paths were written.
+std::string placeKey(const std::string& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec)
+        return path;
+    const fs::path canonical = fs::weakly_canonical(absolute, ec);
+    return (ec ? absolute.lexically_normal() : canonical).string();
+}
+
+std::string joined(const std::string& folder, const std::string& subFolder,
+                   const std::string& name) {
+    fs::path p(folder);
+    if (!subFolder.empty())
+        p /= subFolder;
+    return (p / name).string();
+}
+
+} // namespace
+
+std::string sheetExtension(const std::string& format) {
+    return format.empty() ? ".jpg" : "." + format;
+}
+
+std::string movieStem(const std::string& moviePath) {
+    const std::string name = fileNameOf(moviePath);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string frameFileName(const std::string& stem, int index, int64_t cells, double seconds,
+                          const std::string& extension) {
+    int digits = 2;
+    for (int64_t n = cells; n >= 100; n /= 10)
+        ++digits;
+    // A frame time a hair under its millisecond (as binary fractions make
+    // it) still counts as that millisecond.
+    const int64_t ms =
+        std::max<int64_t>(0, static_cast<int64_t>(std::floor(seconds * 1000 + 1e-6)));
+    std::string number = std::to_string(index + 1);
+    if (static_cast<int>(number.size()) < digits)
+        number.insert(0, static_cast<size_t>(digits) - number.size(), '0');
+    char time[48];
+    std::snprintf(time, sizeof time, "%02lldh%02lldm%02lld.%03llds",
+                  static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+    return stem + "-" + number + "-" + time + "." + extension;
+}
+
+std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const Arguments& args) {
+    std::vector<PlannedMovie> plan;
+    plan.reserve(movies.size());
+    std::map<std::string, std::string> sheets; // place → the movie whose sheet it is
+    std::map<std::string, std::string> frames; // folder and stem → the movie
+    const std::string ext = sheetExtension(args.format);
+    for (const WalkEntry& entry : movies) {
+        PlannedMovie p;
+        p.entry = entry;
+        const std::string stem = movieStem(entry.path);
+        if (!args.info) {
+            if (!args.output.empty())
+                p.sheet = args.output;
+            else if (!args.outputDir.empty())
+                p.sheet = joined(args.outputDir, entry.subFolder, stem + ext);
+            else
+                p.sheet = (fs::path(entry.path).parent_path() / (stem + ext)).string();
+            const auto [at, fresh] = sheets.emplace(placeKey(p.sheet), entry.path);
+            if (!fresh)
+                p.refusal = "its sheet " + p.sheet + " would replace that of " + at->second;
+        }
+        if (!args.framesDir.empty()) {
+            p.framesFolder = entry.subFolder.empty()
+                                 ? args.framesDir
+                                 : (fs::path(args.framesDir) / entry.subFolder).string();
+            const auto [at, fresh] =
+                frames.emplace(placeKey(joined(args.framesDir, entry.subFolder, stem)), entry.path);
+            if (!fresh && p.refusal.empty())
+                p.refusal =
+                    "its frames would be named as those of " + at->second + " in " + p.framesFolder;
+        }
+        plan.push_back(std::move(p));
+    }
+    return plan;
+}
+
+} // namespace cli

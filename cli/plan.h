@@ -1,0 +1,39 @@
+#pragma once
+// Where each movie's sheet and frames go, and which movies would write over
+// each other's.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/walk.h"
+
+namespace cli {
+
+struct PlannedMovie {
+    WalkEntry entry;
+    std::string sheet;        // empty with --info
+    std::string framesFolder; // empty without --frames-dir
+    std::string refusal;      // not empty: the one line why this movie is not made
+};
+
+// The sheet and frames of every movie. A movie whose sheet, or whose frames,
+// would land where an earlier movie's do is refused, so that no sheet of a
+// batch replaces another and the result does not depend on the order of
+// work.
+std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const Arguments& args);
+
+// The extension of a sheet in the chosen format, with its dot.
+std::string sheetExtension(const std::string& format);
+
+// The name of a movie without its extension ("Clip One" for "dir/Clip One.avi").
+std::string movieStem(const std::string& moviePath);
+
+// "<stem>-<NN>-<HH>h<MM>m<SS.mmm>s.<ext>": the cell's number from 1, as wide
+// as the largest number of the sheet (at least 2 digits), and the frame's own
+// time, truncated to the millisecond.
+std::string frameFileName(const std::string& stem, int index, int64_t cells, double seconds,
+                          const std::string& extension);
+
+} // namespace cli
