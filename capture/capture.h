@@ -66,7 +66,18 @@ struct CaptureInput {
     FrameChoice choice; // all off: the classic sheet
 };
 
+// How the finished sheet reaches its target.
+struct SheetOutput {
+    // False: the sheet is only ever created; a file at the target, also one
+    // that appears while the sheet is made, is left alone and the run fails.
+    bool replaceTarget = true;
+    // "jpg", "png" or "bmp"; empty: chosen by the target's extension.
+    std::string format;
+};
+
 constexpr const char* kCancelledText = "The capture was cancelled.";
 
 CaptureResult captureSheet(const CaptureInput& input, const Options& options,
                            CaptureProgress& progress);
+CaptureResult captureSheet(const CaptureInput& input, const Options& options,
+                           CaptureProgress& progress, const SheetOutput& output);
