@@ -8,6 +8,8 @@
 #include "capture/capture.h"
 #include "capture/file_names.h"
 #include "capture/movie_probe.h"
+#include "cli/settings_file.h"
+#include "cli/targets.h"
 
 namespace cli {
 
@@ -64,11 +66,6 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
-}
-
 // Restores the previous handlers however the run ends.
 class InterruptGuard {
 public:
@@ -91,8 +88,9 @@ private:
 
 // One movie: its information, or its sheet. False when it failed; the one
 // line that says why is on `err`.
-bool makeOne(const std::string& movie, const Arguments& args, const Options& settings,
+bool makeOne(const Target& target, const Arguments& args, const Options& settings,
              std::ostream& out, std::ostream& err, bool progress) {
+    const std::string& movie = target.movie;
     const ProbeResult probe = MovieProbe::probe(movie);
     if (!probe.ok()) {
         err << movie << ": " << oneLine(probe.errorText) << "\n";
@@ -103,23 +101,25 @@ bool makeOne(const std::string& movie, const Arguments& args, const Options& set
         return true;
     }
 
-    const std::string target = args.output.empty() ? defaultOutputFor(movie) : args.output;
-    if (sameFile(target, movie)) {
-        err << movie << ": the sheet " << target << " would replace the movie itself\n";
-        return false;
-    }
-    std::error_code ec;
-    if (!args.overwrite && fs::exists(fs::symlink_status(target, ec))) {
-        err << movie << ": " << target << " exists (use -y to replace it)\n";
+    // Saves the work of a sheet that could not be written; without -y the
+    // writer itself refuses a sheet that appears meanwhile.
+    const bool guarded = !args.overwrite && !target.toStdout;
+    if (guarded && sheetExists(target.path)) {
+        err << movie << ": " << target.path << " exists (use -y to replace it)\n";
         return false;
     }
 
-    const CaptureInput input{movie, probe.facts, probe.infoText, target, {}};
+    const CaptureInput input{movie, probe.facts, probe.infoText, target.writePath, {}};
     CaptureResult result;
     {
         TerminalProgress bar(err, progress, fileNameOf(movie),
                              static_cast<int64_t>(settings.rows) * settings.columns);
-        result = captureSheet(input, settings, bar);
+        result = captureSheet(input, settings, bar, SheetOutput{args.overwrite, target.format});
+    }
+    if (!result.ok() && guarded && sheetExists(target.path)) {
+        err << movie << ": " << target.path
+            << " appeared while its sheet was made and was left as it is (use -y to replace it)\n";
+        return false;
     }
     if (!result.ok()) {
         err << movie << ": "
@@ -128,8 +128,9 @@ bool makeOne(const std::string& movie, const Arguments& args, const Options& set
             << "\n";
         return false;
     }
-    if (!args.quiet)
-        out << target << "\n";
+    // A sheet on standard output is all that goes there.
+    if (!args.quiet && !target.toStdout)
+        out << target.path << "\n";
     return true;
 }
 
@@ -150,19 +151,25 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         return code;
     progress = progress && !args.quiet;
 
-    Options live = args.optionsFile.empty() ? Options() : Options(args.optionsFile);
-    if (!live.lastError.empty() && !args.quiet)
-        err << "stillwick-cli: warning: " << oneLine(live.lastError)
-            << " (using the default settings)\n";
+    Options live = loadSettings(args);
     Options settings = live;
     args.overrides.applyTo(settings);
+    if (int code = checkSettings(live, settings, args, err); code >= 0)
+        return code;
+    // Every sheet's place is settled before the first movie is read.
+    const std::vector<Target> targets = planTargets(args.movies, args);
 
     InterruptGuard interrupts;
     int failures = 0;
-    for (const std::string& movie : args.movies) {
+    for (const Target& target : targets) {
         if (g_interrupted.load())
             break;
-        if (!makeOne(movie, args, settings, out, err, progress))
+        if (!target.refusal.empty()) {
+            err << target.refusal << "\n";
+            ++failures;
+            continue;
+        }
+        if (!makeOne(target, args, settings, out, err, progress))
             ++failures;
     }
     if (g_interrupted.load()) {
