@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/targets.h"
 #include "platform/fs/atomic_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
@@ -196,6 +197,38 @@ TEST_F(CommandLineFiles, TwoMoviesWithOneSheetNameAreCaughtBeforeAnyWork) {
     const std::string b = makeMovie("b.avi");
     EXPECT_EQ(run({"-y", sheetNamedMovie, b}), 1);
     EXPECT_TRUE(readAll(sheetNamedMovie) == bytes) << "the movie was changed";
+}
+
+TEST_F(CommandLineFiles, SheetsAreTheSameWhenTheirNamesLeadToTheSameFile) {
+    fs::create_directory(dir / "x");
+    fs::create_directory_symlink("x", dir / "alias");
+    writeAll(dir / "x" / "kept.jpg", "sheet");
+    fs::create_hard_link(dir / "x" / "kept.jpg", dir / "x" / "other.jpg");
+    cli::Arguments args;
+    args.overwrite = true;
+    const std::vector<std::string> movies = {
+        (dir / "x" / "a.avi").string(),         // x/a.jpg
+        (dir / "alias" / "a.mkv").string(),     // the same file through a linked folder
+        (dir / "x" / "kept.avi").string(),      // x/kept.jpg
+        (dir / "x" / "other.mp4").string(),     // x/other.jpg: a hard link of kept.jpg
+        (dir / "x" / "sub" / "b.avi").string(), // a folder that is not there yet
+        (dir / "x" / "sub" / ".." / "sub" / "b.mov").string(),
+        (dir / "x" / "A.avi").string(), // another name on this file system
+    };
+    const std::vector<cli::Target> targets = cli::planTargets(movies, args);
+    ASSERT_EQ(targets.size(), movies.size());
+    const std::vector<bool> refused = {false, true, false, true, false, true, false};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        EXPECT_EQ(!targets[i].refusal.empty(), refused[i])
+            << movies[i] << ": " << targets[i].refusal;
+    }
+    EXPECT_NE(targets[1].refusal.find(movies[0]), std::string::npos) << targets[1].refusal;
+    EXPECT_NE(targets[3].refusal.find(movies[2]), std::string::npos) << targets[3].refusal;
+
+    // With --info nothing is written, so nothing collides.
+    args.info = true;
+    for (const cli::Target& t : cli::planTargets(movies, args))
+        EXPECT_TRUE(t.refusal.empty()) << t.refusal;
 }
 
 TEST_F(CommandLineFiles, AMovieWithTheLongestNameMakesItsSheet) {
