@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -54,6 +55,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!mkdtemp(pattern.data()))
         std::abort();
     g_dir = pattern;
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(g_dir, ignored);
+    });
     return 0;
 }
 
