@@ -14,6 +14,18 @@ CSheetApp::CSheetApp(const DialogSeams& seams) : seams_(seams) {
 }
 
 int CSheetApp::exec(const QStringList& movies) {
+    // The settings file held something else; it was kept, and the user
+    // should know where before anything else happens.
+    if (!options_.backupPath.empty()) {
+        seams_.message(
+            nullptr,
+            MessageRequest{QMessageBox::Information, QGuiApplication::applicationDisplayName(),
+                           QObject::tr("The settings file %1 did not hold settings, so the default "
+                                       "settings are used.\nIts old contents were kept as %2.")
+                               .arg(QString::fromStdString(options_.filePath),
+                                    QString::fromStdString(options_.backupPath)),
+                           QMessageBox::Ok, QMessageBox::Ok});
+    }
     // A settings file that could not be written leaves the defaults in
     // memory. The program still works, but the user should know that no
     // change will outlive this run.

@@ -40,8 +40,9 @@ media::Pin* videoPin(media::Filter& source) {
 // false once the run has failed; `result` then says why.
 class CaptureRun {
 public:
-    CaptureRun(const CaptureInput& input, const Options& options, CaptureProgress& progress)
-        : in_(input), o_(options), progress_(progress) {}
+    CaptureRun(const CaptureInput& input, const Options& options, CaptureProgress& progress,
+               const SheetOutput& output)
+        : in_(input), o_(options), progress_(progress), out_(output) {}
 
     CaptureResult run() {
         if (checkInput() && planLayout() && buildGraph() && paintSheet() && finishGraph() &&
@@ -76,6 +77,7 @@ private:
     const CaptureInput& in_;
     const Options& o_;
     CaptureProgress& progress_;
+    const SheetOutput& out_;
     CaptureResult result_;
 
     SheetLayout layout_;
@@ -351,15 +353,19 @@ void CaptureRun::drawInformation() {
 
 // JPEG for .jpg and .jpeg, PNG for .png, BMP for anything else.
 void CaptureRun::writeSheet() {
-    const std::string ext = lowerExtension(in_.targetPath);
+    const std::string ext =
+        out_.format.empty() ? lowerExtension(in_.targetPath) : "." + out_.format;
+    const auto mode =
+        out_.replaceTarget ? RasterImage::WriteMode::Replace : RasterImage::WriteMode::CreateNew;
     std::string error;
     bool written = false;
     if (ext == ".jpg" || ext == ".jpeg")
-        written = sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error);
+        written =
+            sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error, mode);
     else if (ext == ".png")
-        written = sheet_.savePng(in_.targetPath, &error);
+        written = sheet_.savePng(in_.targetPath, &error, mode);
     else
-        written = sheet_.saveBmp(in_.targetPath, &error);
+        written = sheet_.saveBmp(in_.targetPath, &error, mode);
     if (!written)
         fail(error.empty() ? "Cannot write " + in_.targetPath : error);
 }
@@ -392,5 +398,10 @@ COLORREF readableTextColor(COLORREF background) {
 
 CaptureResult captureSheet(const CaptureInput& input, const Options& options,
                            CaptureProgress& progress) {
-    return CaptureRun(input, options, progress).run();
+    return captureSheet(input, options, progress, SheetOutput{});
+}
+
+CaptureResult captureSheet(const CaptureInput& input, const Options& options,
+                           CaptureProgress& progress, const SheetOutput& output) {
+    return CaptureRun(input, options, progress, output).run();
 }

@@ -79,6 +79,15 @@ struct CaptureInput {
     InformationColor informationColor = InformationColor::Black;
 };
 
+// How the finished sheet reaches its target.
+struct SheetOutput {
+    // False: the sheet is only ever created; a file at the target, also one
+    // that appears while the sheet is made, is left alone and the run fails.
+    bool replaceTarget = true;
+    // "jpg", "png" or "bmp"; empty: chosen by the target's extension.
+    std::string format;
+};
+
 constexpr const char* kCancelledText = "The capture was cancelled.";
 
 // "hh:mm:ss" of a moment in 100-ns units, truncated to the second, as the
@@ -88,3 +97,5 @@ std::string momentText(int64_t moment);
 
 CaptureResult captureSheet(const CaptureInput& input, const Options& options,
                            CaptureProgress& progress);
+CaptureResult captureSheet(const CaptureInput& input, const Options& options,
+                           CaptureProgress& progress, const SheetOutput& output);

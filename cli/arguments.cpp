@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <ostream>
 
 namespace cli {
@@ -50,6 +51,36 @@ bool parseColour(std::string text, COLORREF& colour) {
     colour = RGB(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
                  static_cast<uint8_t>(value));
     return true;
+}
+
+// A count that must not be negative. CLI11's own check for that names the
+// largest double as the upper end of the range, 310 digits of it.
+const CLI::Validator kCount(
+    [](std::string& text) -> std::string {
+        if (!text.empty() && text[0] == '-')
+            return "a count of 0 or more is wanted, not " + text;
+        return {};
+    },
+    "N");
+
+// An argument before "--" that starts with '-', is no option of ours and
+// names a file: the user meant a movie whose name starts with '-', which
+// would otherwise be read as options (-y.avi as -y and more).
+std::string fileTakenForOptions(const CLI::App& app, int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            break;
+        if (arg.size() < 2 || arg[0] != '-')
+            continue;
+        bool known = false;
+        for (const CLI::Option* option : app.get_options())
+            known = known || option->check_name(arg.substr(0, arg.find('=')));
+        std::error_code ec;
+        if (!known && std::filesystem::exists(arg, ec))
+            return arg;
+    }
+    return {};
 }
 
 } // namespace
@@ -133,12 +164,12 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
     group
         ->add_option_function<int>(
             "--columns", [&](int v) { ov.columns = v; }, "Frames across")
-        ->check(CLI::NonNegativeNumber)
+        ->check(kCount)
         ->type_name("N");
     group
         ->add_option_function<int>(
             "--rows", [&](int v) { ov.rows = v; }, "Frames down")
-        ->check(CLI::NonNegativeNumber)
+        ->check(kCount)
         ->type_name("N");
     std::string frameSize, spacing, headerText, background;
     group->add_option("--frame-size", frameSize, "Box each frame is fitted into")->type_name("WxH");
@@ -186,6 +217,11 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
         err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";
         return 2;
     };
+    if (const std::string name = fileTakenForOptions(app, argc, argv); !name.empty())
+        return usage(name +
+                     " is a file, not an option: use -- before names that start with -, as "
+                     "in: stillwick-cli [options] -- " +
+                     name);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

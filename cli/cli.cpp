@@ -16,6 +16,8 @@
 #include "cli/batch.h"
 #include "cli/facts_json.h"
 #include "cli/plan.h"
+#include "cli/settings_file.h"
+#include "cli/targets.h"
 #include "cli/terminal.h"
 #include "cli/walk.h"
 #include "platform/media/graph.h"
@@ -41,11 +43,6 @@ std::string oneLine(std::string text) {
         if (c == '\n' || c == '\r')
             c = ' ';
     return text;
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
 }
 
 // Restores the previous handlers however the run ends.
@@ -144,8 +141,8 @@ ItemResult factsOf(const std::string& movie) {
 }
 
 // One movie: its information, or its sheet.
-ItemResult makeOne(const PlannedMovie& plan, const Arguments& args, const Options& settings,
-                   ItemProgress& item) {
+ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Arguments& args,
+                   const Options& settings, ItemProgress& item) {
     const std::string& movie = plan.entry.path;
     if (!plan.refusal.empty())
         return failure(movie, plan.refusal);
@@ -164,11 +161,12 @@ ItemResult makeOne(const PlannedMovie& plan, const Arguments& args, const Option
         options.rows =
             rowsForInterval(probe.facts.duration, options.columns, args.choice, *args.interval);
     const std::string& target = plan.sheet;
-    if (sameFile(target, movie))
-        return failure(movie, "the sheet " + target + " would replace the movie itself");
-    std::error_code ec;
-    if (!args.overwrite && fs::exists(fs::symlink_status(target, ec)))
+    // Saves the work of a sheet that could not be written; without -y the
+    // writer itself refuses a sheet that appears meanwhile.
+    const bool guarded = !args.overwrite && !sheet.toStdout;
+    if (guarded && sheetExists(target))
         return failure(movie, target + " exists (use -y to replace it)");
+    std::error_code ec;
     for (const std::string& folder :
          {args.outputDir.empty() ? std::string() : fs::path(target).parent_path().string(),
           plan.framesFolder}) {
@@ -180,8 +178,13 @@ ItemResult makeOne(const PlannedMovie& plan, const Arguments& args, const Option
     const int64_t cells = static_cast<int64_t>(options.rows) * options.columns;
     item.begin(fileNameOf(movie), cells);
     SheetProgress progress(item, plan, args, options, cells);
-    const CaptureInput input{movie, probe.facts, probe.infoText, target, args.choice};
-    const CaptureResult result = captureSheet(input, options, progress);
+    const CaptureInput input{movie, probe.facts, probe.infoText, sheet.writePath, args.choice};
+    const CaptureResult result =
+        captureSheet(input, options, progress, SheetOutput{args.overwrite, sheet.format});
+    if (!result.ok() && guarded && sheetExists(target))
+        return failure(movie, target +
+                                  " appeared while its sheet was made and was left as it is (use "
+                                  "-y to replace it)");
     if (!result.ok()) {
         if (!progress.framesError().empty())
             return failure(movie, progress.framesError());
@@ -198,7 +201,28 @@ ItemResult makeOne(const PlannedMovie& plan, const Arguments& args, const Option
             warning += (i ? ", " : "") + momentText(result.missingMoments[i]);
         warning += "\n";
     }
-    return ItemResult{Outcome::Made, args.quiet ? std::string() : target + "\n", warning};
+    // A sheet on standard output is all that goes there.
+    const bool listed = !args.quiet && !sheet.toStdout;
+    return ItemResult{Outcome::Made, listed ? target + "\n" : std::string(), warning};
+}
+
+// Where the planned sheets really go: standard output recognised whatever
+// name leads to it, and no sheet of the run on a movie of the run or on
+// another sheet, however the names are spelt.
+std::vector<Target> settleSheets(std::vector<PlannedMovie>& plan, const Arguments& args) {
+    std::vector<Target> sheets(plan.size());
+    if (args.info)
+        return sheets;
+    for (size_t i = 0; i < plan.size(); ++i) {
+        sheets[i].movie = plan[i].entry.path;
+        sheets[i].path = plan[i].sheet;
+        sheets[i].refusal = plan[i].refusal;
+    }
+    settleTargets(sheets, args.format.empty() ? "png" : args.format);
+    for (size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].refusal.empty())
+            plan[i].refusal = sheets[i].refusal;
+    return sheets;
 }
 
 int usageError(std::ostream& err, const std::string& message) {
@@ -228,12 +252,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     if (!args.output.empty() && isFolder(args.movies.front()))
         return usageError(err, "--output names one sheet; give one movie with it, not a folder");
 
-    Options live = args.optionsFile.empty() ? Options() : Options(args.optionsFile);
-    if (!live.lastError.empty() && !args.quiet)
-        err << "stillwick-cli: warning: " << oneLine(live.lastError)
-            << " (using the default settings)\n";
+    Options live = loadSettings(args);
     Options settings = live;
     args.overrides.applyTo(settings);
+    if (int code = checkSettings(live, settings, args, err); code >= 0)
+        return code;
 
     InterruptGuard interrupts;
     const int cores = availableCores();
@@ -292,7 +315,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             return 1;
         }
     }
-    const std::vector<PlannedMovie> plan = planMovies(movies, args);
+    // Every sheet's place is settled before the first movie is read.
+    std::vector<PlannedMovie> plan = planMovies(movies, args);
+    const std::vector<Target> sheets = settleSheets(plan, args);
 
     // Sheets made at once share the cores: each capture decodes on its share.
     const int active = std::max(1, std::min(jobs, static_cast<int>(plan.size())));
@@ -300,7 +325,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     Batch batch(out, err, progress, terminalColumns(STDERR_FILENO));
     BatchCounts counts = batch.run(
         plan.size(), active,
-        [&](size_t i, ItemProgress& item) { return makeOne(plan[i], args, settings, item); },
+        [&](size_t i, ItemProgress& item) {
+            return makeOne(plan[i], sheets[i], args, settings, item);
+        },
         g_interrupted);
     counts.failed += static_cast<int>(walk.errors.size());
     counts.skipped = static_cast<int>(walk.entries.size() - movies.size());

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fs/atomic_file.h"
 #include "platform/types/win_types.h"
 
 struct BITMAPINFOHEADER {
@@ -103,11 +104,16 @@ public:
 
     // Writers. Each writes a temporary file beside the target and moves it
     // into place only when everything was written; false, with `error`
-    // naming the file and the reason, otherwise.
-    bool saveBmp(const std::string& path, std::string* error = nullptr) const;
+    // naming the file and the reason, otherwise. With `CreateNew` an
+    // existing file, also one that appears while the sheet is written, is
+    // never replaced.
+    using WriteMode = AtomicFile::Mode;
+    bool saveBmp(const std::string& path, std::string* error = nullptr,
+                 WriteMode mode = WriteMode::Replace) const;
     bool saveJpeg(const std::string& path, int quality, bool progressive,
-                  std::string* error = nullptr) const;
-    bool savePng(const std::string& path, std::string* error = nullptr) const;
+                  std::string* error = nullptr, WriteMode mode = WriteMode::Replace) const;
+    bool savePng(const std::string& path, std::string* error = nullptr,
+                 WriteMode mode = WriteMode::Replace) const;
 
     uint8_t borrowed = 0;
     BITMAPINFOHEADER header = {};

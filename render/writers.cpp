@@ -185,9 +185,10 @@ constexpr size_t kLibraryMessageSize =
     JMSG_LENGTH_MAX > kPngMessageSize ? JMSG_LENGTH_MAX : kPngMessageSize;
 
 template <typename Compress>
-bool writeThroughLibrary(const std::string& path, std::string* error, Compress compress) {
+bool writeThroughLibrary(const std::string& path, AtomicFile::Mode mode, std::string* error,
+                         Compress compress) {
     AtomicFile file;
-    if (!file.open(path))
+    if (!file.open(path, mode))
         return fail(error, file.error());
     char message[kLibraryMessageSize] = {};
     errno = 0;
@@ -203,7 +204,7 @@ bool writeThroughLibrary(const std::string& path, std::string* error, Compress c
 
 } // namespace
 
-bool RasterImage::saveBmp(const std::string& path, std::string* error) const {
+bool RasterImage::saveBmp(const std::string& path, std::string* error, WriteMode mode) const {
     if (!pixels)
         return fail(error, "Cannot write " + path + ": the picture has no pixels");
 
@@ -227,7 +228,7 @@ bool RasterImage::saveBmp(const std::string& path, std::string* error) const {
     putLe32(info + 36, header.biClrImportant);
 
     AtomicFile file;
-    if (!file.open(path))
+    if (!file.open(path, mode))
         return fail(error, file.error());
     if (!file.write(fileHeader, sizeof fileHeader) || !file.write(info, sizeof info) ||
         !file.write(pixels, header.biSizeImage) || !file.commit())
@@ -236,7 +237,7 @@ bool RasterImage::saveBmp(const std::string& path, std::string* error) const {
 }
 
 bool RasterImage::saveJpeg(const std::string& path, int quality, bool progressive,
-                           std::string* error) const {
+                           std::string* error, WriteMode mode) const {
     if (!pixels || width() <= 0 || height() <= 0)
         return fail(error, "Cannot write " + path + ": the picture is empty");
     std::unique_ptr<uint8_t, FreeDeleter> row(
@@ -244,16 +245,16 @@ bool RasterImage::saveJpeg(const std::string& path, int quality, bool progressiv
     if (!row)
         return fail(error, "Cannot write " + path + ": not enough memory");
 
-    return writeThroughLibrary(path, error, [&](std::FILE* out, char* message) {
+    return writeThroughLibrary(path, mode, error, [&](std::FILE* out, char* message) {
         return compressJpeg(*this, quality, progressive, out, row.get(), message);
     });
 }
 
-bool RasterImage::savePng(const std::string& path, std::string* error) const {
+bool RasterImage::savePng(const std::string& path, std::string* error, WriteMode mode) const {
     if (!pixels || width() <= 0 || height() <= 0)
         return fail(error, "Cannot write " + path + ": the picture is empty");
 
-    return writeThroughLibrary(path, error, [&](std::FILE* out, char* message) {
+    return writeThroughLibrary(path, mode, error, [&](std::FILE* out, char* message) {
         return compressPng(*this, out, message);
     });
 }

@@ -1,8 +1,10 @@
 #include "settings/options.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "platform/fs/atomic_file.h"
 
@@ -43,7 +45,7 @@ std::string defaultPath() {
 
 Options::Options() : Options(defaultPath()) {}
 
-Options::Options(std::string path) : filePath(std::move(path)) {
+Options::Options(std::string path, Foreign foreign) : filePath(std::move(path)), foreign_(foreign) {
     g_options = this;
     load();
 }
@@ -185,28 +187,101 @@ void Options::setDefaults() {
     backgroundColor = RGB(238, 242, 247);
 }
 
-bool Options::load() {
-    std::FILE* f = std::fopen(filePath.c_str(), "rb");
-    if (f) {
-        uint8_t head[kHeaderSize];
-        size_t got = std::fread(head, 1, kHeaderSize, f);
-        std::array<uint8_t, kFileSize> b = toBytes();
-        std::memcpy(b.data(), head, got);
-        overlayBytes(b.data(), kHeaderSize);
-        if (got >= 4 && std::memcmp(magic, kMagic, 4) == 0) {
-            uint8_t body[kBodySize];
-            size_t bodyGot = std::fread(body, 1, kBodySize, f);
-            std::fclose(f);
-            b = toBytes();
-            std::memcpy(&b[kHeaderSize], body, bodyGot);
-            overlayBytes(b.data(), kHeaderSize + bodyGot);
-            return true;
-        }
-        std::fclose(f);
-    }
+// The defaults in memory only: the file stays as it is.
+bool Options::useDefaults(Loaded what, std::string why) {
     resetHeader();
     setDefaults();
+    loaded = what;
+    lastError = std::move(why);
+    return false;
+}
+
+// The program's own file held no settings: its bytes are kept beside it, by
+// a rename so that not even an unreadable file loses a byte, and the defaults
+// take its place.
+bool Options::replaceKeepingTheOld() {
+    const std::string backup = filePath + ".bak";
+    if (std::rename(filePath.c_str(), backup.c_str()) != 0)
+        return useDefaults(Loaded::Unusable, "The settings file " + filePath +
+                                                 " holds no settings and cannot be moved to " +
+                                                 backup + " (" + std::strerror(errno) +
+                                                 "); it was left as it is.");
+    backupPath = backup;
+    resetHeader();
+    setDefaults();
+    loaded = Loaded::ReplacedForeign;
     return save();
+}
+
+bool Options::load() {
+    lastError.clear();
+    backupPath.clear();
+    struct stat st {};
+    if (::stat(filePath.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return useDefaults(Loaded::Unusable, "Cannot read the settings file " + filePath +
+                                                     ": " + std::strerror(errno));
+        resetHeader();
+        setDefaults();
+        loaded = Loaded::Created;
+        return save();
+    }
+    if (!S_ISREG(st.st_mode))
+        return useDefaults(Loaded::Unusable, "The settings file " + filePath +
+                                                 " is not a regular file; it was left as it is.");
+
+    std::FILE* f = std::fopen(filePath.c_str(), "rb");
+    if (!f) {
+        const int err = errno;
+        if (foreign_ == Foreign::KeepAside)
+            return replaceKeepingTheOld();
+        return useDefaults(Loaded::RefusedForeign, "Cannot read the settings file " + filePath +
+                                                       ": " + std::strerror(err) +
+                                                       "; it was left as it is.");
+    }
+    uint8_t head[kHeaderSize];
+    const size_t got = std::fread(head, 1, kHeaderSize, f);
+    if (got >= 4 && std::memcmp(head, kMagic, 4) == 0) {
+        std::array<uint8_t, kFileSize> b = toBytes();
+        std::memcpy(b.data(), head, got);
+        uint8_t body[kBodySize];
+        const size_t bodyGot = got == kHeaderSize ? std::fread(body, 1, kBodySize, f) : 0;
+        std::fclose(f);
+        std::memcpy(&b[kHeaderSize], body, bodyGot);
+        overlayBytes(b.data(), got < kHeaderSize ? got : kHeaderSize + bodyGot);
+        loaded = Loaded::Read;
+        return true;
+    }
+    std::fclose(f);
+    if (foreign_ == Foreign::Refuse)
+        return useDefaults(Loaded::RefusedForeign,
+                           filePath + " is not a settings file (it does not begin with \"STWK\"); "
+                                      "it was left as it is.");
+    // The rejected header's reserved bytes stay in the record, as they
+    // always have.
+    std::array<uint8_t, kFileSize> b = toBytes();
+    std::memcpy(b.data(), head, got);
+    overlayBytes(b.data(), kHeaderSize);
+    return replaceKeepingTheOld();
+}
+
+std::string Options::unusableValue() const {
+    const auto is = [](const char* field, int32_t value, const char* rule) {
+        return std::string(field) + " is " + std::to_string(value) + "; it must be " + rule;
+    };
+    if (columns < 0)
+        return is("columns", columns, "0 or more");
+    if (rows < 0)
+        return is("rows", rows, "0 or more");
+    if (frameWidth < 1)
+        return is("frameWidth", frameWidth, "1 or more");
+    if (frameHeight < 1)
+        return is("frameHeight", frameHeight, "1 or more");
+    if (spacingX < 0)
+        return is("spacingX", spacingX, "0 or more");
+    if (spacingY < 0)
+        return is("spacingY", spacingY, "0 or more");
+    return {};
 }
 
 bool Options::save() {

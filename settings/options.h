@@ -9,6 +9,11 @@
 //
 // The file is the 8-byte header followed by the 120-byte body, little-endian,
 // read and written field by field so the bytes do not depend on the host.
+//
+// A file that is there but holds no settings (it does not begin with the
+// magic, or cannot be read) is never simply overwritten: the program's own
+// file is moved aside to <file>.bak before the defaults take its place, and
+// a file the user named is refused and left as it is.
 
 #include <array>
 #include <cstdint>
@@ -30,26 +35,48 @@ public:
     static constexpr size_t kFileSize = kHeaderSize + kBodySize;
     static constexpr const char* kFileName = "options.swk";
 
+    // What loading does with a file that exists but holds no settings.
+    enum class Foreign {
+        KeepAside, // moved to <file>.bak, then replaced by the defaults
+        Refuse,    // left untouched; the record holds the defaults, unsaved
+    };
+    // What the last load did.
+    enum class Loaded {
+        Read,            // the file's settings
+        Created,         // there was no file; one with the defaults was made
+        ReplacedForeign, // the file held no settings: kept as `backupPath`, replaced
+        RefusedForeign,  // the file held no settings and was left alone
+        Unusable,        // not a file that can hold settings (a folder, say), or one that
+                         // cannot be moved aside: left alone
+    };
+
     // Uses options.swk in the current directory, then loads or creates it.
     Options();
     // Uses the given file, then loads or creates it.
-    explicit Options(std::string path);
+    explicit Options(std::string path, Foreign foreign = Foreign::KeepAside);
     // A record of defaults in memory only: no file, and `g_options` untouched.
     static Options defaults();
     Options(const Options&) = default;
     Options& operator=(const Options&) = default;
     ~Options();
 
-    // Reads the file into the record. A missing file, or one without the
-    // magic, is replaced by a file of defaults (the record holds the defaults
-    // even when that write fails). A short body leaves the fields it does not
-    // reach as they were. Returns false only when a needed write failed.
+    // Reads the file into the record. A missing file is created with the
+    // defaults; one that holds no settings is dealt with as `Foreign` says.
+    // The record holds the defaults whenever the file's settings could not be
+    // had. A short body leaves the fields it does not reach as they were.
+    // Returns false when the file was refused or a needed write failed;
+    // `lastError` then says why, and `loaded` says what happened.
     bool load();
     // Writes the whole record; returns false (the old file intact) when the
     // file could not be written completely. `lastError` then says why.
     bool save();
     // Every body field to its default; the header and the path stay.
     void setDefaults();
+
+    // The first value that no sheet can be made with, as "columns is -3; it
+    // must be 0 or more", or empty when there is none. The record keeps such
+    // values (the file may hold anything); front ends ask before a capture.
+    std::string unusableValue() const;
 
     std::array<uint8_t, kFileSize> toBytes() const;
     // Overlays the first `count` bytes of the file image onto the record.
@@ -86,11 +113,17 @@ public:
     // In memory only.
     std::string filePath;
     std::string lastError;
+    Loaded loaded = Loaded::Read;
+    std::string backupPath; // set when the last load moved a foreign file aside
 
 private:
     struct Detached {};
     explicit Options(Detached) {}
     void resetHeader();
+    bool useDefaults(Loaded what, std::string why);
+    bool replaceKeepingTheOld();
+
+    Foreign foreign_ = Foreign::KeepAside;
 };
 
 extern Options* g_options;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/media/input_source.h"
+
 extern "C" {
 #include <libavutil/display.h>
 }
@@ -163,6 +165,14 @@ Result openInput(const std::string& path, const AVInputFormat* format,
     if (stop) {
         raw->interrupt_callback.callback = interruptCallback;
         raw->interrupt_callback.opaque = const_cast<std::atomic<bool>*>(stop);
+    }
+    // Bytes from an installed source instead of the file system; the source
+    // keeps ownership of its reader.
+    if (InputSource* source = inputSource()) {
+        if (AVIOContext* reader = source->open(path)) {
+            raw->pb = reader;
+            raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+        }
     }
     // avformat_open_input frees the context itself when it fails.
     int rc = avformat_open_input(&raw, path.c_str(), format, nullptr);

@@ -415,6 +415,29 @@ private slots:
         QCOMPARE(file.readAll(), before);
     }
 
+    void foreignSettingsAreKeptAndTheUserIsTold() {
+        QFile foreign(Options::kFileName);
+        QVERIFY(foreign.open(QIODevice::WriteOnly));
+        const QByteArray bytes("not settings at all, but a letter to a friend");
+        foreign.write(bytes);
+        foreign.close();
+        FakeDialogs fake;
+        CSheetApp app(fake.seams());
+        QCOMPARE(app.options().columns, 5);
+        QTimer::singleShot(0, [] {
+            if (auto* dlg = qobject_cast<CMainDlg*>(QApplication::activeModalWidget()))
+                dlg->close();
+        });
+        QCOMPARE(app.exec(), 0);
+        QFile kept(QString::fromLatin1(Options::kFileName) + ".bak");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), bytes);
+        QCOMPARE(QFileInfo(QString::fromLatin1(Options::kFileName)).size(), qint64(128));
+        QCOMPARE(fake.messages.size(), 1);
+        QCOMPARE(fake.messages[0].icon, QMessageBox::Information);
+        QVERIFY(fake.messages[0].text.contains(QStringLiteral("options.swk.bak")));
+    }
+
     void unwritableSettingsStillStart() {
         // A folder where the file should be: nothing can be written there.
         QVERIFY(QDir().mkdir(Options::kFileName));

@@ -126,6 +126,123 @@ TEST_F(OptionsFile, FilesTooShortForTheMagicAreReplaced) {
     }
 }
 
+// The program's own file: whatever it held is kept beside it before the
+// defaults take its place, and the caller learns where.
+TEST_F(OptionsFile, AForeignFileIsKeptAsBakBeforeTheDefaultsReplaceIt) {
+    const std::vector<uint8_t> movie = {'R',  'I',  'F', 'F', 0x10, 0x20,
+                                        0x30, 0x40, 'A', 'V', 'I',  ' '};
+    const fs::path backup = dir / "options.swk.bak";
+    writeAll(backup, {'o', 'l', 'd', 'e', 'r'});
+    writeAll(file, movie);
+    Options o(file.string());
+    EXPECT_EQ(o.loaded, Options::Loaded::ReplacedForeign);
+    EXPECT_EQ(o.backupPath, backup.string());
+    EXPECT_EQ(readAll(backup), movie);
+    std::vector<uint8_t> expected = expectedDefaults();
+    expected[6] = 0x30; // the rejected header's reserved bytes, as ever
+    expected[7] = 0x40;
+    EXPECT_EQ(readAll(file), expected);
+    EXPECT_EQ(o.columns, 5);
+
+    // A good file is read and nothing is moved.
+    Options again(file.string());
+    EXPECT_EQ(again.loaded, Options::Loaded::Read);
+    EXPECT_TRUE(again.backupPath.empty());
+    EXPECT_EQ(readAll(backup), movie);
+
+    // When the old bytes cannot be kept, the file is not replaced either.
+    fs::remove(backup);
+    fs::create_directories(backup / "occupied");
+    writeAll(file, movie);
+    Options stuck(file.string());
+    EXPECT_EQ(stuck.loaded, Options::Loaded::Unusable);
+    EXPECT_EQ(readAll(file), movie);
+    EXPECT_NE(stuck.lastError.find(file.string()), std::string::npos) << stuck.lastError;
+    EXPECT_EQ(stuck.columns, 5);
+}
+
+// A file the user named: never changed, whatever it is.
+TEST_F(OptionsFile, AForeignFileNamedByTheUserIsRefusedAndLeftAlone) {
+    const std::vector<std::vector<uint8_t>> foreign = {
+        {},
+        {'S', 'T', 'W'},
+        {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 9, 'm', 'u', 's', 'i', 'c'},
+        std::vector<uint8_t>(4096, 0x47),
+    };
+    for (const std::vector<uint8_t>& bytes : foreign) {
+        SCOPED_TRACE(bytes.size());
+        writeAll(file, bytes);
+        Options o(file.string(), Options::Foreign::Refuse);
+        EXPECT_EQ(o.loaded, Options::Loaded::RefusedForeign);
+        EXPECT_EQ(readAll(file), bytes);
+        EXPECT_NE(o.lastError.find(file.string()), std::string::npos) << o.lastError;
+        EXPECT_NE(o.lastError.find("not a settings file"), std::string::npos) << o.lastError;
+        // The record is usable: the defaults, in memory.
+        std::array<uint8_t, 128> image = o.toBytes();
+        EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.end()), expectedDefaults());
+    }
+    EXPECT_FALSE(fs::exists(dir / "options.swk.bak"));
+
+    // A folder is no settings file under either rule, and is never moved.
+    const fs::path folder = dir / "folder.swk";
+    fs::create_directory(folder);
+    for (auto rule : {Options::Foreign::Refuse, Options::Foreign::KeepAside}) {
+        Options o(folder.string(), rule);
+        EXPECT_EQ(o.loaded, Options::Loaded::Unusable);
+        EXPECT_TRUE(fs::is_directory(folder));
+    }
+    EXPECT_FALSE(fs::exists(dir / "folder.swk.bak"));
+
+    // A missing file is made, and a good one read, under the strict rule too.
+    const fs::path fresh = dir / "fresh.swk";
+    Options made(fresh.string(), Options::Foreign::Refuse);
+    EXPECT_EQ(made.loaded, Options::Loaded::Created);
+    EXPECT_EQ(readAll(fresh), expectedDefaults());
+    Options read(fresh.string(), Options::Foreign::Refuse);
+    EXPECT_EQ(read.loaded, Options::Loaded::Read);
+}
+
+TEST_F(OptionsFile, UnreadableFilesAreKeptAsBakOrRefused) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    std::vector<uint8_t> bytes = expectedDefaults();
+    bytes[24] = 9;
+    writeAll(file, bytes);
+    fs::permissions(file, fs::perms::none);
+    Options refused(file.string(), Options::Foreign::Refuse);
+    EXPECT_EQ(refused.loaded, Options::Loaded::RefusedForeign);
+    EXPECT_TRUE(fs::exists(file));
+    Options own(file.string());
+    EXPECT_EQ(own.loaded, Options::Loaded::ReplacedForeign);
+    fs::permissions(dir / "options.swk.bak", fs::perms::owner_read);
+    EXPECT_EQ(readAll(dir / "options.swk.bak"), bytes);
+    EXPECT_EQ(readAll(file), expectedDefaults());
+}
+
+TEST(OptionsRecord, UnusableValuesAreNamedByTheirField) {
+    Options o = Options::defaults();
+    EXPECT_EQ(o.unusableValue(), "");
+    o.rows = 0; // a sheet of no frames is still a sheet
+    o.spacingX = 0;
+    EXPECT_EQ(o.unusableValue(), "");
+    const std::vector<std::pair<int32_t Options::*, std::string>> fields = {
+        {&Options::columns, "columns is -1; it must be 0 or more"},
+        {&Options::rows, "rows is -1; it must be 0 or more"},
+        {&Options::frameWidth, "frameWidth is -1; it must be 1 or more"},
+        {&Options::frameHeight, "frameHeight is -1; it must be 1 or more"},
+        {&Options::spacingX, "spacingX is -1; it must be 0 or more"},
+        {&Options::spacingY, "spacingY is -1; it must be 0 or more"},
+    };
+    for (const auto& [field, message] : fields) {
+        Options bad = Options::defaults();
+        bad.*field = -1;
+        EXPECT_EQ(bad.unusableValue(), message);
+    }
+    Options zeroBox = Options::defaults();
+    zeroBox.frameHeight = 0;
+    EXPECT_EQ(zeroBox.unusableValue(), "frameHeight is 0; it must be 1 or more");
+}
+
 TEST_F(OptionsFile, FormatTagsAndReservedBytesAreWrittenBackAsRead) {
     std::vector<uint8_t> b = expectedDefaults();
     b[4] = 4;
