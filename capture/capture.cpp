@@ -225,9 +225,10 @@ bool CaptureRun::grabFrames() {
     std::string error;
     if (!captureMoments(in_.facts.duration, layout_.cells, in_.choice, positions, error))
         return fail(error);
-    graph_->announcePositions(positions);
     const bool avoidBlank = in_.choice.avoidBlank;
     const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
+    graph_->setKeyFrameTolerance(in_.choice.keyFrames ? halfStep : -1);
+    graph_->announcePositions(positions);
     for (size_t i = 0; i < positions.size(); ++i) {
         if (progress_.cancelled())
             return fail(kCancelledText);

@@ -208,6 +208,10 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
     choice->add_flag("--avoid-blank", args.choice.avoidBlank,
                      "Replace a nearly uniform frame (black, white, a fade) by the first frame "
                      "within the next half step that is not; its stamp shows its own time");
+    choice->add_flag("--fast", args.choice.keyFrames,
+                     "Each cell shows the key frame nearest its moment, decoded alone, when it "
+                     "lies within half a step (else the exact frame); its stamp shows its own "
+                     "time");
 
     app.footer("Exit status: 0 when every movie made its sheet (or, with --info, was read), 1 "
                "when any failed (each failure is one line on the error output; the others are "

@@ -37,10 +37,16 @@ void Engine::setWorkers(int workers) {
     workerSetting_ = std::max(0, workers);
 }
 
+void Engine::setKeyFrameTolerance(int64_t tolerance) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tolerance_ = tolerance;
+}
+
 void Engine::startPool(int size, int decoderThreads) {
     poolDecoderThreads_ = decoderThreads;
-    // Each worker may hold one finished picture beyond the one being waited
-    // for: memory stays bounded however far ahead the positions go.
+    // Each worker may be one finished picture ahead of the one being waited
+    // for, and a pass no further: memory stays bounded however many
+    // positions there are and however they are grouped.
     window_ = static_cast<size_t>(size) + 1;
     for (int i = 0; i < size; ++i)
         pool_.emplace_back(&Engine::workerMain, this);
@@ -59,20 +65,39 @@ void Engine::stopPool(std::unique_lock<std::mutex>& lock) {
     lock.lock();
     retire_ = false;
     for (Job& job : jobs_)
-        if (!job.done)
+        if (!job.finished)
             job.claimed = false;
 }
 
 void Engine::announce(const std::vector<int64_t>& positions) {
+    // Read once, outside the lock: a scan reads the whole file.
     std::unique_lock<std::mutex> lock(mutex_);
+    const bool keyFrameMode = tolerance_ >= 0;
+    lock.unlock();
+    if (!keysKnown_ && !positions.empty()) {
+        keys_ = keyFramesFor(*info_, &stop_);
+        keysKnown_ = true;
+    }
+    // In key-frame mode every position is a search of its own.
+    static const KeyFrameList kNone;
+    const std::vector<Pass> passes = planPasses(*info_, keyFrameMode ? kNone : keys_, positions);
+
+    lock.lock();
     ++generation_;
-    jobs_.clear();
-    jobs_.reserve(positions.size());
+    slots_.clear();
+    slots_.reserve(positions.size());
     for (int64_t p : positions) {
+        Slot slot;
+        slot.position = p;
+        slots_.push_back(std::move(slot));
+    }
+    jobs_.clear();
+    for (const Pass& pass : passes) {
         Job job;
-        job.position = p;
+        job.pass = pass;
         job.released = true;
-        jobs_.push_back(std::move(job));
+        job.keyFrame = keyFrameMode;
+        jobs_.push_back(job);
     }
     deliver_ = 0;
     armed_ = false;
@@ -80,11 +105,11 @@ void Engine::announce(const std::vector<int64_t>& positions) {
     if (positions.empty())
         return;
     // On two cores two single-threaded decoders beat one decoder with two
-    // threads: frame threads wait on each other, separate moments do not.
+    // threads: frame threads wait on each other, separate passes do not.
+    // With a single pass, its decoder gets the cores.
     const int cores = processorCores();
     const int wanted = workerSetting_ > 0 ? workerSetting_ : cores;
-    const int size =
-        std::clamp(wanted, 1, static_cast<int>(std::min<size_t>(positions.size(), 64)));
+    const int size = std::clamp(wanted, 1, static_cast<int>(std::min<size_t>(jobs_.size(), 64)));
     const int threads = std::max(1, cores / size);
     if (static_cast<int>(pool_.size()) != size || poolDecoderThreads_ != threads) {
         stopPool(lock);
@@ -95,17 +120,22 @@ void Engine::announce(const std::vector<int64_t>& positions) {
 
 void Engine::seek(int64_t position) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!running_ && deliver_ < jobs_.size() && jobs_[deliver_].position == position) {
+    if (!running_ && deliver_ < slots_.size() && slots_[deliver_].position == position) {
         armed_ = true;
         return;
     }
     // Not the next announced position: whatever was planned is dropped, and
-    // this position is decoded on its own when the graph runs.
+    // this position is decoded on its own, exactly, when the graph runs.
     ++generation_;
+    slots_.clear();
+    Slot slot;
+    slot.position = position;
+    slots_.push_back(std::move(slot));
     jobs_.clear();
     Job job;
-    job.position = position;
-    jobs_.push_back(std::move(job));
+    job.pass.begin = 0;
+    job.pass.end = 1;
+    jobs_.push_back(job);
     deliver_ = 0;
     armed_ = true;
     running_ = false;
@@ -116,9 +146,13 @@ void Engine::seek(int64_t position) {
 void Engine::run() {
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = true;
-    if (armed_ && deliver_ < jobs_.size() && !jobs_[deliver_].released) {
-        jobs_[deliver_].released = true;
-        workAvailable_.notify_all();
+    if (!armed_ || deliver_ >= slots_.size())
+        return;
+    for (Job& job : jobs_) {
+        if (job.pass.begin <= deliver_ && deliver_ < job.pass.end && !job.released) {
+            job.released = true;
+            workAvailable_.notify_all();
+        }
     }
 }
 
@@ -129,12 +163,12 @@ Result Engine::wait(int32_t timeoutMs, Picture* picture, Result* searchResult, b
     *finished = true;
     if (!running_)
         return S_OK;
-    if (!armed_ || deliver_ >= jobs_.size()) {
+    if (!armed_ || deliver_ >= slots_.size()) {
         // A run that was not sought again: the one-shot grabber stays silent.
         running_ = false;
         return S_OK;
     }
-    const auto ready = [this] { return stop_ || jobs_[deliver_].done; };
+    const auto ready = [this] { return stop_ || slots_[deliver_].done; };
     if (timeoutMs < 0) {
         jobDone_.wait(lock, ready);
     } else if (!jobDone_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
@@ -143,10 +177,10 @@ Result Engine::wait(int32_t timeoutMs, Picture* picture, Result* searchResult, b
     }
     if (stop_)
         return E_FAIL;
-    Job& job = jobs_[deliver_];
-    *picture = std::move(job.picture);
-    *searchResult = job.result;
-    job.picture = Picture{};
+    Slot& slot = slots_[deliver_];
+    *picture = std::move(slot.picture);
+    *searchResult = slot.result;
+    slot.picture = Picture{};
     ++deliver_;
     armed_ = false;
     running_ = false;
@@ -154,9 +188,19 @@ Result Engine::wait(int32_t timeoutMs, Picture* picture, Result* searchResult, b
     return S_OK;
 }
 
-bool Engine::claimable(size_t index) const {
-    const Job& job = jobs_[index];
-    return job.released && !job.claimed && !job.done;
+// The first pass not yet taken, when it starts inside the window: passes are
+// taken in order, so the one holding the next position to hand out is always
+// in work or done, and no pass waits for room that only another can make.
+size_t Engine::nextClaimable() const {
+    for (size_t i = 0; i < jobs_.size(); ++i) {
+        const Job& job = jobs_[i];
+        if (job.finished || job.claimed)
+            continue;
+        if (!job.released || job.pass.begin >= deliver_ + window_)
+            return jobs_.size();
+        return i;
+    }
+    return jobs_.size();
 }
 
 void Engine::workerMain() {
@@ -166,45 +210,84 @@ void Engine::workerMain() {
     for (;;) {
         if (stop_ || retire_)
             return;
-        size_t index = jobs_.size();
-        const size_t end = std::min(jobs_.size(), deliver_ + window_);
-        for (size_t i = deliver_; i < end; ++i) {
-            if (claimable(i)) {
-                index = i;
-                break;
-            }
-        }
+        const size_t index = nextClaimable();
         if (index == jobs_.size()) {
             workAvailable_.wait(lock);
             continue;
         }
-        jobs_[index].claimed = true;
-        const uint64_t generation = generation_;
-        const int64_t position = jobs_[index].position;
-        lock.unlock();
-
         if (!finder)
             finder = std::make_unique<FrameFinder>(info_, threads, &stop_);
-        Picture picture;
-        const std::function<bool()> cancelled = [this, generation] {
-            return retire_.load(std::memory_order_relaxed) ||
-                   generation_.load(std::memory_order_relaxed) != generation;
-        };
-        const Result rc = finder->find(position, cancelled, &picture);
-
-        lock.lock();
-        if (generation_ != generation)
-            continue; // planned work was dropped meanwhile
-        Job& job = jobs_[index];
-        if (rc == AVERROR_EXIT) {
-            job.claimed = false; // the pool is being replaced; a new worker takes it
-            continue;
-        }
-        job.done = true;
-        job.result = rc;
-        job.picture = std::move(picture);
-        jobDone_.notify_all();
+        runJob(*finder, index, lock);
     }
+}
+
+// Called and returns with the lock held; searches without it.
+void Engine::runJob(FrameFinder& finder, size_t index, std::unique_lock<std::mutex>& lock) {
+    Job& claimed = jobs_[index];
+    claimed.claimed = true;
+    const uint64_t generation = generation_;
+    // A pass taken over from a retired worker goes on from its first
+    // position not yet found; only a fresh one starts where it was planned.
+    size_t first = claimed.pass.begin;
+    while (first < claimed.pass.end && slots_[first].done)
+        ++first;
+    const Pass pass = first == claimed.pass.begin ? claimed.pass : Pass{};
+    std::vector<int64_t> positions;
+    for (size_t i = first; i < claimed.pass.end; ++i)
+        positions.push_back(slots_[i].position);
+    const int64_t tolerance = tolerance_;
+    const bool alone = claimed.keyFrame && positions.size() == 1;
+    lock.unlock();
+
+    const std::function<bool()> cancelled = [this, generation] {
+        return retire_.load(std::memory_order_relaxed) ||
+               generation_.load(std::memory_order_relaxed) != generation;
+    };
+    // Hands a picture to its slot, waiting while it lies beyond the window.
+    const FrameFinder::Deliver deliver = [&](size_t i, Picture&& picture) {
+        const size_t slotIndex = first + i;
+        std::unique_lock<std::mutex> guard(mutex_);
+        workAvailable_.wait(guard, [&] {
+            return stop_ || cancelled() || slotIndex < deliver_ + window_;
+        });
+        if (stop_ || cancelled())
+            return false;
+        Slot& slot = slots_[slotIndex];
+        slot.done = true;
+        slot.result = S_OK;
+        slot.picture = std::move(picture);
+        jobDone_.notify_all();
+        return true;
+    };
+    Result rc = S_OK;
+    if (alone) {
+        Picture picture;
+        rc = finder.findKeyFrame(positions.front(), tolerance, keys_, cancelled, &picture);
+        if (succeeded(rc) && !deliver(0, std::move(picture)))
+            rc = AVERROR_EXIT;
+    } else {
+        rc = finder.findSeries(positions, pass, cancelled, deliver);
+    }
+
+    lock.lock();
+    if (generation_ != generation)
+        return; // planned work was dropped meanwhile
+    Job& job = jobs_[index];
+    if (rc == AVERROR_EXIT && !stop_) {
+        job.claimed = false; // the pool is being replaced; a new worker goes on
+        return;
+    }
+    // A search that failed fails every position of the pass it left.
+    for (size_t i = first; i < job.pass.end; ++i) {
+        Slot& slot = slots_[i];
+        if (!slot.done) {
+            slot.done = true;
+            slot.result = failed(rc) ? rc : E_FAIL;
+            slot.picture = Picture{};
+        }
+    }
+    job.finished = true;
+    jobDone_.notify_all();
 }
 
 } // namespace media::detail

@@ -4,12 +4,18 @@
 // graph is sought to.
 //
 // Without announced positions one worker decodes each position when the graph
-// runs, its decoder using every core. With announced positions each worker
-// takes the next position not yet taken and decodes it on one core, so
-// several moments are decoded at once; the finished pictures wait, a few at
-// most, until the graph is sought to their position and run. Pictures are
-// handed out in the order of the seeks, and each is the frame a lone worker
-// would have found: every search starts afresh from a seek.
+// runs, its decoder using every core. Announced positions are first planned
+// (see decoding_plan.h): positions that share a key frame become one pass
+// that decodes forward through all of them. Each worker takes the next pass
+// not yet taken; with several passes each decodes on one core, with fewer
+// passes than cores the decoders get the spare cores as threads. Finished
+// pictures wait, a few at most, until the graph is sought to their position
+// and run; a pass that runs ahead waits for them to be taken. Pictures are
+// handed out in the order of the seeks, and each is the frame a lone search
+// for its position finds.
+//
+// In key-frame mode each announced position is instead found alone, as the
+// key frame nearest it (see FrameFinder::findKeyFrame).
 //
 // Ownership: the engine owns its threads and, through them, the workers'
 // FFmpeg objects. Destroying it stops every search at the next packet and
@@ -23,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/media/decoding_plan.h"
 #include "platform/media/frame_finder.h"
 #include "platform/media/movie.h"
 
@@ -38,6 +45,9 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     void setWorkers(int workers);
+    // Announced positions get the key frame nearest them when it lies within
+    // `tolerance` (100-ns units); negative: the exact frames (the default).
+    void setKeyFrameTolerance(int64_t tolerance);
     void announce(const std::vector<int64_t>& positions);
     // Arms the next run for the position.
     void seek(int64_t position);
@@ -48,32 +58,44 @@ public:
     Result wait(int32_t timeoutMs, Picture* picture, Result* searchResult, bool* finished);
 
 private:
-    struct Job {
+    struct Slot {
         int64_t position = 0;
-        bool released = false; // may be decoded now
-        bool claimed = false;
         bool done = false;
         Result result = S_OK;
         Picture picture;
+    };
+    // Slots [begin, end) found in one pass.
+    struct Job {
+        Pass pass;
+        bool released = false; // may be decoded now
+        bool claimed = false;
+        bool finished = false;
+        bool keyFrame = false; // the nearest key frame, not the exact frame
     };
 
     void startPool(int size, int decoderThreads);
     void stopPool(std::unique_lock<std::mutex>& lock);
     void workerMain();
-    bool claimable(size_t index) const;
+    size_t nextClaimable() const;
+    void runJob(FrameFinder& finder, size_t index, std::unique_lock<std::mutex>& lock);
 
     std::shared_ptr<const MovieInfo> info_;
     int workerSetting_;
+    int64_t tolerance_ = -1;
     std::atomic<bool> stop_{false};   // for good: the engine is going away
     std::atomic<bool> retire_{false}; // the pool is being replaced
     std::atomic<uint64_t> generation_{0};
+    // The movie's key frames, found once, on the first announcement.
+    bool keysKnown_ = false;
+    KeyFrameList keys_;
 
     std::mutex mutex_;
-    std::condition_variable workAvailable_;
+    std::condition_variable workAvailable_; // also: a picture was taken
     std::condition_variable jobDone_;
+    std::vector<Slot> slots_;
     std::vector<Job> jobs_;
-    size_t deliver_ = 0;
-    size_t window_ = 1; // jobs that may be in work or waiting, from deliver_ on
+    size_t deliver_ = 0; // the slot the next run hands out
+    size_t window_ = 1;  // slots that may be finished and waiting, from deliver_ on
     bool armed_ = false;
     bool running_ = false;
     int poolDecoderThreads_ = 0;

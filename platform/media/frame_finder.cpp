@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 
 namespace media {
 
@@ -31,7 +32,12 @@ constexpr int kReadErrorLimit = 64;
 } // namespace
 
 struct FrameFinder::Search {
-    int64_t target = 0;
+    const std::vector<int64_t>* targets = nullptr;
+    // The earliest time on the stream's clock at or after each target.
+    std::vector<int64_t> targetTs;
+    size_t next = 0; // the first target not yet handed out
+    const Deliver* deliver = nullptr;
+    Result error = S_OK;
     bool allowSkip = true;
     bool allowEarlyEnd = true;
     bool fromStart = false;
@@ -43,12 +49,21 @@ struct FrameFinder::Search {
     bool skipped = false;
     int64_t lastTimestamp = AV_NOPTS_VALUE;
     int64_t previousTimestamp = AV_NOPTS_VALUE;
-    int64_t foundTimestamp = AV_NOPTS_VALUE;
-    // The earliest presentation time at or after the position among the
-    // packets a decodable picture could come from; AV_NOPTS_VALUE when some
-    // packet had no time, so that nothing can be told from it.
-    int64_t candidate = AV_NOPTS_VALUE;
+    // Presentation times, at or after the current target, of the packets a
+    // decodable picture could come from. The first is the candidate: the
+    // earliest frame that can be the target's. Meaningless once some packet
+    // had no time (`allTimed` false).
+    std::set<int64_t> sent;
     bool allTimed = true;
+
+    int64_t target() const { return (*targets)[next]; }
+    bool lastTarget() const { return next + 1 == targets->size(); }
+    int64_t candidate() const { return sent.empty() ? AV_NOPTS_VALUE : *sent.begin(); }
+    void advance() {
+        ++next;
+        if (next < targetTs.size())
+            sent.erase(sent.begin(), sent.lower_bound(targetTs[next]));
+    }
 };
 
 FrameFinder::FrameFinder(std::shared_ptr<const MovieInfo> info, int threads,
@@ -143,68 +158,208 @@ bool FrameFinder::rewind() {
     return ok;
 }
 
+bool FrameFinder::seekToByte(int64_t pos) {
+    if (pos < 0 || av_seek_frame(input_.get(), -1, pos, AVSEEK_FLAG_BYTE) < 0)
+        return false;
+    avcodec_flush_buffers(decoder_.get());
+    return true;
+}
+
 Result FrameFinder::find(int64_t position, const std::function<bool()>& cancelled, Picture* out) {
     *out = Picture{};
+    const std::vector<int64_t> one{position};
+    const Deliver keep = [out](size_t, Picture&& picture) {
+        *out = std::move(picture);
+        return true;
+    };
+    return findSeries(one, Pass{}, cancelled, keep);
+}
+
+Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass& pass,
+                               const std::function<bool()>& cancelled, const Deliver& deliver) {
+    if (positions.empty())
+        return S_OK;
     Result rc = open();
     if (failed(rc))
         return rc;
 
     Search search;
-    search.target = position;
+    search.targets = &positions;
+    search.deliver = &deliver;
     search.cancelled = &cancelled;
+    for (int64_t p : positions) {
+        int64_t ts = toTimestampFloor(*info_, p);
+        if (compareToPosition(*info_, ts, p) < 0)
+            ++ts;
+        search.targetTs.push_back(ts);
+    }
+    // Where nothing else is known about a position past the last frame, it
+    // gets the last frame seen.
+    const auto deliverLast = [&]() -> Result {
+        Picture picture;
+        const Result made = convert(last_.get(), &picture);
+        if (failed(made))
+            return made;
+        picture.seconds = toSeconds(*info_, search.lastTimestamp);
+        picture.decodeErrors = decodeErrors_;
+        while (search.next < positions.size()) {
+            Picture copy = search.lastTarget() ? std::move(picture) : picture;
+            if (!deliver(search.next, std::move(copy)))
+                return AVERROR_EXIT;
+            search.advance();
+        }
+        return S_OK;
+    };
+    const auto deliverNothing = [&]() -> Result {
+        while (search.next < positions.size()) {
+            Picture none;
+            none.decodeErrors = decodeErrors_;
+            if (!deliver(search.next, std::move(none)))
+                return AVERROR_EXIT;
+            search.advance();
+        }
+        return S_OK;
+    };
+
     int64_t backoff = 0;
+    bool planned = true; // the first attempt starts where the plan says
     for (int attempt = 0;; ++attempt) {
-        search.fromStart = position - backoff <= 0 || attempt > kBackoffAttempts;
-        if (!search.fromStart && !seekBefore(position - backoff))
-            search.fromStart = true;
+        const int64_t position = search.target();
+        search.fromStart = position - backoff <= 0 || attempt > kBackoffAttempts ||
+                           (planned && pass.fromStart);
+        if (!search.fromStart) {
+            const bool landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
+            if (!landed && !seekBefore(position - backoff))
+                search.fromStart = true;
+        }
+        planned = false;
         if (search.fromStart && !rewind())
             return E_NOT_SEEKABLE;
         search.sawKey = search.fromStart;
         search.haveFirst = search.haveLast = search.skipped = false;
-        search.lastTimestamp = search.previousTimestamp = search.foundTimestamp = AV_NOPTS_VALUE;
-        search.candidate = AV_NOPTS_VALUE;
+        search.lastTimestamp = search.previousTimestamp = AV_NOPTS_VALUE;
+        search.sent.clear();
         search.allTimed = true;
         decodeErrors_ = 0;
 
+        const size_t before = search.next;
         const Outcome outcome = decodeForward(search);
-        out->decodeErrors = decodeErrors_;
+        if (search.next > before) {
+            // Progress: the next position starts with a fresh set of retries.
+            backoff = 0;
+            attempt = -1;
+        }
         switch (outcome) {
         case Outcome::Cancelled:
-            return AVERROR_EXIT;
+            return failed(search.error) ? search.error : AVERROR_EXIT;
         case Outcome::Found:
-            // A packet to be shown at or after the position, and before the
-            // picture that came out, gave no picture: the one shown at the
-            // moment is damaged, and a later one is not the moment's.
-            if (search.allTimed && search.candidate != AV_NOPTS_VALUE &&
-                search.foundTimestamp > search.candidate && decodeErrors_ > 0)
-                return S_OK;
-            out->seconds = toSeconds(*info_, search.foundTimestamp);
-            return convert(frame_.get(), out);
+            return S_OK;
         case Outcome::StoppedShort:
             // The frame that should have been the one did not decode: look
             // again, reading on to the end if need be.
             search.allowEarlyEnd = false;
-            --attempt;
+            if (search.next == before)
+                --attempt;
             continue;
         case Outcome::EndWithLast:
-            if (search.skipped) {
-                // The position lies past the last frame, and the last frame
+            if (search.skipped && search.allowSkip) {
+                // The positions lie past the last frame, and the last frame
                 // may be one the cheap pass skipped: look again, skipping none.
                 search.allowSkip = false;
-                --attempt;
+                if (search.next == before)
+                    --attempt;
                 continue;
             }
-            out->seconds = toSeconds(*info_, search.lastTimestamp);
-            return convert(last_.get(), out);
+            return deliverLast();
         case Outcome::Continue:
         case Outcome::Overshoot:
         case Outcome::Nothing:
             if (search.fromStart)
-                return S_OK; // nothing decodable: no frame for this position
+                return deliverNothing(); // nothing decodable: no frame for these
             backoff = backoff == 0 ? kFirstBackoff : backoff * 4;
             break;
         }
     }
+}
+
+Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyFrameList& keys,
+                                 const std::function<bool()>& cancelled, Picture* out) {
+    *out = Picture{};
+    Result rc = open();
+    if (failed(rc))
+        return rc;
+    // Where the times of pictures are guesses (decoding order only, or no
+    // times in the file), a key frame's own time could not be trusted for
+    // its stamp: those movies get the exact frame.
+    const ptrdiff_t k = keys.nearest(toTimestampFloor(*info_, position));
+    if (k < 0 || info_->decodingStampsOnly || !info_->timestampsInFile)
+        return find(position, cancelled, out);
+    const KeyFrame& key = keys.frames[static_cast<size_t>(k)];
+    bool sought = keys.scanned && k == 0 ? rewind() : false;
+    if (!sought && keys.scanned)
+        sought = seekToByte(key.bytePos);
+    if (!sought) {
+        sought = av_seek_frame(input_.get(), stream_, key.timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
+        if (sought)
+            avcodec_flush_buffers(decoder_.get());
+    }
+    if (!sought)
+        return find(position, cancelled, out);
+
+    AVCodecContext* dec = decoder_.get();
+    AVPacket* pkt = packet_.get();
+    int64_t ts = AV_NOPTS_VALUE;
+    // The first key packet read is decoded on its own: sent, then the decoder
+    // drained. A key packet that gives no picture (damaged, or one the
+    // decoder cannot start from) passes the turn to the next, a few times.
+    constexpr int kPacketLimit = 4096;
+    constexpr int kKeyTries = 3;
+    int keyTries = 0;
+    for (int packets = 0; packets < kPacketLimit && ts == AV_NOPTS_VALUE && keyTries < kKeyTries;
+         ++packets) {
+        if (cancelled() || (stop_ && stop_->load(std::memory_order_relaxed)))
+            return AVERROR_EXIT;
+        const int err = av_read_frame(input_.get(), pkt);
+        if (err == AVERROR_EXIT)
+            return AVERROR_EXIT;
+        if (err < 0)
+            break;
+        av::PacketRef unref(pkt);
+        if (pkt->stream_index != stream_ || !(pkt->flags & AV_PKT_FLAG_KEY))
+            continue;
+        ++keyTries;
+        avcodec_flush_buffers(dec);
+        dec->skip_frame = AVDISCARD_DEFAULT;
+        ++packetsDecoded_;
+        if (avcodec_send_packet(dec, pkt) < 0)
+            continue;
+        avcodec_send_packet(dec, nullptr);
+        while (avcodec_receive_frame(dec, frame_.get()) >= 0) {
+            ++framesDecoded_;
+            g_decodedFrames.fetch_add(1, std::memory_order_relaxed);
+            int64_t t = frame_->best_effort_timestamp;
+            if (t == AV_NOPTS_VALUE)
+                t = frame_->pts;
+            if (t != AV_NOPTS_VALUE && ts == AV_NOPTS_VALUE &&
+                (frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I)) {
+                ts = t;
+                break;
+            }
+            av_frame_unref(frame_.get());
+        }
+    }
+    avcodec_flush_buffers(dec);
+    if (ts == AV_NOPTS_VALUE)
+        return find(position, cancelled, out);
+    const int64_t shown = toPosition(*info_, ts);
+    if (shown < position - tolerance || shown > position + tolerance) {
+        av_frame_unref(frame_.get());
+        return find(position, cancelled, out);
+    }
+    out->seconds = toSeconds(*info_, ts);
+    rc = convert(frame_.get(), out);
+    av_frame_unref(frame_.get());
+    return rc;
 }
 
 FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
@@ -234,7 +389,7 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
             if (frame_->decode_error_flags)
                 ++decodeErrors_;
             const Outcome o = consider(search, frame_.get());
-            if (o == Outcome::Found || o == Outcome::Overshoot)
+            if (o != Outcome::Continue)
                 return o;
         }
     };
@@ -264,15 +419,17 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
         // every packet that could show the position has gone by undecodable.
         if (!keyPacketSeen && !search.sawKey && pkt->dts != AV_NOPTS_VALUE &&
             info_->frameDuration > 0 &&
-            compareToPosition(*info_, pkt->dts - reorderSpan, search.target) > 0)
+            compareToPosition(*info_, pkt->dts - reorderSpan, search.target()) > 0)
             return Outcome::Overshoot;
 
         // A packet decoded after the candidate is shown, and every packet
         // after it, is shown later still: the searched frame has been sent,
         // and draining the decoder brings it out without decoding more.
-        const int64_t candidate = search.candidate;
-        if (search.allowEarlyEnd && search.allTimed && candidate != AV_NOPTS_VALUE &&
-            pkt->dts != AV_NOPTS_VALUE && pkt->dts > candidate &&
+        // Only the last position of a pass may end it early; before that
+        // the pass goes on to the next position.
+        const int64_t candidate = search.candidate();
+        if (search.lastTarget() && search.allowEarlyEnd && search.allTimed &&
+            candidate != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && pkt->dts > candidate &&
             (pts == AV_NOPTS_VALUE || pts > candidate)) {
             stoppedEarly = true;
             break;
@@ -280,15 +437,24 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
 
         if (search.allowSkip) {
             // A frame that nothing refers to can be left undecoded when it is
-            // shown before the position, or after a frame already known to
-            // be at or after it. Without a presentation time, the decoding
-            // time plus the reorder delay bounds it from above.
+            // shown before the current position, or when for the last
+            // position at or before it a frame already sent lies between the
+            // two. Without a presentation time, the decoding time plus the
+            // reorder delay bounds it from above.
             bool unneeded = false;
-            if (pts != AV_NOPTS_VALUE)
-                unneeded = compareToPosition(*info_, pts, search.target) < 0 ||
-                           (candidate != AV_NOPTS_VALUE && pts > candidate);
-            else if (pkt->dts != AV_NOPTS_VALUE && info_->frameDuration > 0)
-                unneeded = compareToPosition(*info_, pkt->dts + reorderSpan, search.target) < 0;
+            if (pts != AV_NOPTS_VALUE) {
+                const auto from = search.targetTs.begin() + static_cast<ptrdiff_t>(search.next);
+                const auto above = std::upper_bound(from, search.targetTs.end(), pts);
+                if (above == from) {
+                    unneeded = true;
+                } else {
+                    const auto earlier = search.sent.lower_bound(*(above - 1));
+                    unneeded = earlier != search.sent.end() && *earlier < pts;
+                }
+            } else if (pkt->dts != AV_NOPTS_VALUE && info_->frameDuration > 0) {
+                unneeded =
+                    compareToPosition(*info_, pkt->dts + reorderSpan, search.target()) < 0;
+            }
             dec->skip_frame = unneeded ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             if (unneeded && !(pkt->flags & AV_PKT_FLAG_KEY))
                 search.skipped = true;
@@ -296,9 +462,8 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
         if (keyPacketSeen) {
             if (pts == AV_NOPTS_VALUE)
                 search.allTimed = false;
-            else if (compareToPosition(*info_, pts, search.target) >= 0 &&
-                     (candidate == AV_NOPTS_VALUE || pts < candidate))
-                search.candidate = pts;
+            else if (pts >= search.targetTs[search.next])
+                search.sent.insert(pts);
         }
 
         for (int tries = 0; tries < 2; ++tries) {
@@ -368,7 +533,7 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
 
     const bool first = !search.haveFirst;
     search.haveFirst = true;
-    const int cmp = compareToPosition(*info_, ts, search.target);
+    const int cmp = compareToPosition(*info_, ts, search.target());
     if (cmp >= 0) {
         // Landing after the position means the seek went too far, unless
         // this is the very first picture of the movie.
@@ -378,14 +543,59 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
             av_frame_unref(frame);
             return Outcome::Overshoot;
         }
-        search.foundTimestamp = ts;
-        return Outcome::Found;
+        const Result rc = deliverFrame(search, frame, ts);
+        if (failed(rc)) {
+            search.error = rc;
+            return Outcome::Cancelled;
+        }
+        if (rc == S_FALSE)
+            return Outcome::Cancelled;
+        if (search.next == search.targets->size())
+            return Outcome::Found;
     }
+    // The latest frame: a position past the end gets it.
     av_frame_unref(last_.get());
     av_frame_move_ref(last_.get(), frame);
     search.haveLast = true;
     search.lastTimestamp = ts;
     return Outcome::Continue;
+}
+
+// The frame is the first at or after the current position, and maybe of the
+// ones after it too. S_FALSE when the receiver wants no more.
+Result FrameFinder::deliverFrame(Search& search, AVFrame* frame, int64_t timestamp) {
+    Picture picture;
+    bool converted = false;
+    while (search.next < search.targets->size() &&
+           compareToPosition(*info_, timestamp, search.target()) >= 0) {
+        Picture handed;
+        handed.decodeErrors = decodeErrors_;
+        // A packet to be shown at or after the position, and before this
+        // picture, gave no picture: the one shown at the moment is damaged,
+        // and a later one is not the moment's.
+        const int64_t candidate = search.candidate();
+        const bool damaged = search.allTimed && candidate != AV_NOPTS_VALUE &&
+                             timestamp > candidate && decodeErrors_ > 0;
+        if (!damaged) {
+            if (!converted) {
+                const Result rc = convert(frame, &picture);
+                if (failed(rc))
+                    return rc;
+                picture.seconds = toSeconds(*info_, timestamp);
+                converted = true;
+            }
+            const bool again = search.next + 1 < search.targets->size() &&
+                               compareToPosition(*info_, timestamp, (*search.targets)[search.next + 1]) >= 0;
+            handed.found = true;
+            handed.seconds = picture.seconds;
+            handed.pixels = again ? picture.pixels : std::move(picture.pixels);
+        }
+        decodeErrors_ = 0;
+        if (!(*search.deliver)(search.next, std::move(handed)))
+            return S_FALSE;
+        search.advance();
+    }
+    return S_OK;
 }
 
 Result FrameFinder::convert(const AVFrame* frame, Picture* out) {

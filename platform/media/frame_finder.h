@@ -1,8 +1,9 @@
 #pragma once
-// One demuxer and one video decoder that find the frame for a position:
-// seek to the key frame before it through the file's index, decode forward as
-// cheaply as the decoder allows, and convert only the frame that is handed
-// out.
+// One demuxer and one video decoder that find the frames for positions:
+// seek to the key frame before the first, decode forward as cheaply as the
+// decoder allows, hand out each position's frame as the pass goes by it, and
+// convert only the frames that are handed out. In key-frame mode a position
+// gets the key frame nearest it, decoded alone.
 //
 // Ownership: the finder owns its demuxer, decoder, scaler and frames (all
 // through unique_ptrs) and shares the read-only movie description. A finder
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/media/av_ptr.h"
+#include "platform/media/decoding_plan.h"
 #include "platform/media/movie.h"
 #include "platform/media/picture.h"
 
@@ -51,6 +53,21 @@ public:
     // `cancelled` said so or the stop flag is set.
     Result find(int64_t position, const std::function<bool()>& cancelled, Picture* out);
 
+    // The same for positions in time order, in one forward pass from where
+    // `pass` says to start: `deliver(i, picture)` gets position i's picture
+    // as soon as it is known, in order, and may return false to end the
+    // pass (which then returns AVERROR_EXIT). Each picture is the one `find`
+    // gives for its position.
+    using Deliver = std::function<bool(size_t, Picture&&)>;
+    Result findSeries(const std::vector<int64_t>& positions, const Pass& pass,
+                      const std::function<bool()>& cancelled, const Deliver& deliver);
+
+    // The key frame nearest `position`, decoded on its own and timed by its
+    // own time stamp, when it lies within `tolerance` of the position;
+    // otherwise (or when the key frames are not known) the exact frame.
+    Result findKeyFrame(int64_t position, int64_t tolerance, const KeyFrameList& keys,
+                        const std::function<bool()>& cancelled, Picture* out);
+
     // Counts for the benchmark and the tests: packets sent to the decoder
     // and frames it returned, since the finder was made.
     int64_t packetsDecoded() const { return packetsDecoded_; }
@@ -69,7 +86,9 @@ private:
     struct Search;
 
     bool seekBefore(int64_t position);
+    bool seekToByte(int64_t pos);
     bool rewind();
+    Result deliverFrame(Search& search, AVFrame* frame, int64_t timestamp);
     Outcome decodeForward(Search& search);
     Outcome consider(Search& search, AVFrame* frame);
     Result convert(const AVFrame* frame, Picture* out);

@@ -235,6 +235,7 @@ public:
         sought_ = false;
         errors_ = 0;
         engine_ = std::make_unique<Engine>(source->info(), workers_);
+        engine_->setKeyFrameTolerance(tolerance_);
         if (!announced_.empty())
             engine_->announce(announced_);
         return S_OK;
@@ -381,6 +382,12 @@ public:
             engine_->announce(positions);
     }
 
+    void setKeyFrameTolerance(int64_t tolerance) override {
+        tolerance_ = tolerance;
+        if (engine_)
+            engine_->setKeyFrameTolerance(tolerance);
+    }
+
     void setWorkerCount(int count) override {
         workers_ = std::max(0, count);
         if (engine_)
@@ -442,6 +449,7 @@ private:
     int workers_ = 0;
     int32_t errors_ = 0;
     std::vector<int64_t> announced_;
+    int64_t tolerance_ = -1;
     std::unique_ptr<Engine> engine_;
 };
 

@@ -207,6 +207,12 @@ public:
     // default) means one per processor core. The frames are the same for any
     // count.
     virtual void setWorkerCount(int count) = 0;
+    // Key-frame mode: each announced position then gets the key frame
+    // nearest it, decoded alone and timed by its own time stamp, when that
+    // lies within `tolerance` (100-ns units) of the position, and the exact
+    // frame otherwise. Negative (the default): exact frames. Positions that
+    // were not announced always get the exact frame.
+    virtual void setKeyFrameTolerance(int64_t tolerance) = 0;
 };
 
 } // namespace media

@@ -1,0 +1,143 @@
+#include "platform/media/decoding_plan.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace media::detail {
+
+ptrdiff_t KeyFrameList::atOrBefore(int64_t timestamp) const {
+    const auto it =
+        std::upper_bound(frames.begin(), frames.end(), timestamp,
+                         [](int64_t t, const KeyFrame& k) { return t < k.timestamp; });
+    return (it - frames.begin()) - 1;
+}
+
+ptrdiff_t KeyFrameList::nearest(int64_t timestamp) const {
+    const ptrdiff_t before = atOrBefore(timestamp);
+    const ptrdiff_t after = before + 1;
+    if (after >= static_cast<ptrdiff_t>(frames.size()))
+        return before;
+    if (before < 0)
+        return after;
+    // Differences of two stream times: no overflow for any real movie.
+    const int64_t back = timestamp - frames[static_cast<size_t>(before)].timestamp;
+    const int64_t ahead = frames[static_cast<size_t>(after)].timestamp - timestamp;
+    return ahead < back ? after : before;
+}
+
+KeyFrameList indexedKeyFrames(const AVFormatContext* input, int stream) {
+    KeyFrameList list;
+    if (!input || stream < 0 || stream >= static_cast<int>(input->nb_streams))
+        return list;
+    AVStream* st = input->streams[stream];
+    const int count = avformat_index_get_entries_count(st);
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        if (e && (e->flags & AVINDEX_KEYFRAME) && e->timestamp != AV_NOPTS_VALUE)
+            list.frames.push_back({e->timestamp, e->pos});
+    }
+    std::sort(list.frames.begin(), list.frames.end(),
+              [](const KeyFrame& a, const KeyFrame& b) { return a.timestamp < b.timestamp; });
+    return list;
+}
+
+Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFrameList* out) {
+    *out = KeyFrameList{};
+    av::InputPtr input;
+    Result rc = openInput(info.path, info.format, stop, &input, Probe::Full);
+    if (failed(rc))
+        return rc;
+    const int64_t size = input->pb ? avio_size(input->pb) : -1;
+    if (size < 0 || size > kScanLimitBytes)
+        return S_OK;
+    int stream = info.videoStream;
+    if (stream < 0 || stream >= static_cast<int>(input->nb_streams) ||
+        input->streams[stream]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0)
+        return S_OK;
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        if (static_cast<int>(i) != stream)
+            input->streams[i]->discard = AVDISCARD_ALL;
+
+    av::PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return E_OUTOFMEMORY;
+    KeyFrameList list;
+    list.scanned = true;
+    int errors = 0;
+    for (;;) {
+        const int err = av_read_frame(input.get(), packet.get());
+        if (err == AVERROR_EXIT)
+            return AVERROR_EXIT;
+        if (err < 0) {
+            // Damage is read past as the searches read past it.
+            if (err != AVERROR_EOF && ++errors < 64 && !avio_feof(input->pb))
+                continue;
+            break;
+        }
+        av::PacketRef unref(packet.get());
+        errors = 0;
+        if (packet->stream_index != stream || !(packet->flags & AV_PKT_FLAG_KEY))
+            continue;
+        const int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (t == AV_NOPTS_VALUE)
+            continue;
+        list.frames.push_back({t, packet->pos});
+    }
+    std::stable_sort(list.frames.begin(), list.frames.end(),
+                     [](const KeyFrame& a, const KeyFrame& b) { return a.timestamp < b.timestamp; });
+    *out = std::move(list);
+    return S_OK;
+}
+
+KeyFrameList keyFramesFor(const MovieInfo& info, const std::atomic<bool>* stop) {
+    KeyFrameList keys;
+    if (info.videoStream < 0)
+        return keys;
+    if (info.restartsAtByteZero) {
+        if (failed(scanKeyFrames(info, stop, &keys)))
+            keys = KeyFrameList{};
+        return keys;
+    }
+    av::InputPtr input;
+    const std::string name = info.format ? info.format->name : "";
+    const bool stamped = name.rfind("mov,mp4", 0) == 0 || name.rfind("matroska", 0) == 0;
+    if (failed(openInput(info.path, info.format, stop, &input,
+                         stamped ? Probe::IfNeeded : Probe::Full)))
+        return keys;
+    return indexedKeyFrames(input.get(), info.videoStream);
+}
+
+std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
+                             const std::vector<int64_t>& positions) {
+    std::vector<Pass> passes;
+    const bool rising = std::is_sorted(positions.begin(), positions.end());
+    ptrdiff_t previousKey = -2;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        const ptrdiff_t key = keys.empty() || !rising
+                                  ? -2
+                                  : keys.atOrBefore(toTimestampFloor(info, positions[i]));
+        if (key != -2 && key == previousKey && !passes.empty()) {
+            passes.back().end = i + 1;
+            continue;
+        }
+        previousKey = key;
+        Pass pass;
+        pass.begin = i;
+        pass.end = i + 1;
+        if (key != -2 && keys.scanned) {
+            // Before the second key frame the file's start is the way in: a
+            // stream read from byte 0 has every time it needs. Elsewhere a
+            // byte seek is exact only where the packets carry their times.
+            if (key <= 0)
+                pass.fromStart = true;
+            else if (info.timestampsInFile)
+                pass.bytePos = keys.frames[static_cast<size_t>(key)].bytePos;
+        }
+        passes.push_back(pass);
+    }
+    return passes;
+}
+
+} // namespace media::detail

@@ -1,0 +1,80 @@
+#pragma once
+// Which frames to decode for a list of positions, before decoding any.
+//
+// Every position is found from a key frame before it. Positions whose key
+// frame is the same are served by one forward pass that hands out each
+// position's frame as it goes by, so the frames between them are decoded
+// once, not once per position. A pass is always exact, however positions are
+// grouped: its first position is found the way a lone search finds it, and
+// every later one is the first frame at or after it on the way forward. The
+// grouping only decides the cost.
+//
+// The key frames come from the container's index, or, for streams that have
+// none (transport and program streams, elementary streams), from a read of
+// the packets without decoding them; there they also say where in the file a
+// pass may start, so a seek lands on its key frame the first time.
+//
+// Ownership: plain values. `scanKeyFrames` opens its own demuxer, owned
+// through a unique_ptr and closed before it returns.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/media/movie.h"
+
+namespace media::detail {
+
+// A key frame: its time on the video stream's clock (as the index or the
+// demuxer gives it) and, when known, the byte where its packet starts.
+struct KeyFrame {
+    int64_t timestamp = 0;
+    int64_t bytePos = -1;
+};
+
+struct KeyFrameList {
+    std::vector<KeyFrame> frames; // in time order
+    // Read from the packets: the times are presentation times and byte
+    // seeks to `bytePos` land on the key frame.
+    bool scanned = false;
+    bool empty() const { return frames.empty(); }
+    // The last key frame at or before the timestamp; -1 when there is none.
+    ptrdiff_t atOrBefore(int64_t timestamp) const;
+    // The key frame closest to the timestamp; -1 when there is none.
+    ptrdiff_t nearest(int64_t timestamp) const;
+};
+
+// The key frames the demuxer's index lists for the video stream.
+KeyFrameList indexedKeyFrames(const AVFormatContext* input, int stream);
+
+// Files larger than this are not scanned: reading them costs more than the
+// searches it could save.
+constexpr int64_t kScanLimitBytes = int64_t{1} << 30;
+
+// Reads every packet of the movie's video stream, without decoding, for its
+// key frames. S_OK with an empty list when the file is too large to scan or
+// shows no key packets; AVERROR_EXIT when `stop` was set.
+Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFrameList* out);
+
+// The key frames a plan can use for this movie: the index where there is
+// one, a scan where the movie has no index, nothing where neither helps.
+KeyFrameList keyFramesFor(const MovieInfo& info, const std::atomic<bool>* stop);
+
+struct Pass {
+    size_t begin = 0; // positions [begin, end) of the announced list
+    size_t end = 0;
+    // Where the pass starts reading: at the file's start, at a byte (a key
+    // frame's packet), or, with neither, by a seek before its first position.
+    bool fromStart = false;
+    int64_t bytePos = -1;
+    size_t size() const { return end - begin; }
+};
+
+// Groups the positions into passes, in order. Positions that do not rise
+// (a list not in time order) each get a pass of their own, as does every
+// position when the key frames are unknown.
+std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
+                             const std::vector<int64_t>& positions);
+
+} // namespace media::detail
