@@ -136,7 +136,8 @@ int capture(const char* path, int workers, bool sync, int moments) {
     }
     graph.reset();
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("total %.0f ms\n", ms);
+    std::printf("total %.0f ms, %lld frames decoded\n", ms,
+                static_cast<long long>(decodedFrameCount()));
     return 0;
 }
 

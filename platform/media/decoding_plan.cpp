@@ -6,9 +6,8 @@
 namespace media::detail {
 
 ptrdiff_t KeyFrameList::atOrBefore(int64_t timestamp) const {
-    const auto it =
-        std::upper_bound(frames.begin(), frames.end(), timestamp,
-                         [](int64_t t, const KeyFrame& k) { return t < k.timestamp; });
+    const auto it = std::upper_bound(frames.begin(), frames.end(), timestamp,
+                                     [](int64_t t, const KeyFrame& k) { return t < k.timestamp; });
     return (it - frames.begin()) - 1;
 }
 
@@ -65,6 +64,8 @@ Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFr
         return E_OUTOFMEMORY;
     KeyFrameList list;
     list.scanned = true;
+    list.byteSeeksLand =
+        info.timestampsInFile && info.format && std::strcmp(info.format->name, "mpegts") == 0;
     int errors = 0;
     for (;;) {
         const int err = av_read_frame(input.get(), packet.get());
@@ -85,8 +86,9 @@ Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFr
             continue;
         list.frames.push_back({t, packet->pos});
     }
-    std::stable_sort(list.frames.begin(), list.frames.end(),
-                     [](const KeyFrame& a, const KeyFrame& b) { return a.timestamp < b.timestamp; });
+    std::stable_sort(
+        list.frames.begin(), list.frames.end(),
+        [](const KeyFrame& a, const KeyFrame& b) { return a.timestamp < b.timestamp; });
     *out = std::move(list);
     return S_OK;
 }
@@ -115,9 +117,8 @@ std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
     const bool rising = std::is_sorted(positions.begin(), positions.end());
     ptrdiff_t previousKey = -2;
     for (size_t i = 0; i < positions.size(); ++i) {
-        const ptrdiff_t key = keys.empty() || !rising
-                                  ? -2
-                                  : keys.atOrBefore(toTimestampFloor(info, positions[i]));
+        const ptrdiff_t key =
+            keys.empty() || !rising ? -2 : keys.atOrBefore(toTimestampFloor(info, positions[i]));
         if (key != -2 && key == previousKey && !passes.empty()) {
             passes.back().end = i + 1;
             continue;
@@ -128,11 +129,10 @@ std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
         pass.end = i + 1;
         if (key != -2 && keys.scanned) {
             // Before the second key frame the file's start is the way in: a
-            // stream read from byte 0 has every time it needs. Elsewhere a
-            // byte seek is exact only where the packets carry their times.
+            // stream read from byte 0 has every time it needs.
             if (key <= 0)
                 pass.fromStart = true;
-            else if (info.timestampsInFile)
+            else if (keys.byteSeeksLand)
                 pass.bytePos = keys.frames[static_cast<size_t>(key)].bytePos;
         }
         passes.push_back(pass);

@@ -35,9 +35,12 @@ struct KeyFrame {
 
 struct KeyFrameList {
     std::vector<KeyFrame> frames; // in time order
-    // Read from the packets: the times are presentation times and byte
-    // seeks to `bytePos` land on the key frame.
+    // Read from the packets: the times are presentation times.
     bool scanned = false;
+    // A byte seek to `bytePos` lands on the key frame with its time: true in
+    // transport streams, whose packets start cleanly and each carry their
+    // time; a program stream's parser may not start where the seek went.
+    bool byteSeeksLand = false;
     bool empty() const { return frames.empty(); }
     // The last key frame at or before the timestamp; -1 when there is none.
     ptrdiff_t atOrBefore(int64_t timestamp) const;

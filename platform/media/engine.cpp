@@ -247,9 +247,8 @@ void Engine::runJob(FrameFinder& finder, size_t index, std::unique_lock<std::mut
     const FrameFinder::Deliver deliver = [&](size_t i, Picture&& picture) {
         const size_t slotIndex = first + i;
         std::unique_lock<std::mutex> guard(mutex_);
-        workAvailable_.wait(guard, [&] {
-            return stop_ || cancelled() || slotIndex < deliver_ + window_;
-        });
+        workAvailable_.wait(guard,
+                            [&] { return stop_ || cancelled() || slotIndex < deliver_ + window_; });
         if (stop_ || cancelled())
             return false;
         Slot& slot = slots_[slotIndex];

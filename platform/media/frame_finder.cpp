@@ -46,7 +46,8 @@ struct FrameFinder::Search {
     bool sawKey = false;
     bool haveFirst = false;
     bool haveLast = false;
-    bool skipped = false;
+    bool skipped = false;                  // a frame without a time was left undecoded
+    int64_t skippedUntil = AV_NOPTS_VALUE; // the latest time of a frame left undecoded
     int64_t lastTimestamp = AV_NOPTS_VALUE;
     int64_t previousTimestamp = AV_NOPTS_VALUE;
     // Presentation times, at or after the current target, of the packets a
@@ -225,8 +226,8 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
     bool planned = true; // the first attempt starts where the plan says
     for (int attempt = 0;; ++attempt) {
         const int64_t position = search.target();
-        search.fromStart = position - backoff <= 0 || attempt > kBackoffAttempts ||
-                           (planned && pass.fromStart);
+        search.fromStart =
+            position - backoff <= 0 || attempt > kBackoffAttempts || (planned && pass.fromStart);
         if (!search.fromStart) {
             const bool landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
             if (!landed && !seekBefore(position - backoff))
@@ -237,6 +238,7 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
             return E_NOT_SEEKABLE;
         search.sawKey = search.fromStart;
         search.haveFirst = search.haveLast = search.skipped = false;
+        search.skippedUntil = AV_NOPTS_VALUE;
         search.lastTimestamp = search.previousTimestamp = AV_NOPTS_VALUE;
         search.sent.clear();
         search.allTimed = true;
@@ -262,6 +264,10 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
                 --attempt;
             continue;
         case Outcome::EndWithLast:
+            // Only a skipped frame shown after the last one decoded could
+            // have been the last frame.
+            if (search.skippedUntil != AV_NOPTS_VALUE && search.skippedUntil > search.lastTimestamp)
+                search.skipped = true;
             if (search.skipped && search.allowSkip) {
                 // The positions lie past the last frame, and the last frame
                 // may be one the cheap pass skipped: look again, skipping none.
@@ -282,21 +288,15 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
     }
 }
 
-Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyFrameList& keys,
-                                 const std::function<bool()>& cancelled, Picture* out) {
-    *out = Picture{};
-    Result rc = open();
-    if (failed(rc))
-        return rc;
-    // Where the times of pictures are guesses (decoding order only, or no
-    // times in the file), a key frame's own time could not be trusted for
-    // its stamp: those movies get the exact frame.
-    const ptrdiff_t k = keys.nearest(toTimestampFloor(*info_, position));
-    if (k < 0 || info_->decodingStampsOnly || !info_->timestampsInFile)
-        return find(position, cancelled, out);
+// Seeks to key frame `k` and decodes it on its own: sent, then the decoder
+// drained. Its time stamp in `*timestamp`, the picture in frame_;
+// AV_NOPTS_VALUE when no picture came (then the caller searches exactly).
+Result FrameFinder::decodeKeyFrame(const KeyFrameList& keys, ptrdiff_t k,
+                                   const std::function<bool()>& cancelled, int64_t* timestamp) {
+    *timestamp = AV_NOPTS_VALUE;
     const KeyFrame& key = keys.frames[static_cast<size_t>(k)];
     bool sought = keys.scanned && k == 0 ? rewind() : false;
-    if (!sought && keys.scanned)
+    if (!sought && keys.byteSeeksLand)
         sought = seekToByte(key.bytePos);
     if (!sought) {
         sought = av_seek_frame(input_.get(), stream_, key.timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
@@ -304,18 +304,17 @@ Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyF
             avcodec_flush_buffers(decoder_.get());
     }
     if (!sought)
-        return find(position, cancelled, out);
+        return S_OK;
 
     AVCodecContext* dec = decoder_.get();
     AVPacket* pkt = packet_.get();
-    int64_t ts = AV_NOPTS_VALUE;
-    // The first key packet read is decoded on its own: sent, then the decoder
-    // drained. A key packet that gives no picture (damaged, or one the
-    // decoder cannot start from) passes the turn to the next, a few times.
+    // A key packet that gives no picture (damaged, or one the decoder cannot
+    // start from) passes the turn to the next, a few times.
     constexpr int kPacketLimit = 4096;
     constexpr int kKeyTries = 3;
     int keyTries = 0;
-    for (int packets = 0; packets < kPacketLimit && ts == AV_NOPTS_VALUE && keyTries < kKeyTries;
+    for (int packets = 0;
+         packets < kPacketLimit && *timestamp == AV_NOPTS_VALUE && keyTries < kKeyTries;
          ++packets) {
         if (cancelled() || (stop_ && stop_->load(std::memory_order_relaxed)))
             return AVERROR_EXIT;
@@ -326,6 +325,11 @@ Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyF
             break;
         av::PacketRef unref(pkt);
         if (pkt->stream_index != stream_ || !(pkt->flags & AV_PKT_FLAG_KEY))
+            continue;
+        // A time stamp seek may land on an earlier key frame than the one
+        // asked for (the index and the seek can count time differently):
+        // those are read past, not decoded, up to the chosen one's bytes.
+        if (key.bytePos >= 0 && pkt->pos >= 0 && pkt->pos < key.bytePos)
             continue;
         ++keyTries;
         avcodec_flush_buffers(dec);
@@ -340,19 +344,75 @@ Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyF
             int64_t t = frame_->best_effort_timestamp;
             if (t == AV_NOPTS_VALUE)
                 t = frame_->pts;
-            if (t != AV_NOPTS_VALUE && ts == AV_NOPTS_VALUE &&
+            if (t != AV_NOPTS_VALUE &&
                 (frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I)) {
-                ts = t;
+                *timestamp = t;
                 break;
             }
             av_frame_unref(frame_.get());
         }
     }
     avcodec_flush_buffers(dec);
-    if (ts == AV_NOPTS_VALUE)
+    return S_OK;
+}
+
+Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyFrameList& keys,
+                                 const std::function<bool()>& cancelled, Picture* out) {
+    *out = Picture{};
+    Result rc = open();
+    if (failed(rc))
+        return rc;
+    // Where the times of pictures are guesses (decoding order only, or no
+    // times in the file), a key frame's own time could not be trusted for
+    // its stamp; and a program stream cannot be sought to a key frame
+    // reliably by bytes or by time. Those movies get the exact frame.
+    if (keys.empty() || info_->decodingStampsOnly || !info_->timestampsInFile ||
+        (keys.scanned && !keys.byteSeeksLand))
         return find(position, cancelled, out);
-    const int64_t shown = toPosition(*info_, ts);
-    if (shown < position - tolerance || shown > position + tolerance) {
+    const auto distance = [&](int64_t ts) {
+        const int64_t shown = toPosition(*info_, ts);
+        return shown > position ? shown - position : position - shown;
+    };
+    // An index may count a key frame by its decoding time, which runs a
+    // constant reorder delay ahead of the time it is shown: learnt from the
+    // first key frame decoded, so that the nearest is chosen by the times
+    // the pictures carry.
+    const int64_t at = toTimestampFloor(*info_, position);
+    const ptrdiff_t k = keys.nearest(at - keyTimeOffset_);
+    int64_t ts = AV_NOPTS_VALUE;
+    rc = decodeKeyFrame(keys, k, cancelled, &ts);
+    if (failed(rc))
+        return rc;
+    if (ts != AV_NOPTS_VALUE) {
+        if (!keys.scanned)
+            keyTimeOffset_ = ts - keys.frames[static_cast<size_t>(k)].timestamp;
+        const ptrdiff_t other = keys.nearest(at - keyTimeOffset_);
+        if (other != k) {
+            // Keep the first picture while the other is tried.
+            Picture first;
+            if (distance(ts) <= tolerance) {
+                rc = convert(frame_.get(), &first);
+                if (failed(rc))
+                    return rc;
+                first.seconds = toSeconds(*info_, ts);
+            }
+            av_frame_unref(frame_.get());
+            int64_t otherTs = AV_NOPTS_VALUE;
+            rc = decodeKeyFrame(keys, other, cancelled, &otherTs);
+            if (failed(rc))
+                return rc;
+            if (otherTs == AV_NOPTS_VALUE || (first.found && distance(otherTs) >= distance(ts))) {
+                av_frame_unref(frame_.get());
+                if (first.found) {
+                    *out = std::move(first);
+                    return S_OK;
+                }
+                return find(position, cancelled, out);
+            }
+            ts = otherTs;
+        }
+    }
+    if (ts == AV_NOPTS_VALUE || distance(ts) > tolerance) {
         av_frame_unref(frame_.get());
         return find(position, cancelled, out);
     }
@@ -452,12 +512,15 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
                     unneeded = earlier != search.sent.end() && *earlier < pts;
                 }
             } else if (pkt->dts != AV_NOPTS_VALUE && info_->frameDuration > 0) {
-                unneeded =
-                    compareToPosition(*info_, pkt->dts + reorderSpan, search.target()) < 0;
+                unneeded = compareToPosition(*info_, pkt->dts + reorderSpan, search.target()) < 0;
             }
             dec->skip_frame = unneeded ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
-            if (unneeded && !(pkt->flags & AV_PKT_FLAG_KEY))
-                search.skipped = true;
+            if (unneeded && !(pkt->flags & AV_PKT_FLAG_KEY)) {
+                if (pts == AV_NOPTS_VALUE)
+                    search.skipped = true;
+                else if (search.skippedUntil == AV_NOPTS_VALUE || pts > search.skippedUntil)
+                    search.skippedUntil = pts;
+            }
         }
         if (keyPacketSeen) {
             if (pts == AV_NOPTS_VALUE)
@@ -584,8 +647,9 @@ Result FrameFinder::deliverFrame(Search& search, AVFrame* frame, int64_t timesta
                 picture.seconds = toSeconds(*info_, timestamp);
                 converted = true;
             }
-            const bool again = search.next + 1 < search.targets->size() &&
-                               compareToPosition(*info_, timestamp, (*search.targets)[search.next + 1]) >= 0;
+            const bool again =
+                search.next + 1 < search.targets->size() &&
+                compareToPosition(*info_, timestamp, (*search.targets)[search.next + 1]) >= 0;
             handed.found = true;
             handed.seconds = picture.seconds;
             handed.pixels = again ? picture.pixels : std::move(picture.pixels);

@@ -89,6 +89,8 @@ private:
     bool seekToByte(int64_t pos);
     bool rewind();
     Result deliverFrame(Search& search, AVFrame* frame, int64_t timestamp);
+    Result decodeKeyFrame(const KeyFrameList& keys, ptrdiff_t k,
+                          const std::function<bool()>& cancelled, int64_t* timestamp);
     Outcome decodeForward(Search& search);
     Outcome consider(Search& search, AVFrame* frame);
     Result convert(const AVFrame* frame, Picture* out);
@@ -105,7 +107,8 @@ private:
     int stream_ = -1;
     int64_t packetsDecoded_ = 0;
     int64_t framesDecoded_ = 0;
-    int decodeErrors_ = 0; // in the current pass
+    int decodeErrors_ = 0;      // in the current pass
+    int64_t keyTimeOffset_ = 0; // shown time less the index's time, of key frames
 };
 
 } // namespace media::detail
