@@ -108,6 +108,8 @@ KeyFrameList keyFramesFor(const MovieInfo& info, const std::atomic<bool>* stop) 
     if (failed(openInput(info.path, info.format, stop, &input,
                          stamped ? Probe::IfNeeded : Probe::Full)))
         return keys;
+    // Matroska reads its index (the cues) at the first seek, not before.
+    av_seek_frame(input.get(), info.videoStream, 0, AVSEEK_FLAG_BACKWARD);
     return indexedKeyFrames(input.get(), info.videoStream);
 }
 
