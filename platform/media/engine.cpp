@@ -185,6 +185,20 @@ Result Engine::wait(int32_t timeoutMs, Picture* picture, Result* searchResult, b
     armed_ = false;
     running_ = false;
     workAvailable_.notify_all();
+    lock.unlock();
+    // Converted here, while the workers decode on.
+    if (picture->found && picture->frame) {
+        if (!maker_)
+            maker_ = std::make_unique<PictureMaker>(info_->scaledWidth, info_->scaledHeight,
+                                                    info_->orientation);
+        const Result made = maker_->make(picture->frame.get(), &picture->pixels);
+        if (failed(made)) {
+            picture->found = false;
+            picture->pixels.clear();
+            *searchResult = made;
+        }
+    }
+    picture->frame.reset();
     return S_OK;
 }
 

@@ -100,6 +100,8 @@ private:
     bool running_ = false;
     int poolDecoderThreads_ = 0;
     std::vector<std::thread> pool_;
+    // Converts the pictures as they are taken, on the user's thread.
+    std::unique_ptr<PictureMaker> maker_;
 };
 
 } // namespace media::detail

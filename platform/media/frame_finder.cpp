@@ -652,7 +652,7 @@ Result FrameFinder::deliverFrame(Search& search, AVFrame* frame, int64_t timesta
                 compareToPosition(*info_, timestamp, (*search.targets)[search.next + 1]) >= 0;
             handed.found = true;
             handed.seconds = picture.seconds;
-            handed.pixels = again ? picture.pixels : std::move(picture.pixels);
+            handed.frame = again ? picture.frame : std::move(picture.frame);
         }
         decodeErrors_ = 0;
         if (!(*search.deliver)(search.next, std::move(handed)))
@@ -663,12 +663,10 @@ Result FrameFinder::deliverFrame(Search& search, AVFrame* frame, int64_t timesta
 }
 
 Result FrameFinder::convert(const AVFrame* frame, Picture* out) {
-    if (!maker_)
-        maker_ = std::make_unique<PictureMaker>(info_->scaledWidth, info_->scaledHeight,
-                                                info_->orientation);
-    const Result rc = maker_->make(frame, &out->pixels);
-    if (failed(rc))
-        return rc;
+    AVFrame* copy = av_frame_clone(frame); // a new reference, not new pixels
+    if (!copy)
+        return E_OUTOFMEMORY;
+    out->frame = std::shared_ptr<AVFrame>(copy, [](AVFrame* f) { av_frame_free(&f); });
     out->found = true;
     return S_OK;
 }

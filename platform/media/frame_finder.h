@@ -30,6 +30,10 @@ struct Picture {
     bool found = false;
     double seconds = 0; // presentation time from the movie's start
     std::vector<uint8_t> pixels;
+    // The decoded frame, shared by the positions it answers, until the
+    // engine converts it into `pixels` on the thread that takes it: the
+    // decoder goes on meanwhile.
+    std::shared_ptr<AVFrame> frame;
     // Packets the decoder refused, or frames it could not finish, while the
     // picture was sought (in the pass that decided the outcome).
     int decodeErrors = 0;
@@ -103,7 +107,6 @@ private:
     av::PacketPtr packet_;
     av::FramePtr frame_;
     av::FramePtr last_;
-    std::unique_ptr<PictureMaker> maker_;
     int stream_ = -1;
     int64_t packetsDecoded_ = 0;
     int64_t framesDecoded_ = 0;
