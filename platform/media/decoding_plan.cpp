@@ -40,7 +40,8 @@ KeyFrameList indexedKeyFrames(const AVFormatContext* input, int stream) {
     return list;
 }
 
-Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFrameList* out) {
+Result scanKeyFrames(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop,
+                     KeyFrameList* out) {
     *out = KeyFrameList{};
     av::InputPtr input;
     Result rc = openInput(info.path, info.format, stop, &input, Probe::Full);
@@ -85,6 +86,19 @@ Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFr
         if (t == AV_NOPTS_VALUE)
             continue;
         list.frames.push_back({t, packet->pos});
+        // Key frames at regular short distances: every position has its own
+        // key frame nearby, and a plan could group nothing. Reading on
+        // would cost more than the searches it could save.
+        constexpr size_t kEnough = 5;
+        if (step > 0 && list.frames.size() >= kEnough) {
+            int64_t widest = 0;
+            for (size_t i = 1; i < list.frames.size(); ++i)
+                widest = std::max(widest, list.frames[i].timestamp - list.frames[i - 1].timestamp);
+            if (widest > 0 && widest < step / 2) {
+                list.frames.clear();
+                break;
+            }
+        }
     }
     std::stable_sort(
         list.frames.begin(), list.frames.end(),
@@ -93,12 +107,12 @@ Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFr
     return S_OK;
 }
 
-KeyFrameList keyFramesFor(const MovieInfo& info, const std::atomic<bool>* stop) {
+KeyFrameList keyFramesFor(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop) {
     KeyFrameList keys;
     if (info.videoStream < 0)
         return keys;
     if (info.restartsAtByteZero) {
-        if (failed(scanKeyFrames(info, stop, &keys)))
+        if (failed(scanKeyFrames(info, step, stop, &keys)))
             keys = KeyFrameList{};
         return keys;
     }

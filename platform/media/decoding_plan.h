@@ -55,14 +55,18 @@ KeyFrameList indexedKeyFrames(const AVFormatContext* input, int stream);
 // searches it could save.
 constexpr int64_t kScanLimitBytes = int64_t{1} << 30;
 
-// Reads every packet of the movie's video stream, without decoding, for its
-// key frames. S_OK with an empty list when the file is too large to scan or
-// shows no key packets; AVERROR_EXIT when `stop` was set.
-Result scanKeyFrames(const MovieInfo& info, const std::atomic<bool>* stop, KeyFrameList* out);
+// Reads the packets of the movie's video stream, without decoding, for its
+// key frames. A scan only pays where positions `step` apart (stream clock)
+// can share a key frame: it gives up, with an empty list, once it has seen
+// key frames come regularly at under half that distance, and on files too
+// large to read. AVERROR_EXIT when `stop` was set.
+Result scanKeyFrames(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop,
+                     KeyFrameList* out);
 
-// The key frames a plan can use for this movie: the index where there is
-// one, a scan where the movie has no index, nothing where neither helps.
-KeyFrameList keyFramesFor(const MovieInfo& info, const std::atomic<bool>* stop);
+// The key frames a plan for positions `step` apart can use: the index
+// where there is one, a scan where the movie has none, nothing where
+// neither helps.
+KeyFrameList keyFramesFor(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop);
 
 struct Pass {
     size_t begin = 0; // positions [begin, end) of the announced list

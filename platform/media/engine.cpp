@@ -74,13 +74,31 @@ void Engine::announce(const std::vector<int64_t>& positions) {
     std::unique_lock<std::mutex> lock(mutex_);
     const bool keyFrameMode = tolerance_ >= 0;
     lock.unlock();
-    if (!keysKnown_ && !positions.empty()) {
-        keys_ = keyFramesFor(*info_, &stop_);
-        keysKnown_ = true;
+    if ((!keysKnown_ || keysForKeyFrameMode_ != keyFrameMode) && !positions.empty()) {
+        // The usual distance between the positions, on the stream's clock.
+        int64_t step = 0;
+        if (positions.size() > 1 && positions.back() > positions.front())
+            step = toTimestampFloor(*info_, (positions.back() - positions.front()) /
+                                                static_cast<int64_t>(positions.size() - 1)) -
+                   toTimestampFloor(*info_, 0);
+        // Key-frame mode needs every key frame; exact frames only need to
+        // know whether positions share them, and a lone position shares
+        // nothing.
+        if (keyFrameMode)
+            step = 0;
+        if (keyFrameMode || positions.size() > 1) {
+            auto keys = std::make_shared<const KeyFrameList>(keyFramesFor(*info_, step, &stop_));
+            lock.lock();
+            keys_ = std::move(keys); // searches under way keep the list they have
+            lock.unlock();
+            keysKnown_ = true;
+            keysForKeyFrameMode_ = keyFrameMode;
+        }
     }
     // In key-frame mode every position is a search of its own.
     static const KeyFrameList kNone;
-    const std::vector<Pass> passes = planPasses(*info_, keyFrameMode ? kNone : keys_, positions);
+    const std::vector<Pass> passes =
+        planPasses(*info_, keyFrameMode || !keys_ ? kNone : *keys_, positions);
 
     lock.lock();
     ++generation_;
@@ -250,6 +268,7 @@ void Engine::runJob(FrameFinder& finder, size_t index, std::unique_lock<std::mut
     for (size_t i = first; i < claimed.pass.end; ++i)
         positions.push_back(slots_[i].position);
     const int64_t tolerance = tolerance_;
+    const std::shared_ptr<const KeyFrameList> keys = keys_;
     const bool alone = claimed.keyFrame && positions.size() == 1;
     lock.unlock();
 
@@ -275,7 +294,8 @@ void Engine::runJob(FrameFinder& finder, size_t index, std::unique_lock<std::mut
     Result rc = S_OK;
     if (alone) {
         Picture picture;
-        rc = finder.findKeyFrame(positions.front(), tolerance, keys_, cancelled, &picture);
+        rc = finder.findKeyFrame(positions.front(), tolerance, keys ? *keys : KeyFrameList{},
+                                 cancelled, &picture);
         if (succeeded(rc) && !deliver(0, std::move(picture)))
             rc = AVERROR_EXIT;
     } else {

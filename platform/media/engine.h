@@ -85,9 +85,11 @@ private:
     std::atomic<bool> stop_{false};   // for good: the engine is going away
     std::atomic<bool> retire_{false}; // the pool is being replaced
     std::atomic<uint64_t> generation_{0};
-    // The movie's key frames, found once, on the first announcement.
+    // The movie's key frames, found on the first announcement (again if the
+    // mode changes: key-frame mode needs all of them).
     bool keysKnown_ = false;
-    KeyFrameList keys_;
+    bool keysForKeyFrameMode_ = false;
+    std::shared_ptr<const KeyFrameList> keys_;
 
     std::mutex mutex_;
     std::condition_variable workAvailable_; // also: a picture was taken
