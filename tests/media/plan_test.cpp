@@ -109,6 +109,8 @@ const Kind kKinds[] = {
     {"avi_bframes", "m.avi", "", "mpeg4", 72, 12, 2},
     {"mp4_one_frame", "m.mp4", "", "libx264", 1, 12, 0},
     {"ts_one_frame", "m.ts", "mpegts", "libx264", 1, 12, 0},
+    {"webm_vp9_gop40", "m.webm", "webm", "libvpx-vp9", 96, 40, 0},
+    {"mp4_hevc_one_gop", "m.mp4", "", "libx265", 72, 1000, 3},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PlannedPasses, testing::ValuesIn(kKinds), kindName);
