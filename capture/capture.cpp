@@ -50,10 +50,17 @@ public:
             drawInformation();
             writeSheet();
         }
+        // Whichever step the stop cut short failed for that reason, not for
+        // the one its own result code names.
+        if (!result_.ok() && stopRequested())
+            fail(kCancelledText);
         return result_;
     }
 
 private:
+    bool stopRequested() const { return in_.stop && in_.stop->load(std::memory_order_relaxed); }
+    bool cancelled() { return stopRequested() || progress_.cancelled(); }
+
     bool fail(std::string text) {
         result_.code = -1;
         result_.errorText = std::move(text);
@@ -128,6 +135,7 @@ bool CaptureRun::buildGraph() {
     Result hr = FilterGraph::create(&graph_);
     if (failed(hr))
         return failWith(hr, kHintLibraries);
+    graph_->setStopFlag(in_.stop);
     hr = SourceFilter::create(SourceRole::AsfReader, &asfReader_);
     if (failed(hr))
         return failWith(hr, kHintLibraries);
@@ -137,6 +145,8 @@ bool CaptureRun::buildGraph() {
 
     source_ = asfReader_.get();
     const Result hr4 = graph_->addFilter(*asfReader_, "SourceWMV");
+    if (hr4 == E_ABORT)
+        return failWith(hr4);
     if (failed(hr4)) {
         // Not an ASF file: any other format goes through the general reader.
         hr = SourceFilter::create(SourceRole::AsyncReader, &asyncReader_);
@@ -229,7 +239,7 @@ bool CaptureRun::grabFrames() {
     const bool avoidBlank = in_.choice.avoidBlank;
     const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
     for (size_t i = 0; i < positions.size(); ++i) {
-        if (progress_.cancelled())
+        if (cancelled())
             return fail(kCancelledText);
         callback_.cell = static_cast<int32_t>(i);
         callback_.skipUniform = avoidBlank;
@@ -254,7 +264,7 @@ bool CaptureRun::grabFrames() {
     result_.decoderErrors = graph_->decoderErrors();
     // No decoding may touch the sheet from here on.
     graph_.reset();
-    if (progress_.cancelled())
+    if (cancelled())
         return fail(kCancelledText);
     // A sheet of black boxes tells nothing: say so rather than write it.
     if (!positions.empty() && result_.missingMoments.size() == positions.size())
@@ -302,7 +312,7 @@ bool CaptureRun::lookPastBlank(int64_t moment, int64_t latest) {
         const double gap = (limit - from) / kSamples;
         callback_.judgeOnly = true;
         for (int n = 1; n <= kSamples && !pictureAhead; ++n) {
-            if (progress_.cancelled())
+            if (cancelled())
                 return fail(kCancelledText);
             callback_.judged = {};
             if (!grabAt(std::max(moment, units(from + n * gap))))
@@ -320,7 +330,7 @@ bool CaptureRun::lookPastBlank(int64_t moment, int64_t latest) {
     // Frame by frame from the last blank frame seen: the callback draws the
     // first one that is neither uniform nor too late.
     while (pictureAhead && callback_.cell == k) {
-        if (progress_.cancelled())
+        if (cancelled())
             return fail(kCancelledText);
         callback_.judged = {};
         // Just past the frame's own time: the next frame is the first at or

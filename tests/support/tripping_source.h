@@ -62,6 +62,13 @@ public:
         tripAt_ = reads_.load() + afterReads;
     }
 
+    // No wire any more: every read is fast.
+    void disarm() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tripAt_ = 0;
+        tripped_.store(false);
+    }
+
     int64_t reads() const { return reads_.load(); }
     bool tripped() const { return tripped_.load(); }
     int64_t readsAfterTrip() const { return afterTrip_.load(); }
