@@ -193,8 +193,12 @@ bool CaptureRun::paintSheet() {
             const CellRect s = layout_.shadowOf(layout_.cellAt(k));
             sheet_.fillRect(s.x, s.y, s.width, s.height, r, g, b);
         }
-        sheet_.boxBlur(3);
+        sheet_.boxBlur(3, in_.stop);
     }
+    // Painting a large sheet takes a while; what it painted for a stopped
+    // run is not wanted.
+    if (cancelled())
+        return fail(kCancelledText);
     for (int64_t k = 0; k < layout_.cells; ++k) {
         const CellRect c = layout_.cellAt(k);
         sheet_.fillRect(c.x, c.y, c.width, c.height, 0, 0, 0);
