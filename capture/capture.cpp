@@ -373,13 +373,14 @@ void CaptureRun::writeSheet() {
         out_.replaceTarget ? RasterImage::WriteMode::Replace : RasterImage::WriteMode::CreateNew;
     std::string error;
     bool written = false;
+    // A stop while the sheet is written leaves the target as it was.
     if (ext == ".jpg" || ext == ".jpeg")
-        written =
-            sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error, mode);
+        written = sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error,
+                                  mode, in_.stop);
     else if (ext == ".png")
-        written = sheet_.savePng(in_.targetPath, &error, mode);
+        written = sheet_.savePng(in_.targetPath, &error, mode, in_.stop);
     else
-        written = sheet_.saveBmp(in_.targetPath, &error, mode);
+        written = sheet_.saveBmp(in_.targetPath, &error, mode, in_.stop);
     if (!written)
         fail(error.empty() ? "Cannot write " + in_.targetPath : error);
 }

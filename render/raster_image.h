@@ -110,14 +110,19 @@ public:
     // into place only when everything was written; false, with `error`
     // naming the file and the reason, otherwise. With `CreateNew` an
     // existing file, also one that appears while the sheet is written, is
-    // never replaced.
+    // never replaced. `stop`, when given and set by another thread, ends
+    // the writing between rows (a large PNG takes a second): the target is
+    // then left as it was, no temporary file stays, and the writer fails.
     using WriteMode = AtomicFile::Mode;
     bool saveBmp(const std::string& path, std::string* error = nullptr,
-                 WriteMode mode = WriteMode::Replace) const;
+                 WriteMode mode = WriteMode::Replace,
+                 const std::atomic<bool>* stop = nullptr) const;
     bool saveJpeg(const std::string& path, int quality, bool progressive,
-                  std::string* error = nullptr, WriteMode mode = WriteMode::Replace) const;
+                  std::string* error = nullptr, WriteMode mode = WriteMode::Replace,
+                  const std::atomic<bool>* stop = nullptr) const;
     bool savePng(const std::string& path, std::string* error = nullptr,
-                 WriteMode mode = WriteMode::Replace) const;
+                 WriteMode mode = WriteMode::Replace,
+                 const std::atomic<bool>* stop = nullptr) const;
 
     uint8_t borrowed = 0;
     BITMAPINFOHEADER header = {};
