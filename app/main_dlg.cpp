@@ -440,12 +440,12 @@ void CMainDlg::cancelCapture() {
     if (stopping_)
         return;
     stopping_ = true;
+    // A queue's probe stops too; the queue ends when it returns.
+    job_.cancel();
     if (mode_ == Mode::Capturing) {
-        job_.cancel();
         progress_->setFormat(tr("Stopping…"));
         progress_->setTextVisible(true);
     }
-    // A probe cannot be stopped; a queue ends when it returns.
     updateCommands();
 }
 

@@ -50,10 +50,17 @@ public:
             drawInformation();
             writeSheet();
         }
+        // Whichever step the stop cut short failed for that reason, not for
+        // the one its own result code names.
+        if (!result_.ok() && stopRequested())
+            fail(kCancelledText);
         return result_;
     }
 
 private:
+    bool stopRequested() const { return in_.stop && in_.stop->load(std::memory_order_relaxed); }
+    bool cancelled() { return stopRequested() || progress_.cancelled(); }
+
     bool fail(std::string text) {
         result_.code = -1;
         result_.errorText = std::move(text);
@@ -128,6 +135,7 @@ bool CaptureRun::buildGraph() {
     Result hr = FilterGraph::create(&graph_);
     if (failed(hr))
         return failWith(hr, kHintLibraries);
+    graph_->setStopFlag(in_.stop);
     hr = SourceFilter::create(SourceRole::AsfReader, &asfReader_);
     if (failed(hr))
         return failWith(hr, kHintLibraries);
@@ -137,6 +145,8 @@ bool CaptureRun::buildGraph() {
 
     source_ = asfReader_.get();
     const Result hr4 = graph_->addFilter(*asfReader_, "SourceWMV");
+    if (hr4 == E_ABORT)
+        return failWith(hr4);
     if (failed(hr4)) {
         // Not an ASF file: any other format goes through the general reader.
         hr = SourceFilter::create(SourceRole::AsyncReader, &asyncReader_);
@@ -183,8 +193,12 @@ bool CaptureRun::paintSheet() {
             const CellRect s = layout_.shadowOf(layout_.cellAt(k));
             sheet_.fillRect(s.x, s.y, s.width, s.height, r, g, b);
         }
-        sheet_.boxBlur(3);
+        sheet_.boxBlur(3, in_.stop);
     }
+    // Painting a large sheet takes a while; what it painted for a stopped
+    // run is not wanted.
+    if (cancelled())
+        return fail(kCancelledText);
     for (int64_t k = 0; k < layout_.cells; ++k) {
         const CellRect c = layout_.cellAt(k);
         sheet_.fillRect(c.x, c.y, c.width, c.height, 0, 0, 0);
@@ -230,7 +244,7 @@ bool CaptureRun::grabFrames() {
     graph_->setKeyFrameTolerance(in_.choice.keyFrames ? halfStep : -1);
     graph_->announcePositions(positions);
     for (size_t i = 0; i < positions.size(); ++i) {
-        if (progress_.cancelled())
+        if (cancelled())
             return fail(kCancelledText);
         callback_.cell = static_cast<int32_t>(i);
         callback_.skipUniform = avoidBlank;
@@ -255,7 +269,7 @@ bool CaptureRun::grabFrames() {
     result_.decoderErrors = graph_->decoderErrors();
     // No decoding may touch the sheet from here on.
     graph_.reset();
-    if (progress_.cancelled())
+    if (cancelled())
         return fail(kCancelledText);
     // A sheet of black boxes tells nothing: say so rather than write it.
     if (!positions.empty() && result_.missingMoments.size() == positions.size())
@@ -303,7 +317,7 @@ bool CaptureRun::lookPastBlank(int64_t moment, int64_t latest) {
         const double gap = (limit - from) / kSamples;
         callback_.judgeOnly = true;
         for (int n = 1; n <= kSamples && !pictureAhead; ++n) {
-            if (progress_.cancelled())
+            if (cancelled())
                 return fail(kCancelledText);
             callback_.judged = {};
             if (!grabAt(std::max(moment, units(from + n * gap))))
@@ -321,7 +335,7 @@ bool CaptureRun::lookPastBlank(int64_t moment, int64_t latest) {
     // Frame by frame from the last blank frame seen: the callback draws the
     // first one that is neither uniform nor too late.
     while (pictureAhead && callback_.cell == k) {
-        if (progress_.cancelled())
+        if (cancelled())
             return fail(kCancelledText);
         callback_.judged = {};
         // Just past the frame's own time: the next frame is the first at or
@@ -360,13 +374,14 @@ void CaptureRun::writeSheet() {
         out_.replaceTarget ? RasterImage::WriteMode::Replace : RasterImage::WriteMode::CreateNew;
     std::string error;
     bool written = false;
+    // A stop while the sheet is written leaves the target as it was.
     if (ext == ".jpg" || ext == ".jpeg")
-        written =
-            sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error, mode);
+        written = sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error,
+                                  mode, in_.stop);
     else if (ext == ".png")
-        written = sheet_.savePng(in_.targetPath, &error, mode);
+        written = sheet_.savePng(in_.targetPath, &error, mode, in_.stop);
     else
-        written = sheet_.saveBmp(in_.targetPath, &error, mode);
+        written = sheet_.saveBmp(in_.targetPath, &error, mode, in_.stop);
     if (!written)
         fail(error.empty() ? "Cannot write " + in_.targetPath : error);
 }

@@ -11,6 +11,7 @@
 // Ownership: the run owns its media graph, its frame callback and its sheet
 // for the duration of the call. Nothing survives it but the written file.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -77,6 +78,11 @@ struct CaptureInput {
     std::string targetPath;
     FrameChoice choice; // all off: the classic sheet
     InformationColor informationColor = InformationColor::Black;
+    // Set by another thread to end the run at once: opening the movie and
+    // the wait for a frame stop within a packet, where `cancelled` is only
+    // asked between moments. The run then fails with kCancelledText and
+    // writes nothing. Null: only `cancelled` stops the run.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // How the finished sheet reaches its target.

@@ -57,9 +57,10 @@ bool CaptureJob::acceptMovie(const std::string& path) {
         moviePath_ = path;
         movie_ = ProbeResult{};
     }
+    cancelled_.store(false);
     running_.store(true);
     worker_ = std::thread([this, path] {
-        probed_ = MovieProbe::probe(path);
+        probed_ = MovieProbe::probe(path, &cancelled_);
         // The job is free again before the message that says so, so the
         // receiver may start the next worker as soon as it reads it.
         running_.store(false);
@@ -79,6 +80,7 @@ bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choi
     input_.targetPath = target;
     input_.choice = choice;
     input_.informationColor = informationColor;
+    input_.stop = &cancelled_;
     snapshot_ = g_options ? *g_options : Options::defaults();
     cancelled_.store(false);
     const int64_t frames = static_cast<int64_t>(snapshot_.rows) * snapshot_.columns;

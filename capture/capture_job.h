@@ -14,8 +14,8 @@
 // DONE message, and `finishProbe` / `finishCapture`, called by the front end
 // when that message arrives, join the worker and hand over what it produced.
 // While a worker runs, `acceptMovie` and `startCapture` refuse. The
-// destructor cancels a running capture and waits for the worker, so no
-// thread outlives the job.
+// destructor cancels a running probe or capture and waits for the worker, so
+// no thread outlives the job.
 
 #include <atomic>
 #include <cstdint>
@@ -85,8 +85,10 @@ public:
     const CaptureResult& finishCapture();
 
     bool busy() const { return running_.load(); }
-    // Asks a running capture to stop before its next moment; it then fails
-    // with kCancelledText and writes nothing.
+    // Stops a running probe or capture where it stands, within the reading
+    // or decoding of a packet: a capture then fails with kCancelledText and
+    // writes nothing, a probe with kProbeCancelledText. Either still posts
+    // its DONE message.
     void cancel() { cancelled_.store(true); }
     bool cancelRequested() const { return cancelled_.load(); }
     // Waits for the worker, if any.

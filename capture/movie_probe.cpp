@@ -31,11 +31,13 @@ std::string MovieProbe::formatInfo(const std::string& moviePath, const MovieFact
                   facts.videoWidth, facts.videoHeight, hours, minutes, seconds);
 }
 
-ProbeResult MovieProbe::probe(const std::string& moviePath) {
+ProbeResult MovieProbe::probe(const std::string& moviePath, const std::atomic<bool>* stop) {
     std::unique_ptr<media::FilterGraph> graph;
     media::Result hr = media::FilterGraph::create(&graph);
-    if (media::succeeded(hr))
+    if (media::succeeded(hr)) {
+        graph->setStopFlag(stop);
         hr = graph->renderFile(moviePath);
+    }
 
     MovieFacts facts;
     double frameTime = 0;
@@ -52,7 +54,7 @@ ProbeResult MovieProbe::probe(const std::string& moviePath) {
     ProbeResult result;
     if (media::failed(hr)) {
         result.code = -1;
-        result.errorText = media::resultText(hr);
+        result.errorText = hr == media::E_ABORT ? kProbeCancelledText : media::resultText(hr);
         result.infoText =
             "File Name\t: " + fileNameOf(moviePath) + "\nError\t\t: " + result.errorText;
         return result;

@@ -11,6 +11,7 @@
 // an information text that names the file and the reason, so that nothing of
 // an earlier movie can survive into a capture of this one.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -40,8 +41,13 @@ struct ProbeResult {
     bool ok() const { return code == 0; }
 };
 
+constexpr const char* kProbeCancelledText = "The reading of the movie was cancelled.";
+
 struct MovieProbe {
-    static ProbeResult probe(const std::string& moviePath);
+    // `stop`, when given and set by another thread, ends the probe at once
+    // (also while it reads a whole elementary stream for its length); it
+    // then fails with kProbeCancelledText.
+    static ProbeResult probe(const std::string& moviePath, const std::atomic<bool>* stop = nullptr);
     // "File Name\t: …\nAverage FPS\t: …\nResolution\t: WxH\nDuration\t: hh:mm:ss".
     static std::string formatInfo(const std::string& moviePath, const MovieFacts& facts);
 };

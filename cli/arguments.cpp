@@ -215,7 +215,9 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
 
     app.footer("Exit status: 0 when every movie made its sheet (or, with --info, was read), 1 "
                "when any failed (each failure is one line on the error output; the others are "
-               "still made), 2 for a usage error, 130 when interrupted.");
+               "still made), 2 for a usage error, 130 when stopped by SIGINT (Ctrl-C) and 143 by "
+               "SIGTERM: the movies in work stop at once and no sheet of theirs is left, whole "
+               "or in part. A movie must be a regular file; a pipe or a device is refused.");
 
     auto usage = [&](const std::string& message) {
         err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";

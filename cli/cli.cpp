@@ -30,11 +30,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Set by SIGINT and SIGTERM: the captures stop before their next moment and
-// leave no file behind, and no further movie starts.
+// Set by SIGINT and SIGTERM: every probe and capture stops where it stands,
+// within a packet, and leaves no file behind, and no further movie starts.
+// The signal is kept for the exit status, 128 plus its number as a shell
+// reports a program the signal ended.
 std::atomic<bool> g_interrupted{false};
+volatile std::sig_atomic_t g_signal = 0;
 
-extern "C" void onInterrupt(int) {
+extern "C" void onInterrupt(int signal) {
+    if (g_signal == 0)
+        g_signal = signal;
     g_interrupted.store(true);
 }
 
@@ -45,24 +50,35 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-// Restores the previous handlers however the run ends.
+// Restores the previous handlers however the run ends. The first SIGINT or
+// SIGTERM asks for a clean stop; the handler then gives way to the default
+// action, so a second one ends the process at once should the stop ever
+// take too long.
 class InterruptGuard {
 public:
     InterruptGuard() {
+        g_signal = 0;
         g_interrupted.store(false);
-        previousInt_ = std::signal(SIGINT, onInterrupt);
-        previousTerm_ = std::signal(SIGTERM, onInterrupt);
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &previousInt_);
+        sigaction(SIGTERM, &action, &previousTerm_);
     }
     ~InterruptGuard() {
-        std::signal(SIGINT, previousInt_);
-        std::signal(SIGTERM, previousTerm_);
+        sigaction(SIGINT, &previousInt_, nullptr);
+        sigaction(SIGTERM, &previousTerm_, nullptr);
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
+    // The exit status for an interrupted run.
+    static int exitStatus() { return 128 + (g_signal != 0 ? static_cast<int>(g_signal) : SIGINT); }
+
 private:
-    void (*previousInt_)(int) = nullptr;
-    void (*previousTerm_)(int) = nullptr;
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
 };
 
 // The cores this process may run on (a `taskset` narrows them).
@@ -125,7 +141,8 @@ ItemResult failure(const std::string& movie, const std::string& why) {
 // has its reason in the object and on the error output.
 ItemResult factsOf(const std::string& movie) {
     media::MediaFacts facts;
-    const media::Result rc = media::readMediaFacts(movie, media::FactsDepth::Full, &facts);
+    const media::Result rc =
+        media::readMediaFacts(movie, media::FactsDepth::Full, &facts, &g_interrupted);
     std::string why;
     if (media::failed(rc))
         why = media::resultText(rc);
@@ -150,7 +167,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Argument
     if (args.info && args.json)
         return factsOf(movie);
 
-    const ProbeResult probe = MovieProbe::probe(movie);
+    const ProbeResult probe = MovieProbe::probe(movie, &g_interrupted);
     if (!probe.ok())
         return failure(movie, probe.errorText);
     if (args.info)
@@ -178,7 +195,8 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Argument
     const int64_t cells = static_cast<int64_t>(options.rows) * options.columns;
     item.begin(fileNameOf(movie), cells);
     SheetProgress progress(item, plan, args, options, cells);
-    const CaptureInput input{movie, probe.facts, probe.infoText, sheet.writePath, args.choice};
+    CaptureInput input{movie, probe.facts, probe.infoText, sheet.writePath, args.choice};
+    input.stop = &g_interrupted;
     const CaptureResult result =
         captureSheet(input, options, progress, SheetOutput{args.overwrite, sheet.format});
     if (!result.ok() && guarded && sheetExists(target))
@@ -294,8 +312,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                 if (!walk.entries[i].inFolder)
                     return;
                 media::MediaFacts facts;
-                isMovie[i] = media::succeeded(media::readMediaFacts(
-                                 walk.entries[i].path, media::FactsDepth::Streams, &facts)) &&
+                isMovie[i] = media::succeeded(media::readMediaFacts(walk.entries[i].path,
+                                                                    media::FactsDepth::Streams,
+                                                                    &facts, &g_interrupted)) &&
                              media::isMovie(facts);
                 ++looked;
             },
@@ -334,7 +353,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
 
     if (g_interrupted.load()) {
         err << "stillwick-cli: interrupted\n";
-        return 130;
+        return InterruptGuard::exitStatus();
     }
     if (progress)
         err << summaryLine(counts, args.info) << "\n";

@@ -5,7 +5,7 @@
 //
 // Exit codes: 0 when every movie made its sheet (or, with --info, was read),
 // 1 when any failed (the others are still made), 2 for usage errors, 130
-// when interrupted.
+// when interrupted by SIGINT and 143 by SIGTERM.
 
 #include <iosfwd>
 #include <string>

@@ -15,6 +15,7 @@
 // Nothing here reads the live settings: the caller passes the font, colour and
 // JPEG parameters, so a capture can work on its own copy of the settings.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -93,8 +94,11 @@ public:
     bool drawScaled(int x, int y, unsigned w, unsigned h, const RasterImage& source);
     // Box blur of the given radius (1..10; larger is 10, smaller does
     // nothing). When the new pixel block cannot be had the picture stays as
-    // it was: a sheet without soft shadows is still a sheet.
-    void boxBlur(int16_t radius);
+    // it was: a sheet without soft shadows is still a sheet. `stop`, when
+    // given and set by another thread, ends the blur between rows and leaves
+    // the picture as it was (on a large sheet the blur takes a noticeable
+    // time, and the sheet of a stopped capture is never used).
+    void boxBlur(int16_t radius, const std::atomic<bool>* stop = nullptr);
 
     // Draws (or with DT_CALCRECT only measures, widening `rect`) UTF-8 text in
     // `font` and `textColor` (0x00BBGGRR), with a black outline when asked.
@@ -106,14 +110,19 @@ public:
     // into place only when everything was written; false, with `error`
     // naming the file and the reason, otherwise. With `CreateNew` an
     // existing file, also one that appears while the sheet is written, is
-    // never replaced.
+    // never replaced. `stop`, when given and set by another thread, ends
+    // the writing between rows (a large PNG takes a second): the target is
+    // then left as it was, no temporary file stays, and the writer fails.
     using WriteMode = AtomicFile::Mode;
     bool saveBmp(const std::string& path, std::string* error = nullptr,
-                 WriteMode mode = WriteMode::Replace) const;
+                 WriteMode mode = WriteMode::Replace,
+                 const std::atomic<bool>* stop = nullptr) const;
     bool saveJpeg(const std::string& path, int quality, bool progressive,
-                  std::string* error = nullptr, WriteMode mode = WriteMode::Replace) const;
+                  std::string* error = nullptr, WriteMode mode = WriteMode::Replace,
+                  const std::atomic<bool>* stop = nullptr) const;
     bool savePng(const std::string& path, std::string* error = nullptr,
-                 WriteMode mode = WriteMode::Replace) const;
+                 WriteMode mode = WriteMode::Replace,
+                 const std::atomic<bool>* stop = nullptr) const;
 
     uint8_t borrowed = 0;
     BITMAPINFOHEADER header = {};

@@ -596,7 +596,7 @@ bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterI
     return true;
 }
 
-void RasterImage::boxBlur(int16_t radius) {
+void RasterImage::boxBlur(int16_t radius, const std::atomic<bool>* stop) {
     if (radius < 1 || !pixels || width() <= 0 || height() <= 0)
         return;
     const int r = std::min<int>(radius, 10);
@@ -625,6 +625,10 @@ void RasterImage::boxBlur(int16_t radius) {
     for (int k = -r; k <= r; ++k)
         addBytes(columnSums.data(), rowAt(k), n);
     for (int row = 0; row < h; ++row) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            pixel_block::freePixelBlock(blurred);
+            return;
+        }
         if (row > 0)
             slideBytes(columnSums.data(), rowAt(row + r), rowAt(row - r - 1), n);
         // A running sum of the column sums along the row, edge columns repeated.

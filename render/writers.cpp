@@ -25,6 +25,12 @@
 
 namespace {
 
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+constexpr const char* kStoppedReason = "the writing was stopped";
+
 bool fail(std::string* error, std::string message) {
     if (error)
         *error = std::move(message);
@@ -75,7 +81,7 @@ void jpegOutputMessage(j_common_ptr) {}
 // holds one row of 3 x width bytes. False with `message` (JMSG_LENGTH_MAX
 // bytes) holding libjpeg's reason.
 bool compressJpeg(const RasterImage& image, int quality, bool progressive, std::FILE* out,
-                  uint8_t* rowBuffer, char* message) {
+                  uint8_t* rowBuffer, char* message, const std::atomic<bool>* stop) {
     jpeg_compress_struct cinfo;
     JpegErrors errors;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -107,6 +113,11 @@ bool compressJpeg(const RasterImage& image, int quality, bool progressive, std::
     const int width = image.width();
     JSAMPROW rows[1] = {rowBuffer};
     while (cinfo.next_scanline < cinfo.image_height) {
+        if (stopped(stop)) {
+            jpeg_destroy_compress(&cinfo);
+            std::snprintf(message, JMSG_LENGTH_MAX, "%s", kStoppedReason);
+            return false;
+        }
         // Memory rows run from the bottom; the file starts with the top row.
         const uint8_t* src =
             image.pixels +
@@ -141,7 +152,8 @@ void pngWarning(png_structp, png_const_charp) {}
 
 // Compresses `image` into `out` as 8-bit RGB with its resolution in pHYs.
 // False with `message` (kPngMessageSize bytes) holding libpng's reason.
-bool compressPng(const RasterImage& image, std::FILE* out, char* message) {
+bool compressPng(const RasterImage& image, std::FILE* out, char* message,
+                 const std::atomic<bool>* stop) {
     PngErrors errors;
     errors.message[0] = '\0';
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, pngError, pngWarning);
@@ -171,8 +183,14 @@ bool compressPng(const RasterImage& image, std::FILE* out, char* message) {
                  static_cast<png_uint_32>(std::lround(image.dpiY / 0.0254)), PNG_RESOLUTION_METER);
     png_write_info(png, info);
     png_set_bgr(png); // the rows are handed over as they lie in memory
-    for (png_uint_32 y = 0; y < height; ++y)
+    for (png_uint_32 y = 0; y < height; ++y) {
+        if (stopped(stop)) {
+            png_destroy_write_struct(&png, &info);
+            std::snprintf(message, kPngMessageSize, "%s", kStoppedReason);
+            return false;
+        }
         png_write_row(png, image.pixels + static_cast<ptrdiff_t>(height - 1 - y) * image.stride);
+    }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -186,7 +204,7 @@ constexpr size_t kLibraryMessageSize =
 
 template <typename Compress>
 bool writeThroughLibrary(const std::string& path, AtomicFile::Mode mode, std::string* error,
-                         Compress compress) {
+                         const std::atomic<bool>* stop, Compress compress) {
     AtomicFile file;
     if (!file.open(path, mode))
         return fail(error, file.error());
@@ -194,9 +212,14 @@ bool writeThroughLibrary(const std::string& path, AtomicFile::Mode mode, std::st
     errno = 0;
     if (!compress(file.stream(), message)) {
         const int writeErrno = errno;
+        if (stopped(stop))
+            return fail(error, "Cannot write " + path + ": " + kStoppedReason);
         return fail(error, "Cannot write " + path + ": " +
                                libraryReason(message, file.stream(), writeErrno));
     }
+    // The last chance to leave the target as it was.
+    if (stopped(stop))
+        return fail(error, "Cannot write " + path + ": " + kStoppedReason);
     if (!file.commit())
         return fail(error, file.error());
     return true;
@@ -204,7 +227,8 @@ bool writeThroughLibrary(const std::string& path, AtomicFile::Mode mode, std::st
 
 } // namespace
 
-bool RasterImage::saveBmp(const std::string& path, std::string* error, WriteMode mode) const {
+bool RasterImage::saveBmp(const std::string& path, std::string* error, WriteMode mode,
+                          const std::atomic<bool>* stop) const {
     if (!pixels)
         return fail(error, "Cannot write " + path + ": the picture has no pixels");
 
@@ -231,13 +255,18 @@ bool RasterImage::saveBmp(const std::string& path, std::string* error, WriteMode
     if (!file.open(path, mode))
         return fail(error, file.error());
     if (!file.write(fileHeader, sizeof fileHeader) || !file.write(info, sizeof info) ||
-        !file.write(pixels, header.biSizeImage) || !file.commit())
+        !file.write(pixels, header.biSizeImage))
+        return fail(error, file.error());
+    if (stopped(stop))
+        return fail(error, "Cannot write " + path + ": " + kStoppedReason);
+    if (!file.commit())
         return fail(error, file.error());
     return true;
 }
 
 bool RasterImage::saveJpeg(const std::string& path, int quality, bool progressive,
-                           std::string* error, WriteMode mode) const {
+                           std::string* error, WriteMode mode,
+                           const std::atomic<bool>* stop) const {
     if (!pixels || width() <= 0 || height() <= 0)
         return fail(error, "Cannot write " + path + ": the picture is empty");
     std::unique_ptr<uint8_t, FreeDeleter> row(
@@ -245,16 +274,17 @@ bool RasterImage::saveJpeg(const std::string& path, int quality, bool progressiv
     if (!row)
         return fail(error, "Cannot write " + path + ": not enough memory");
 
-    return writeThroughLibrary(path, mode, error, [&](std::FILE* out, char* message) {
-        return compressJpeg(*this, quality, progressive, out, row.get(), message);
+    return writeThroughLibrary(path, mode, error, stop, [&](std::FILE* out, char* message) {
+        return compressJpeg(*this, quality, progressive, out, row.get(), message, stop);
     });
 }
 
-bool RasterImage::savePng(const std::string& path, std::string* error, WriteMode mode) const {
+bool RasterImage::savePng(const std::string& path, std::string* error, WriteMode mode,
+                          const std::atomic<bool>* stop) const {
     if (!pixels || width() <= 0 || height() <= 0)
         return fail(error, "Cannot write " + path + ": the picture is empty");
 
-    return writeThroughLibrary(path, mode, error, [&](std::FILE* out, char* message) {
-        return compressPng(*this, out, message);
+    return writeThroughLibrary(path, mode, error, stop, [&](std::FILE* out, char* message) {
+        return compressPng(*this, out, message, stop);
     });
 }

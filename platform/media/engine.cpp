@@ -87,7 +87,8 @@ void Engine::announce(const std::vector<int64_t>& positions) {
         if (keyFrameMode)
             step = 0;
         if (keyFrameMode || positions.size() > 1) {
-            auto keys = std::make_shared<const KeyFrameList>(keyFramesFor(*info_, step, &stop_));
+            auto keys = std::make_shared<const KeyFrameList>(
+                keyFramesFor(*info_, step, externalStop_ ? externalStop_ : &stop_));
             lock.lock();
             keys_ = std::move(keys); // searches under way keep the list they have
             lock.unlock();

@@ -48,6 +48,10 @@ public:
     // Announced positions get the key frame nearest them when it lies within
     // `tolerance` (100-ns units); negative: the exact frames (the default).
     void setKeyFrameTolerance(int64_t tolerance);
+    // The graph's stop flag: the scan for key frames that an announcement
+    // may start ends when it is set. (The searches end when the graph
+    // destroys the engine.)
+    void setStopFlag(const std::atomic<bool>* stop) { externalStop_ = stop; }
     void announce(const std::vector<int64_t>& positions);
     // Arms the next run for the position.
     void seek(int64_t position);
@@ -82,7 +86,8 @@ private:
     std::shared_ptr<const MovieInfo> info_;
     int workerSetting_;
     int64_t tolerance_ = -1;
-    std::atomic<bool> stop_{false};   // for good: the engine is going away
+    std::atomic<bool> stop_{false}; // for good: the engine is going away
+    const std::atomic<bool>* externalStop_ = nullptr;
     std::atomic<bool> retire_{false}; // the pool is being replaced
     std::atomic<uint64_t> generation_{0};
     // The movie's key frames, found on the first announcement (again if the

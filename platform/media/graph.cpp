@@ -1,6 +1,7 @@
 #include "platform/media/graph.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/media/engine.h"
@@ -59,8 +60,9 @@ public:
         return index >= 0 && index < pinCount() ? pins_[index].get() : nullptr;
     }
 
-    // Opens the file as the role allows and makes one pin per stream.
-    Result open() {
+    // Opens the file as the role allows and makes one pin per stream. The
+    // stop flag stays with the source for measuring the length.
+    Result open(const std::atomic<bool>* stop) {
         if (path_.empty())
             return E_NO_FILE_LOADED;
         const AVInputFormat* format = nullptr;
@@ -69,8 +71,9 @@ public:
             if (!format)
                 return E_NOTIMPL;
         }
+        stop_ = stop;
         av::InputPtr input;
-        const Result rc = detail::openInput(path_, format, nullptr, &input);
+        const Result rc = detail::openInput(path_, format, stop, &input);
         if (failed(rc))
             return rc;
         auto info = std::make_shared<MovieInfo>();
@@ -89,8 +92,9 @@ public:
 
     Result duration(int64_t* out) {
         if (!durationKnown_) {
-            durationResult_ = detail::measureDuration(input_.get(), *info_, &duration_);
-            durationKnown_ = true;
+            durationResult_ = detail::measureDuration(input_.get(), *info_, &duration_, stop_);
+            // A stopped measurement says nothing about the movie: not kept.
+            durationKnown_ = durationResult_ != E_ABORT;
         }
         *out = duration_;
         return durationResult_;
@@ -99,6 +103,7 @@ public:
 private:
     SourceRole role_;
     std::string path_;
+    const std::atomic<bool>* stop_ = nullptr;
     av::InputPtr input_;
     std::shared_ptr<const MovieInfo> info_;
     std::vector<std::unique_ptr<PinImpl>> pins_;
@@ -187,6 +192,12 @@ public:
             probe_->graph = nullptr;
     }
 
+    void setStopFlag(const std::atomic<bool>* stop) override {
+        stop_ = stop;
+        if (engine_)
+            engine_->setStopFlag(stop);
+    }
+
     Result addFilter(Filter& filter, const std::string& name) override {
         Member* m = memberOf(filter);
         if (!m)
@@ -194,7 +205,7 @@ public:
         if (m->graph)
             return E_ALREADY_IN_GRAPH;
         if (auto* source = dynamic_cast<SourceImpl*>(&filter)) {
-            const Result rc = source->open();
+            const Result rc = source->open(stop_);
             if (failed(rc))
                 return rc;
         }
@@ -236,6 +247,7 @@ public:
         errors_ = 0;
         engine_ = std::make_unique<Engine>(source->info(), workers_);
         engine_->setKeyFrameTolerance(tolerance_);
+        engine_->setStopFlag(stop_);
         if (!announced_.empty())
             engine_->announce(announced_);
         return S_OK;
@@ -267,7 +279,7 @@ public:
         auto source = std::make_unique<SourceImpl>(SourceRole::AsyncReader);
         Result rc = source->load(path);
         if (succeeded(rc))
-            rc = source->open();
+            rc = source->open(stop_);
         if (failed(rc))
             return rc;
         const MovieInfo& info = *source->info();
@@ -283,6 +295,8 @@ public:
     }
 
     Result setPositions(int64_t current) override {
+        if (stopRequested())
+            return E_ABORT;
         if (!engine_)
             return E_NOT_CONNECTED;
         if (current < 0)
@@ -302,6 +316,8 @@ public:
     }
 
     Result run() override {
+        if (stopRequested())
+            return E_ABORT;
         if (!engine_)
             return E_NOT_CONNECTED;
         if (!rendered_)
@@ -319,11 +335,13 @@ public:
         if (eventCode)
             *eventCode = 0;
         if (!engine_)
-            return E_NOT_CONNECTED;
+            return stopRequested() ? E_ABORT : E_NOT_CONNECTED;
         Picture picture;
         Result searchResult = S_OK;
         bool finished = false;
-        const Result rc = engine_->wait(timeoutMs, &picture, &searchResult, &finished);
+        const Result rc = waitForEngine(timeoutMs, &picture, &searchResult, &finished);
+        if (rc == E_ABORT && eventCode)
+            *eventCode = EC_USERABORT;
         if (failed(rc))
             return rc;
         errors_ += picture.decodeErrors;
@@ -408,6 +426,38 @@ public:
     }
 
 private:
+    bool stopRequested() const { return stop_ && stop_->load(std::memory_order_relaxed); }
+
+    // The engine's wait, in slices short enough that a stop is seen at once.
+    // On a stop the engine goes: its destructor ends every search at the
+    // next packet and joins the workers, so no decoding outlives the wait.
+    Result waitForEngine(int32_t timeoutMs, Picture* picture, Result* searchResult,
+                         bool* finished) {
+        if (!stop_)
+            return engine_->wait(timeoutMs, picture, searchResult, finished);
+        constexpr int32_t kSliceMs = 20;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (stopRequested())
+                break;
+            int32_t slice = kSliceMs;
+            if (timeoutMs >= 0) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      deadline - std::chrono::steady_clock::now())
+                                      .count();
+                slice = static_cast<int32_t>(std::clamp<int64_t>(left, 0, kSliceMs));
+            }
+            const Result rc = engine_->wait(slice, picture, searchResult, finished);
+            if (rc != E_TIMEOUT || (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline))
+                return rc;
+        }
+        engine_.reset();
+        *picture = Picture{};
+        *finished = true;
+        return E_ABORT;
+    }
+
     static Result checkDecoder(const MovieInfo& info) {
         if (!info.video)
             return E_NO_VIDEO_STREAM;
@@ -440,6 +490,7 @@ private:
         return nullptr;
     }
 
+    const std::atomic<bool>* stop_ = nullptr;
     std::vector<Filter*> members_;
     std::unique_ptr<SourceImpl> probe_;
     SourceImpl* source_ = nullptr;
@@ -537,6 +588,11 @@ std::string resultText(Result code) {
         return "An argument is invalid.";
     case E_NOTIMPL:
         return "The operation is not supported.";
+    case E_ABORT:
+        return "The operation was cancelled.";
+    case E_NOT_REGULAR_FILE:
+        return "This is not a regular file (a pipe, a device, a socket or a URL): Stillwick "
+               "reads movies from files.";
     case E_NO_FILE_NAME:
         return "No file name was given.";
     case E_NO_FILE_LOADED:

@@ -17,8 +17,10 @@
 //
 // Threads: a graph is used from one thread at a time. Decoding runs on the
 // graph's own threads; `BufferCB` is called during `waitForCompletion`, on
-// the waiting thread itself, never after the wait returns.
+// the waiting thread itself, never after the wait returns. The one exception
+// is the stop flag (see `setStopFlag`), which any thread may set.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +44,7 @@ constexpr Result E_FAIL = static_cast<Result>(0x80004005u);
 constexpr Result E_OUTOFMEMORY = static_cast<Result>(0x8007000Eu);
 constexpr Result E_INVALIDARG = static_cast<Result>(0x80070057u);
 constexpr Result E_NOTIMPL = static_cast<Result>(0x80004001u);
+constexpr Result E_ABORT = static_cast<Result>(0x80004004u);          // the stop flag was set
 constexpr Result E_NO_FILE_NAME = static_cast<Result>(0x80040201u);   // load without a path
 constexpr Result E_NO_FILE_LOADED = static_cast<Result>(0x80040202u); // addFilter before load
 constexpr Result E_ALREADY_IN_GRAPH = static_cast<Result>(0x80040203u);
@@ -58,6 +61,8 @@ constexpr Result E_BAD_VIDEO_SIZE = static_cast<Result>(0x8004020Du);
 constexpr Result E_TIMEOUT = static_cast<Result>(0x8004020Eu);
 constexpr Result E_NOT_SEEKABLE = static_cast<Result>(0x8004020Fu);
 constexpr Result E_NO_CONVERSION = static_cast<Result>(0x80040210u); // no RGB from this format
+// A pipe, a device, a socket or a URL of a protocol other than files.
+constexpr Result E_NOT_REGULAR_FILE = static_cast<Result>(0x80040211u);
 
 // Readable description of any result; never empty.
 std::string resultText(Result code);
@@ -159,6 +164,14 @@ public:
     static Result create(std::unique_ptr<FilterGraph>* out);
     virtual ~FilterGraph() = default;
 
+    // A flag another thread sets to end the graph's work early: once it is
+    // set, opening a file (addFilter, renderFile), measuring the length and
+    // waiting for a frame stop within a packet's reading or decoding and
+    // fail with E_ABORT, and decoding ends for good. Set before the work it
+    // is to stop; the flag must outlive the graph. Null (the default): the
+    // work always runs to its end.
+    virtual void setStopFlag(const std::atomic<bool>* stop) = 0;
+
     // The filter joins the graph under the name. A source opens its file
     // here (and refuses it here) and gets its pins.
     virtual Result addFilter(Filter& filter, const std::string& name) = 0;
@@ -184,7 +197,8 @@ public:
     virtual Result run() = 0;
     // Blocks until the run delivered its frame (or found none) and completed;
     // timeoutMs < 0 waits as long as it takes. `eventCode` gets EC_COMPLETE,
-    // or EC_ERRORABORT when decoding failed.
+    // or EC_ERRORABORT when decoding failed. E_ABORT, with EC_USERABORT and
+    // nothing delivered, when the stop flag was set.
     virtual Result waitForCompletion(int32_t timeoutMs, int32_t* eventCode) = 0;
 
     // Native size of the video and the average time between frames (seconds;

@@ -113,7 +113,8 @@ AudioFacts readAudio(const AVStream* st) {
 
 } // namespace
 
-Result readMediaFacts(const std::string& path, FactsDepth depth, MediaFacts* out) {
+Result readMediaFacts(const std::string& path, FactsDepth depth, MediaFacts* out,
+                      const std::atomic<bool>* stop) {
     if (!out)
         return E_INVALIDARG;
     *out = MediaFacts{};
@@ -124,7 +125,7 @@ Result readMediaFacts(const std::string& path, FactsDepth depth, MediaFacts* out
         out->fileSize = static_cast<int64_t>(st.st_size);
 
     av::InputPtr input;
-    const Result rc = detail::openInput(path, nullptr, nullptr, &input);
+    const Result rc = detail::openInput(path, nullptr, stop, &input);
     if (failed(rc))
         return rc;
     detail::MovieInfo info;
@@ -144,7 +145,10 @@ Result readMediaFacts(const std::string& path, FactsDepth depth, MediaFacts* out
     if (depth == FactsDepth::Full) {
         // A file whose length cannot be found still has its other facts.
         int64_t duration = 0;
-        if (succeeded(detail::measureDuration(input.get(), info, &duration)))
+        const Result measured = detail::measureDuration(input.get(), info, &duration, stop);
+        if (measured == E_ABORT)
+            return E_ABORT;
+        if (succeeded(measured))
             out->duration = duration;
     }
     return S_OK;

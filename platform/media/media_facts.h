@@ -12,6 +12,7 @@
 // are plain values. Unknown values stay empty or 0 — the callers decide how
 // to show "unknown".
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -69,7 +70,9 @@ enum class FactsDepth {
 
 // Reads the facts of the file. S_OK, or the failure of opening or reading it
 // (a file that opens but has no video is no failure here: `hasVideo` says so).
-Result readMediaFacts(const std::string& path, FactsDepth depth, MediaFacts* out);
+// `stop`, when given and set by another thread, ends the reading with E_ABORT.
+Result readMediaFacts(const std::string& path, FactsDepth depth, MediaFacts* out,
+                      const std::atomic<bool>* stop = nullptr);
 
 // A file a contact sheet can be made of: moving pictures, not a still image
 // nor a sound file with a cover picture.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 #include "platform/media/input_source.h"
 
@@ -16,9 +17,27 @@ namespace {
 
 constexpr int64_t kUnitsPerSecond = 10000000;
 
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
 int interruptCallback(void* opaque) {
-    const auto* stop = static_cast<const std::atomic<bool>*>(opaque);
-    return stop && stop->load(std::memory_order_relaxed) ? 1 : 0;
+    return stopped(static_cast<const std::atomic<bool>*>(opaque)) ? 1 : 0;
+}
+
+// Whether FFmpeg would read the path as a file of the file system that can
+// be read more than once. A path of another protocol (pipe:, http:) is no
+// such file, and neither is a FIFO, a device or a socket: opening a FIFO
+// alone waits for a writer that may never come. A path that cannot be
+// looked at is left to FFmpeg, which says why in its own words.
+bool plainFileOrMissing(const std::string& path) {
+    const char* protocol = avio_find_protocol_name(path.c_str());
+    if (protocol && std::strcmp(protocol, "file") != 0)
+        return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return true;
+    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
 }
 
 // Codecs that tagging tools put cover pictures in.
@@ -104,12 +123,14 @@ struct EndTracker {
     }
 };
 
-void readToEnd(AVFormatContext* input, EndTracker* tracker) {
+void readToEnd(AVFormatContext* input, EndTracker* tracker, const std::atomic<bool>* stop) {
     av::PacketPtr pkt(av_packet_alloc());
     if (!pkt)
         return;
     int errors = 0;
     for (;;) {
+        if (stopped(stop))
+            break;
         const int rc = av_read_frame(input, pkt.get());
         if (rc == AVERROR_EOF)
             break;
@@ -126,31 +147,32 @@ void readToEnd(AVFormatContext* input, EndTracker* tracker) {
 
 // Reads the last stretch of the file, wider each time, until a video packet
 // with a time stamp shows up.
-int64_t endFromTail(AVFormatContext* input, const MovieInfo& info) {
+int64_t endFromTail(AVFormatContext* input, const MovieInfo& info, const std::atomic<bool>* stop) {
     if (!input->pb || !(input->pb->seekable & AVIO_SEEKABLE_NORMAL))
         return AV_NOPTS_VALUE;
     const int64_t size = avio_size(input->pb);
     if (size <= 0)
         return AV_NOPTS_VALUE;
-    for (int64_t chunk = int64_t{1} << 20;; chunk *= 4) {
+    for (int64_t chunk = int64_t{1} << 20; !stopped(stop); chunk *= 4) {
         const int64_t from = std::max<int64_t>(0, size - chunk);
         if (av_seek_frame(input, -1, from, AVSEEK_FLAG_BYTE) < 0)
             return AV_NOPTS_VALUE;
         EndTracker tracker{info};
-        readToEnd(input, &tracker);
+        readToEnd(input, &tracker, stop);
         if (tracker.end != AV_NOPTS_VALUE || from == 0)
             return tracker.result();
     }
+    return AV_NOPTS_VALUE;
 }
 
 // Elementary streams carry no time stamps: only reading the whole file from
 // its start, where the demuxer counts frames, tells where it ends.
-int64_t endFromWholeFile(const MovieInfo& info) {
+int64_t endFromWholeFile(const MovieInfo& info, const std::atomic<bool>* stop) {
     av::InputPtr fresh;
-    if (failed(openInput(info.path, info.format, nullptr, &fresh)))
+    if (failed(openInput(info.path, info.format, stop, &fresh)))
         return AV_NOPTS_VALUE;
     EndTracker tracker{info};
-    readToEnd(fresh.get(), &tracker);
+    readToEnd(fresh.get(), &tracker, stop);
     return tracker.result();
 }
 
@@ -159,6 +181,8 @@ int64_t endFromWholeFile(const MovieInfo& info) {
 Result openInput(const std::string& path, const AVInputFormat* format,
                  const std::atomic<bool>* stop, av::InputPtr* out, Probe probe) {
     out->reset();
+    if (stopped(stop))
+        return E_ABORT;
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         return E_OUTOFMEMORY;
@@ -174,10 +198,14 @@ Result openInput(const std::string& path, const AVInputFormat* format,
             raw->flags |= AVFMT_FLAG_CUSTOM_IO;
         }
     }
+    if (!raw->pb && !plainFileOrMissing(path)) {
+        avformat_free_context(raw);
+        return E_NOT_REGULAR_FILE;
+    }
     // avformat_open_input frees the context itself when it fails.
     int rc = avformat_open_input(&raw, path.c_str(), format, nullptr);
     if (rc < 0)
-        return rc;
+        return stopped(stop) ? E_ABORT : rc;
     av::InputPtr input(raw);
     if (probe == Probe::IfNeeded && !(input->ctx_flags & AVFMTCTX_NOHEADER) &&
         input->nb_streams > 0) {
@@ -185,6 +213,9 @@ Result openInput(const std::string& path, const AVInputFormat* format,
         return S_OK;
     }
     rc = avformat_find_stream_info(input.get(), nullptr);
+    // Stream parameters cut short by a stop are not to be taken for the file's.
+    if (stopped(stop))
+        return E_ABORT;
     // Missing parameters of some stream are no reason to refuse a file that
     // has streams; the video stream is checked where it is used.
     if (rc < 0 && input->nb_streams == 0)
@@ -309,7 +340,8 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
         av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
 }
 
-Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration) {
+Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration,
+                       const std::atomic<bool>* stop) {
     *duration = 0;
     // A length from the container's header is taken as it is. FFmpeg's own
     // reading of the end time stamps stops short by the last few frames of
@@ -332,9 +364,12 @@ Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* d
         return S_OK;
     }
 
-    int64_t end = info.timestampsInFile ? endFromTail(input, info) : AV_NOPTS_VALUE;
-    if (end == AV_NOPTS_VALUE)
-        end = endFromWholeFile(info);
+    int64_t end = info.timestampsInFile ? endFromTail(input, info, stop) : AV_NOPTS_VALUE;
+    if (end == AV_NOPTS_VALUE && !stopped(stop))
+        end = endFromWholeFile(info, stop);
+    // Whatever was read before the stop is not the end of the movie.
+    if (stopped(stop))
+        return E_ABORT;
     if (end != AV_NOPTS_VALUE) {
         *duration = std::max<int64_t>(0, toPosition(info, end));
         return S_OK;

@@ -53,7 +53,12 @@ struct MovieInfo {
 };
 
 // Opens the file (with the given demuxer, or any that recognises it) and
-// reads the stream parameters. `stop`, when given, aborts blocking reads.
+// reads the stream parameters. `stop`, when given, aborts blocking reads;
+// once it is set the opening fails with E_ABORT. Only regular files are
+// opened (or what an installed InputSource hands out): the graph reads a
+// movie several times over, which a pipe, a device or a socket cannot give,
+// and opening a pipe blocks until something writes to it. Anything else is
+// refused with E_NOT_REGULAR_FILE before it is touched.
 // How much is read: `Probe::Full` decodes a little of every stream to learn
 // its parameters; `Probe::IfNeeded` stops after the header when the format
 // lists its streams there, for a file already probed once.
@@ -66,8 +71,10 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info);
 
 // The length of the movie in 100-ns units. When the container has no length
 // or only guesses it from the bit rate, the file is read for the timestamps
-// at its end, so this may take a while on a large elementary stream.
-Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration);
+// at its end, so this may take a while on a large elementary stream; `stop`,
+// when given, ends that reading early and the measurement with E_ABORT.
+Result measureDuration(AVFormatContext* input, const MovieInfo& info, int64_t* duration,
+                       const std::atomic<bool>* stop = nullptr);
 
 // Conversions between the video stream's clock and 100-ns units from the
 // movie's start. `compareToPosition` is exact (no rounding): -1, 0 or 1 as

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -266,6 +267,18 @@ TEST(BoxBlur, RunningSumEqualsTheWindowSum) {
         image.boxBlur(int16_t(r));
         EXPECT_EQ(maxChannelDifference(image, expected), 0) << w << "x" << h << " r" << r;
     }
+}
+
+TEST(BoxBlur, AStopLeavesThePictureAsItWasAndAnUnsetFlagChangesNothing) {
+    const RasterImage original = randomImage(40, 30, 5);
+    std::atomic<bool> stop{true};
+    RasterImage stopped = randomImage(40, 30, 5);
+    stopped.boxBlur(3, &stop);
+    EXPECT_EQ(maxChannelDifference(stopped, original), 0);
+    stop = false;
+    RasterImage blurred = randomImage(40, 30, 5);
+    blurred.boxBlur(3, &stop);
+    EXPECT_EQ(maxChannelDifference(blurred, blurredByDefinition(original, 3)), 0);
 }
 
 TEST(BoxBlur, RadiusLimitsAndFlatPictures) {

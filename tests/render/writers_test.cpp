@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -338,6 +339,36 @@ TEST(Writers, AWriteFailingHalfWayKeepsTheOldFile) {
         // With room again the same call succeeds.
         EXPECT_TRUE(save(image, format, path, &error)) << error;
         EXPECT_GT(readFile(path).size(), 8192u);
+    }
+    EXPECT_EQ(dir.entries().size(), 3u) << "no temporary file is left";
+}
+
+TEST(Writers, AStoppedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    TempDir dir;
+    const RasterImage image = randomImage(120, 90, 6);
+    std::atomic<bool> stop{true};
+    for (const char* ext : {"bmp", "jpg", "png"}) {
+        SCOPED_TRACE(ext);
+        const std::string path = dir.file(std::string("sheet.") + ext);
+        writeFile(path, {'o', 'l', 'd'});
+        const auto write = [&](std::string* error) {
+            const auto mode = RasterImage::WriteMode::Replace;
+            if (ext[0] == 'b')
+                return image.saveBmp(path, error, mode, &stop);
+            if (ext[0] == 'j')
+                return image.saveJpeg(path, 90, false, error, mode, &stop);
+            return image.savePng(path, error, mode, &stop);
+        };
+        stop = true;
+        std::string error;
+        EXPECT_FALSE(write(&error));
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        EXPECT_NE(error.find("stopped"), std::string::npos) << error;
+        EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        // A flag that is not set changes nothing.
+        stop = false;
+        EXPECT_TRUE(write(&error)) << error;
+        EXPECT_GT(readFile(path).size(), 3u);
     }
     EXPECT_EQ(dir.entries().size(), 3u) << "no temporary file is left";
 }
