@@ -200,7 +200,8 @@ measure() {
         done
         printf '  %s round %d:' "$key" $((r + 1))
         for i in $(seq 0 $((n - 1))); do
-            printf ' %s %ss' "${names[$i]}" "$(tail -1 "$work/times/$key-${names[$i]}" | cut -d' ' -f1)"
+            tail -1 "$work/times/$key-${names[$i]}" |
+                awk -v n="${names[$i]}" '{ printf " %s %s s %.0f MiB,", n, $1, $2 / 1024 }'
         done
         echo
     done
