@@ -42,6 +42,10 @@
 #                ($BUILD_DIR/bench-movies)
 #   WORK_DIR     scratch folder ($BUILD_DIR/compare-ffmpeg)
 #   ROUNDS       (3)
+#   MEASURES     which parts to run, of: long (exact and --fast 5 × 5 sheets
+#                of the long movie, and the frame checks), shared (the shared
+#                GOP movies), grid (20 × 20 of the long movie), memory (20 × 20
+#                of the 2160p movie); default all of them
 #   MOVIE_SECONDS  length of the long movie (600)
 #   MOVIE        use this long movie instead of making one; the frame checks
 #                then need a movie made by make-test-movie with --index-patch
@@ -58,6 +62,8 @@ work=$(realpath -m "${WORK_DIR:-$build/compare-ffmpeg}")
 movies=$(realpath -m "${MOVIES_DIR:-$build/bench-movies}")
 seconds=${MOVIE_SECONDS:-600}
 rounds=${ROUNDS:-3}
+measures=" ${MEASURES:-long shared grid memory} "
+wanted() { [[ $measures == *" $1 "* ]]; }
 
 need() { # command package
     command -v "$1" >/dev/null 2>&1 && return
@@ -225,48 +231,55 @@ row() { # label stillwick-file baseline-file target
 
 cat "$long" "$clip_mp4" "$clip_ts" "$vp9" "$hevc" >/dev/null # all start from the page cache
 
-echo
-echo "Exact and --fast 5 × 5 sheets of the long movie, 25 × ffmpeg -ss, 25 × ffmpegthumbnailer:"
-set -- exact "run_cli exact 5 5 '$long'" ffmpeg-ss "run_ffmpeg_seeks '$long'"
-[ "$fast" = yes ] &&
-    set -- "$@" fast "run_cli fast 5 5 '$long'" thumbnailer "run_thumbnailer '$long'"
-measure long "$@"
-row "exact 5×5, 10-min 1080p H.264 / 25 × ffmpeg -ss (2 at a time)" \
-    "$work/times/long-exact" "$work/times/long-ffmpeg-ss" 0.52
-
-for m in "$clip_mp4" "$clip_ts" "$vp9" "$hevc"; do
-    key=$(basename "$m")
+if wanted long; then
     echo
-    echo "Exact 5 × 5 sheet of $key, one ffmpeg select + tile pass:"
-    measure "$key" exact "run_cli exact 5 5 '$m'" ffmpeg "run_ffmpeg_sheet 5 5 '$m'"
-    row "exact 5×5, $key / one ffmpeg pass (select+tile)" \
-        "$work/times/$key-exact" "$work/times/$key-ffmpeg" 0.8
-done
-
-echo
-echo "Exact 20 × 20 sheet of the long movie, one ffmpeg select + tile pass:"
-measure grid exact "run_cli exact 20 20 '$long'" ffmpeg "run_ffmpeg_sheet 20 20 '$long'"
-row "exact 20×20, 10-min 1080p H.264 / one ffmpeg pass (select+tile)" \
-    "$work/times/grid-exact" "$work/times/grid-ffmpeg" 0.6
-
-if [ "$fast" = yes ]; then
-    row "--fast 5×5, 10-min 1080p H.264 / 25 × ffmpegthumbnailer (2 at a time)" \
-        "$work/times/long-fast" "$work/times/long-thumbnailer" 0.25
-    row "--fast 5×5 / exact 5×5, 10-min 1080p H.264" \
-        "$work/times/long-fast" "$work/times/long-exact" ""
-else
-    table+=("| --fast 5×5, 10-min 1080p H.264 / 25 × ffmpegthumbnailer | skipped: this stillwick-cli has no --fast | | | ≤ 0.25 | - | |")
-    table+=("| --fast 5×5 / exact 5×5, 10-min 1080p H.264 | skipped: this stillwick-cli has no --fast | | | - | - | |")
+    echo "Exact and --fast 5 × 5 sheets of the long movie, 25 × ffmpeg -ss, 25 × ffmpegthumbnailer:"
+    set -- exact "run_cli exact 5 5 '$long'" ffmpeg-ss "run_ffmpeg_seeks '$long'"
+    [ "$fast" = yes ] &&
+        set -- "$@" fast "run_cli fast 5 5 '$long'" thumbnailer "run_thumbnailer '$long'"
+    measure long "$@"
+    row "exact 5×5, 10-min 1080p H.264 / 25 × ffmpeg -ss (2 at a time)" \
+        "$work/times/long-exact" "$work/times/long-ffmpeg-ss" 0.52
+    if [ "$fast" = yes ]; then
+        row "--fast 5×5, 10-min 1080p H.264 / 25 × ffmpegthumbnailer (2 at a time)" \
+            "$work/times/long-fast" "$work/times/long-thumbnailer" 0.25
+        row "--fast 5×5 / exact 5×5, 10-min 1080p H.264" \
+            "$work/times/long-fast" "$work/times/long-exact" ""
+    else
+        table+=("| --fast 5×5, 10-min 1080p H.264 / 25 × ffmpegthumbnailer | skipped: this stillwick-cli has no --fast | | | ≤ 0.25 | - | |")
+        table+=("| --fast 5×5 / exact 5×5, 10-min 1080p H.264 | skipped: this stillwick-cli has no --fast | | | - | - | |")
+    fi
 fi
 
-echo
-echo "Peak memory of a 20 × 20 sheet of the 2160p HEVC movie:"
-/usr/bin/time -f "%e %M" -o "$work/times/hevc-grid" bash -c "run_cli exact 20 20 '$hevc'"
-read -r hevc_s hevc_kb <"$work/times/hevc-grid"
-hevc_mib=$(awk -v k="$hevc_kb" 'BEGIN { printf "%.0f", k / 1024 }')
-hevc_met=$([ "$hevc_kb" -lt $((1024 * 1024)) ] && echo yes || echo NO)
-echo "  $hevc_s s, $hevc_mib MiB"
-table+=("| peak memory, exact 20×20, 30-s 2160p HEVC (one run) | $hevc_s s | | | < 1024 MiB | $hevc_met | $hevc_mib MiB |")
+if wanted shared; then
+    for m in "$clip_mp4" "$clip_ts" "$vp9" "$hevc"; do
+        key=$(basename "$m")
+        echo
+        echo "Exact 5 × 5 sheet of $key, one ffmpeg select + tile pass:"
+        measure "$key" exact "run_cli exact 5 5 '$m'" ffmpeg "run_ffmpeg_sheet 5 5 '$m'"
+        row "exact 5×5, $key / one ffmpeg pass (select+tile)" \
+            "$work/times/$key-exact" "$work/times/$key-ffmpeg" 0.8
+    done
+fi
+
+if wanted grid; then
+    echo
+    echo "Exact 20 × 20 sheet of the long movie, one ffmpeg select + tile pass:"
+    measure grid exact "run_cli exact 20 20 '$long'" ffmpeg "run_ffmpeg_sheet 20 20 '$long'"
+    row "exact 20×20, 10-min 1080p H.264 / one ffmpeg pass (select+tile)" \
+        "$work/times/grid-exact" "$work/times/grid-ffmpeg" 0.6
+fi
+
+if wanted memory; then
+    echo
+    echo "Peak memory of a 20 × 20 sheet of the 2160p HEVC movie:"
+    /usr/bin/time -f "%e %M" -o "$work/times/hevc-grid" bash -c "run_cli exact 20 20 '$hevc'"
+    read -r hevc_s hevc_kb <"$work/times/hevc-grid"
+    hevc_mib=$(awk -v k="$hevc_kb" 'BEGIN { printf "%.0f", k / 1024 }')
+    hevc_met=$([ "$hevc_kb" -lt $((1024 * 1024)) ] && echo yes || echo NO)
+    echo "  $hevc_s s, $hevc_mib MiB"
+    table+=("| peak memory, exact 20×20, 30-s 2160p HEVC (one run) | $hevc_s s | | | < 1024 MiB | $hevc_met | $hevc_mib MiB |")
+fi
 
 # ------------------------------------------------------------------ the frames
 # The sheets are made once more without the information block, so that the
@@ -277,56 +290,59 @@ sheet_codes() { # png; one frame code a cell
     ffmpeg -nostdin -v error -y -i "$1" -f rawvideo -pix_fmt bgr24 "$work/sheet.raw"
     "$bench" sheet-codes "$work/sheet.raw" "$size" 1920x1080
 }
-(cd "$work/cli" && "$cli" -y -q --header off -o check.png "$long")
-mapfile -t sheet < <(sheet_codes "$work/cli/check.png")
-
-# The movie has 25 frames a second from 0, and the code is the frame number
-# modulo 1727.
-same=0
-printf '\nExact frames:\n%-8s %-14s %-9s %-9s %-9s\n' moment seconds expected ffmpeg stillwick
-i=0
-while read -r t; do
-    pos=$(((i + 1) * long_step))
-    expected=$((((pos * 25 + 9999999) / 10000000) % 1727))
-    ffmpeg -nostdin -v error -y -i "$work/frames/$t.png" -f rawvideo -pix_fmt bgr24 "$work/frame.raw"
-    ff=$("$bench" frame-code "$work/frame.raw" 1920x1080)
-    sw=${sheet[$i]}
-    printf '%-8s %-14s %-9s %-9s %-9s\n' $((i + 1)) "$t" "$expected" "$ff" "$sw"
-    if [ "$ff" = "$expected" ] && [ "$sw" = "$expected" ]; then
-        same=$((same + 1))
-    fi
-    i=$((i + 1))
-done <"$work/moments.txt"
 frames_ok=yes
-[ "$same" = 25 ] || frames_ok=no
-summary="Exact frames: $same of 25 moments show the expected frame in both ffmpeg and stillwick-cli."
+summary="Frames not checked (MEASURES has no long)."
+if wanted long; then
+    (cd "$work/cli" && "$cli" -y -q --header off -o check.png "$long")
+    mapfile -t sheet < <(sheet_codes "$work/cli/check.png")
 
-if [ "$fast" = yes ]; then
-    # The key frames as the file lists them (no decoding): each cell must show
-    # the one nearest its moment, within half a step.
-    ffprobe -v error -select_streams v -show_entries packet=pts_time,flags -of csv=p=0 "$long" |
-        awk -F, '$2 ~ /K/ { print $1 }' >"$work/keys.txt"
-    (cd "$work/cli" && "$cli" -y -q --fast --header off -o check-fast.png "$long")
-    mapfile -t sheet < <(sheet_codes "$work/cli/check-fast.png")
-    mapfile -t wanted < <(awk -v step="$long_step" 'NR == FNR { k[n++] = $1; next } {
-            best = -1
-            for (i = 0; i < n; ++i) {
-                d = k[i] - $1; if (d < 0) d = -d
-                if (best < 0 || d < bd) { best = i; bd = d }
-            }
-            if (best < 0 || bd > step / 2e7) print -1
-            else print int(k[best] * 25 + 0.5) % 1727
-        }' "$work/keys.txt" "$work/moments.txt")
-    hits=0
-    printf '\n--fast frames:\n%-8s %-14s %-9s %-9s\n' moment seconds key stillwick
+    # The movie has 25 frames a second from 0, and the code is the frame number
+    # modulo 1727.
+    same=0
+    printf '\nExact frames:\n%-8s %-14s %-9s %-9s %-9s\n' moment seconds expected ffmpeg stillwick
     i=0
     while read -r t; do
-        printf '%-8s %-14s %-9s %-9s\n' $((i + 1)) "$t" "${wanted[$i]}" "${sheet[$i]}"
-        [ "${wanted[$i]}" = "${sheet[$i]}" ] && hits=$((hits + 1))
+        pos=$(((i + 1) * long_step))
+        expected=$((((pos * 25 + 9999999) / 10000000) % 1727))
+        ffmpeg -nostdin -v error -y -i "$work/frames/$t.png" -f rawvideo -pix_fmt bgr24 "$work/frame.raw"
+        ff=$("$bench" frame-code "$work/frame.raw" 1920x1080)
+        sw=${sheet[$i]}
+        printf '%-8s %-14s %-9s %-9s %-9s\n' $((i + 1)) "$t" "$expected" "$ff" "$sw"
+        if [ "$ff" = "$expected" ] && [ "$sw" = "$expected" ]; then
+            same=$((same + 1))
+        fi
         i=$((i + 1))
     done <"$work/moments.txt"
-    [ "$hits" = 25 ] || frames_ok=no
-    summary+=$'\n'"--fast frames: $hits of 25 cells show the key frame nearest their moment."
+    [ "$same" = 25 ] || frames_ok=no
+    summary="Exact frames: $same of 25 moments show the expected frame in both ffmpeg and stillwick-cli."
+
+    if [ "$fast" = yes ]; then
+        # The key frames as the file lists them (no decoding): each cell must show
+        # the one nearest its moment, within half a step.
+        ffprobe -v error -select_streams v -show_entries packet=pts_time,flags -of csv=p=0 "$long" |
+            awk -F, '$2 ~ /K/ { print $1 }' >"$work/keys.txt"
+        (cd "$work/cli" && "$cli" -y -q --fast --header off -o check-fast.png "$long")
+        mapfile -t sheet < <(sheet_codes "$work/cli/check-fast.png")
+        mapfile -t keyed < <(awk -v step="$long_step" 'NR == FNR { k[n++] = $1; next } {
+                best = -1
+                for (i = 0; i < n; ++i) {
+                    d = k[i] - $1; if (d < 0) d = -d
+                    if (best < 0 || d < bd) { best = i; bd = d }
+                }
+                if (best < 0 || bd > step / 2e7) print -1
+                else print int(k[best] * 25 + 0.5) % 1727
+            }' "$work/keys.txt" "$work/moments.txt")
+        hits=0
+        printf '\n--fast frames:\n%-8s %-14s %-9s %-9s\n' moment seconds key stillwick
+        i=0
+        while read -r t; do
+            printf '%-8s %-14s %-9s %-9s\n' $((i + 1)) "$t" "${keyed[$i]}" "${sheet[$i]}"
+            [ "${keyed[$i]}" = "${sheet[$i]}" ] && hits=$((hits + 1))
+            i=$((i + 1))
+        done <"$work/moments.txt"
+        [ "$hits" = 25 ] || frames_ok=no
+        summary+=$'\n'"--fast frames: $hits of 25 cells show the key frame nearest their moment."
+    fi
 fi
 
 echo
