@@ -173,17 +173,19 @@ run_thumbnailer() { # movie
         xargs -P 2 -I{} ffmpegthumbnailer -s 156 -t {} -i "$1" -o "$work/thumbs/{}.jpg"
 }
 run_ffmpeg_sheet() { # columns rows movie
-    # The first frame at or after each moment: t has reached it, the frame
-    # before had not.
-    local select="" t
-    while read -r t; do
-        select+="${select:++}gte(t,$t)*lt(prev_t,$t)"
-    done < <(moments "$3" $(($1 * $2)))
+    # The first frame at or after each moment i · step is the one whose time,
+    # in whole steps, has gone up by one. One expression for any number of
+    # cells (a term per moment overflows ffmpeg's expression parser at 400);
+    # times in 100-ns units, so that a frame exactly at a moment divides
+    # exactly.
+    local cells=$(($1 * $2)) step
+    step=$(($("$bench" duration "$3") / (cells + 1)))
+    local at="floor(floor(t*10000000+0.5)/$step)" before="floor(floor(prev_t*10000000+0.5)/$step)"
     ffmpeg -nostdin -v error -y -i "$3" -an -sn \
-        -vf "select='$select',scale=156:117:force_original_aspect_ratio=decrease,tile=$1x$2:margin=10:padding=10" \
+        -vf "select='gt($at,$before)*between($at,1,$cells)',scale=156:117:force_original_aspect_ratio=decrease,tile=$1x$2:margin=10:padding=10" \
         -frames:v 1 -fps_mode passthrough -q:v 3 "$work/ffmpeg-$1x$2.jpg"
 }
-export -f run_cli run_ffmpeg_seeks run_thumbnailer run_ffmpeg_sheet moments
+export -f run_cli run_ffmpeg_seeks run_thumbnailer run_ffmpeg_sheet
 export work cli bench
 
 # measure KEY NAME COMMAND [NAME COMMAND ...]: every command once a round, the
