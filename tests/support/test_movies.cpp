@@ -210,6 +210,16 @@ private:
         }
         if (out_->oformat->flags & AVFMT_GLOBALHEADER)
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // The colours are converted with BT.601, the scaler's default. A
+        // reader takes an untagged picture of 720 lines or more for BT.709:
+        // such movies say what they are. (Smaller ones stay as they always
+        // were, byte for byte.)
+        if (codec->id != AV_CODEC_ID_MJPEG && c->height >= 720) {
+            c->colorspace = AVCOL_SPC_SMPTE170M;
+            c->color_primaries = AVCOL_PRI_SMPTE170M;
+            c->color_trc = AVCOL_TRC_SMPTE170M;
+            c->color_range = AVCOL_RANGE_MPEG;
+        }
         if (spec_.sarNum > 0 && spec_.sarDen > 0)
             c->sample_aspect_ratio = AVRational{spec_.sarNum, spec_.sarDen};
 
