@@ -43,18 +43,26 @@ KeyFrameList indexedKeyFrames(const AVFormatContext* input, int stream) {
 Result scanKeyFrames(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop,
                      KeyFrameList* out) {
     *out = KeyFrameList{};
+    // Packets are all a scan reads: the streams as the header lists them
+    // will do, without decoding a frame to learn their parameters.
     av::InputPtr input;
-    Result rc = openInput(info.path, info.format, stop, &input, Probe::Full);
+    Result rc = openInput(info.path, info.format, stop, &input, Probe::Header);
     if (failed(rc))
         return rc;
     const int64_t size = input->pb ? avio_size(input->pb) : -1;
-    if (size < 0 || size > kScanLimitBytes)
+    if (size < 0 || size > kScanLimitBytes || !info.video)
         return S_OK;
+    const auto isVideo = [&](int i) {
+        return i >= 0 && i < static_cast<int>(input->nb_streams) &&
+               input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+               input->streams[i]->codecpar->codec_id == info.video->codec_id &&
+               input->streams[i]->time_base.num == info.timeBase.num &&
+               input->streams[i]->time_base.den == info.timeBase.den;
+    };
     int stream = info.videoStream;
-    if (stream < 0 || stream >= static_cast<int>(input->nb_streams) ||
-        input->streams[stream]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
-        stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (stream < 0)
+    for (int i = 0; !isVideo(stream) && i < static_cast<int>(input->nb_streams); ++i)
+        stream = i;
+    if (!isVideo(stream))
         return S_OK;
     for (unsigned i = 0; i < input->nb_streams; ++i)
         if (static_cast<int>(i) != stream)

@@ -207,7 +207,8 @@ Result openInput(const std::string& path, const AVInputFormat* format,
     if (rc < 0)
         return stopped(stop) ? E_ABORT : rc;
     av::InputPtr input(raw);
-    if (probe == Probe::IfNeeded && !(input->ctx_flags & AVFMTCTX_NOHEADER) &&
+    if ((probe == Probe::Header ||
+         (probe == Probe::IfNeeded && !(input->ctx_flags & AVFMTCTX_NOHEADER))) &&
         input->nb_streams > 0) {
         *out = std::move(input);
         return S_OK;

@@ -61,8 +61,9 @@ struct MovieInfo {
 // refused with E_NOT_REGULAR_FILE before it is touched.
 // How much is read: `Probe::Full` decodes a little of every stream to learn
 // its parameters; `Probe::IfNeeded` stops after the header when the format
-// lists its streams there, for a file already probed once.
-enum class Probe { Full, IfNeeded };
+// lists its streams there, for a file already probed once; `Probe::Header`
+// never reads on, for a caller that only reads packets.
+enum class Probe { Full, IfNeeded, Header };
 Result openInput(const std::string& path, const AVInputFormat* format,
                  const std::atomic<bool>* stop, av::InputPtr* out, Probe probe = Probe::Full);
 
