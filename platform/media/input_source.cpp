@@ -31,9 +31,12 @@ InputSource* inputSource() {
 struct MemoryMovies::Reader {
     std::shared_ptr<const std::vector<uint8_t>> bytes;
     int64_t at = 0;
+    const std::function<void()>* hook = nullptr;
 
     static int read(void* opaque, uint8_t* to, int size) {
         auto* r = static_cast<Reader*>(opaque);
+        if (*r->hook)
+            (*r->hook)();
         const int64_t total = static_cast<int64_t>(r->bytes->size());
         const int64_t n = std::min<int64_t>(size, total - r->at);
         if (n <= 0)
@@ -84,6 +87,12 @@ void MemoryMovies::add(const std::string& path, const uint8_t* data, size_t size
     movies_[path] = std::move(bytes);
 }
 
+void MemoryMovies::add(const std::string& path, std::vector<uint8_t> bytes) {
+    auto shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    std::lock_guard<std::mutex> lock(mutex_);
+    movies_[path] = std::move(shared);
+}
+
 AVIOContext* MemoryMovies::open(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = movies_.find(path);
@@ -91,6 +100,7 @@ AVIOContext* MemoryMovies::open(const std::string& path) {
         return nullptr;
     auto reader = std::make_unique<Reader>();
     reader->bytes = found->second;
+    reader->hook = &readHook_;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
     if (!buffer)
         return nullptr;

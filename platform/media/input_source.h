@@ -13,6 +13,7 @@
 // remove it after the last graph is gone.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,10 @@ public:
     MemoryMovies& operator=(const MemoryMovies&) = delete;
 
     void add(const std::string& path, const uint8_t* data, size_t size);
+    void add(const std::string& path, std::vector<uint8_t> bytes);
+    // Called on the reading thread before every read of every reader, for
+    // tests that act at a chosen read; set it before the first opening.
+    void setReadHook(std::function<void()> hook) { readHook_ = std::move(hook); }
     AVIOContext* open(const std::string& path) override;
     // How many readers were handed out.
     size_t openings() const;
@@ -58,6 +63,7 @@ private:
     std::map<std::string, std::shared_ptr<const std::vector<uint8_t>>> movies_;
     std::vector<std::unique_ptr<Reader>> readers_;
     std::vector<std::unique_ptr<AVIOContext, ContextDeleter>> contexts_;
+    std::function<void()> readHook_;
 };
 
 } // namespace media

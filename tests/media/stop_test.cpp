@@ -16,6 +16,10 @@
 #include "tests/support/fifo.h"
 #include "tests/support/tripping_source.h"
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 namespace {
 
 using namespace media;
