@@ -125,10 +125,7 @@ KeyFrameList keyFramesFor(const MovieInfo& info, int64_t step, const std::atomic
         return keys;
     }
     av::InputPtr input;
-    const std::string name = info.format ? info.format->name : "";
-    const bool stamped = name.rfind("mov,mp4", 0) == 0 || name.rfind("matroska", 0) == 0;
-    if (failed(openInput(info.path, info.format, stop, &input,
-                         stamped ? Probe::IfNeeded : Probe::Full)))
+    if (failed(openInput(info.path, info.format, stop, &input, probeForReopening(info))))
         return keys;
     // Matroska reads its index (the cues) at the first seek, not before.
     av_seek_frame(input.get(), info.videoStream, 0, AVSEEK_FLAG_BACKWARD);

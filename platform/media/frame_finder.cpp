@@ -79,14 +79,7 @@ Result FrameFinder::open() {
     if (!info_ || info_->videoStream < 0 || !info_->video)
         return E_NO_VIDEO_STREAM;
     av::InputPtr input;
-    // The graph probed the file once; a worker's own opening need not, where
-    // the container stamps every packet with its presentation time. Elsewhere
-    // the demuxer guesses missing times from what the probe learnt about the
-    // decoder's delay, and must guess as it did for the graph.
-    const std::string name = info_->format ? info_->format->name : "";
-    const bool stamped = name.rfind("mov,mp4", 0) == 0 || name.rfind("matroska", 0) == 0;
-    Result rc = openInput(info_->path, info_->format, stop_, &input,
-                          stamped ? Probe::IfNeeded : Probe::Full);
+    Result rc = openInput(info_->path, info_->format, stop_, &input, probeForReopening(*info_));
     if (failed(rc))
         return rc;
     // The stream list of a program stream is found while reading, so the

@@ -227,6 +227,12 @@ Result openInput(const std::string& path, const AVInputFormat* format,
     return S_OK;
 }
 
+Probe probeForReopening(const MovieInfo& info) {
+    const std::string name = info.format ? info.format->name : "";
+    const bool stamped = name.rfind("mov,mp4", 0) == 0 || name.rfind("matroska", 0) == 0;
+    return stamped ? Probe::IfNeeded : Probe::Full;
+}
+
 void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) {
     *info = MovieInfo{};
     info->path = path;

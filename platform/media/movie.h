@@ -67,6 +67,13 @@ enum class Probe { Full, IfNeeded, Header };
 Result openInput(const std::string& path, const AVInputFormat* format,
                  const std::atomic<bool>* stop, av::InputPtr* out, Probe probe = Probe::Full);
 
+// How much a second opening of a movie the graph already probed must read.
+// Where the container stamps every packet with its presentation time the
+// header is enough; elsewhere the demuxer guesses missing times from what the
+// probe learnt about the decoder's delay, and must guess as it did the first
+// time.
+Probe probeForReopening(const MovieInfo& info);
+
 // Fills `info` from an opened file.
 void describe(AVFormatContext* input, const std::string& path, MovieInfo* info);
 
