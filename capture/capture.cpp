@@ -45,6 +45,10 @@ public:
         : in_(input), o_(options), progress_(progress), out_(output) {}
 
     CaptureResult run() {
+        result_.cutShort = in_.facts.cutShort();
+        result_.readableDuration = in_.facts.duration;
+        result_.statedDuration =
+            in_.facts.cutShort() ? in_.facts.statedDuration : in_.facts.duration;
         if (checkInput() && planLayout() && buildGraph() && paintSheet() && finishGraph() &&
             grabFrames()) {
             drawInformation();
@@ -399,6 +403,19 @@ std::string momentText(int64_t moment) {
     char text[32];
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
+std::string incompleteText(const CaptureResult& result) {
+    std::string text;
+    if (result.cutShort)
+        text = "cut short, " + timeText(static_cast<double>(result.readableDuration) / 1e7) +
+               " of " + momentText(result.statedDuration) + " can be read";
+    if (!result.missingMoments.empty()) {
+        text += text.empty() ? "no picture at " : "; no picture at ";
+        for (size_t i = 0; i < result.missingMoments.size(); ++i)
+            text += (i ? ", " : "") + momentText(result.missingMoments[i]);
+    }
     return text;
 }
 

@@ -33,9 +33,25 @@ struct CaptureResult {
     // picture fails instead and writes nothing.
     std::vector<int64_t> missingMoments;
     int decoderErrors = 0;
+    // The data ends before the length the movie states (a download that
+    // stopped, a broken tail): the moments were spread over the readable
+    // length instead. Both lengths in 100-ns units.
+    bool cutShort = false;
+    int64_t readableDuration = 0;
+    int64_t statedDuration = 0;
+    // The cells were too small for even the smallest legible stamp, so the
+    // stamps were left out.
+    bool stampsLeftOut = false;
 
     bool ok() const { return code == 0; }
+    // A written sheet that does not show the whole movie in every cell.
+    bool incomplete() const { return ok() && (cutShort || !missingMoments.empty()); }
 };
+
+// What an incomplete sheet lacks, in one line without the movie's name:
+// "cut short, 00:00:00.84 of 00:01:00 can be read", "no picture at 00:01:40,
+// 00:03:20", or both joined by "; ". Empty for a complete sheet.
+std::string incompleteText(const CaptureResult& result);
 
 // What a front end hears from a running capture, on the capture's thread.
 class CaptureProgress {

@@ -17,8 +17,11 @@
 
 // What the capture needs to know about a movie before it starts.
 struct MovieFacts {
-    int64_t duration = 0;   // 100-ns units
-    int32_t videoWidth = 0; // as stored: what the information text shows
+    // The length the moments are spread over, in 100-ns units: what can be
+    // read of the movie. A cut-short file states a longer one.
+    int64_t duration = 0;
+    int64_t statedDuration = 0; // 0 when the same as `duration`
+    int32_t videoWidth = 0;     // as stored: what the information text shows
     int32_t videoHeight = 0;
     float averageFps = 0; // 0 when the movie does not state a frame rate
     // As players show it (sample aspect ratio and display matrix applied),
@@ -27,6 +30,7 @@ struct MovieFacts {
     int32_t displayWidth = 0;
     int32_t displayHeight = 0;
 
+    bool cutShort() const { return statedDuration > duration; }
     bool usable() const { return videoWidth > 0 && videoHeight > 0 && duration >= 0; }
     int32_t shownWidth() const { return displayWidth > 0 ? displayWidth : videoWidth; }
     int32_t shownHeight() const { return displayHeight > 0 ? displayHeight : videoHeight; }

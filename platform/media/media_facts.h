@@ -56,10 +56,13 @@ struct MediaFacts {
     std::string container;     // the demuxer's name: "matroska,webm", "avi", ...
     std::string containerName; // its long name
     int64_t duration = -1;     // 100-ns units; -1 when unknown or not measured
-    int64_t bitRate = 0;       // of the whole file, bits per second; 0 unknown
-    bool hasVideo = false;     // a video stream that is not a cover picture
-    bool stillImage = false;   // the file is a single picture (JPEG, PNG, ...)
-    VideoFacts video;          // valid when hasVideo
+    // What of it can be read, when the data ends before `duration` (a
+    // cut-short file); -1 when the movie is whole or that was not measured.
+    int64_t readableDuration = -1;
+    int64_t bitRate = 0;     // of the whole file, bits per second; 0 unknown
+    bool hasVideo = false;   // a video stream that is not a cover picture
+    bool stillImage = false; // the file is a single picture (JPEG, PNG, ...)
+    VideoFacts video;        // valid when hasVideo
     std::vector<AudioFacts> audio;
 };
 
