@@ -20,7 +20,6 @@ struct MovieFacts {
     // The length the moments are spread over, in 100-ns units: what can be
     // read of the movie. A cut-short file states a longer one.
     int64_t duration = 0;
-    int64_t statedDuration = 0; // 0 when the same as `duration`
     int32_t videoWidth = 0;     // as stored: what the information text shows
     int32_t videoHeight = 0;
     float averageFps = 0; // 0 when the movie does not state a frame rate
@@ -29,6 +28,8 @@ struct MovieFacts {
     // the stored size stands in.
     int32_t displayWidth = 0;
     int32_t displayHeight = 0;
+
+    int64_t statedDuration = 0; // the container's own length; 0 when the same
 
     bool cutShort() const { return statedDuration > duration; }
     bool usable() const { return videoWidth > 0 && videoHeight > 0 && duration >= 0; }
