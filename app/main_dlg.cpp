@@ -25,7 +25,7 @@
 #include "app/info_text.h"
 #include "app/sheet_preview.h"
 #include "app/sheet_target.h"
-#include "capture/grabber_callback.h"
+#include "capture/cell_painter.h"
 #include "settings/dialog/options_dlg.h"
 
 // Resource initialisers live in the global namespace.

@@ -7,34 +7,20 @@
 #include <memory>
 #include <vector>
 
+#include "capture/blank_frame.h"
+#include "capture/cell_painter.h"
 #include "capture/file_names.h"
-#include "capture/grabber_callback.h"
 #include "capture/layout.h"
-#include "platform/media/graph.h"
+#include "platform/media/movie_reader.h"
 
 namespace {
 
 // Hint lines appended to some failures: what a user of this machine can do
 // about them.
-constexpr const char* kHintLibraries =
-    "\nCheck that the FFmpeg libraries (libavformat, libavcodec, libswscale) are installed!";
 constexpr const char* kHintConnect = "\nTry installing libavcodec-extra: the installed FFmpeg "
                                      "libraries may not decode this format!";
 constexpr const char* kHintRender = "\nTry converting the movie with ffmpeg: the installed FFmpeg "
                                     "libraries cannot play it through!";
-constexpr const char* kNoGrabberText =
-    "Check that the FFmpeg libraries (libavformat, libavcodec, libswscale) are installed!";
-
-// The first output pin that carries video, whatever its index.
-media::Pin* videoPin(media::Filter& source) {
-    for (int i = 0;; ++i) {
-        media::Pin* pin = media::outputPin(source, i);
-        if (!pin)
-            return nullptr;
-        if (pin->majorType() == media::MajorType::Video)
-            return pin;
-    }
-}
 
 // The phases of one capture, in the order `run` calls them. Each returns
 // false once the run has failed; `result` then says why.
@@ -49,13 +35,12 @@ public:
         result_.readableDuration = in_.facts.duration;
         result_.statedDuration =
             in_.facts.cutShort() ? in_.facts.statedDuration : in_.facts.duration;
-        if (checkInput() && planLayout() && buildGraph() && paintSheet() && finishGraph() &&
-            grabFrames()) {
+        if (checkInput() && planLayout() && openMovie() && paintSheet() && grabFrames()) {
             drawInformation();
             writeSheet();
         }
         // Whichever step the stop cut short failed for that reason, not for
-        // the one its own result code names.
+        // the one its own result names.
         if (!result_.ok() && stopRequested())
             fail(kCancelledText);
         return result_;
@@ -70,18 +55,20 @@ private:
         result_.errorText = std::move(text);
         return false;
     }
-    bool failWith(media::Result hr, const char* hint = "") {
-        return fail(media::resultText(hr) + hint);
+    bool fail(const Result& rc, const char* hint = "") {
+        if (rc.isCancelled())
+            return fail(kCancelledText);
+        return fail(rc.text() + hint);
     }
 
     bool checkInput();
     bool planLayout();
-    bool buildGraph();
+    bool openMovie();
     bool paintSheet();
-    bool finishGraph();
     bool grabFrames();
-    bool grabAt(int64_t position);
-    bool lookPastBlank(int64_t moment, int64_t latest);
+    // The frame at or after the position, found on its own.
+    bool frameAt(int64_t position, media::Frame* out);
+    bool lookPastBlank(int64_t cell, int64_t moment, int64_t latest, media::Frame& blank);
     void drawInformation();
     void writeSheet();
 
@@ -93,14 +80,9 @@ private:
 
     SheetLayout layout_;
     RasterImage sheet_;
-    GrabberCallback callback_;
-    // Declared after the sheet and the callback, so the graph, which calls
-    // the callback while it decodes, goes first on every path.
-    std::unique_ptr<media::FilterGraph> graph_;
-    std::unique_ptr<media::SourceFilter> asfReader_;
-    std::unique_ptr<media::SourceFilter> asyncReader_;
-    std::unique_ptr<media::SampleGrabber> grabber_;
-    media::Filter* source_ = nullptr;
+    std::unique_ptr<CellPainter> painter_;
+    std::shared_ptr<media::MovieReader> movie_;
+    media::FrameRequest request_;
 };
 
 // Refuses what cannot make a sheet before anything is built.
@@ -133,53 +115,26 @@ bool CaptureRun::planLayout() {
     return true;
 }
 
-// A source for the movie, connected to a grabber that accepts RGB24 frames.
-bool CaptureRun::buildGraph() {
-    using namespace media;
-    Result hr = FilterGraph::create(&graph_);
-    if (failed(hr))
-        return failWith(hr, kHintLibraries);
-    graph_->setStopFlag(in_.stop);
-    hr = SourceFilter::create(SourceRole::AsfReader, &asfReader_);
-    if (failed(hr))
-        return failWith(hr, kHintLibraries);
-    hr = asfReader_->load(in_.moviePath);
-    if (failed(hr))
-        return failWith(hr);
-
-    source_ = asfReader_.get();
-    const Result hr4 = graph_->addFilter(*asfReader_, "SourceWMV");
-    if (hr4 == E_ABORT)
-        return failWith(hr4);
-    if (failed(hr4)) {
-        // Not an ASF file: any other format goes through the general reader.
-        hr = SourceFilter::create(SourceRole::AsyncReader, &asyncReader_);
-        if (failed(hr))
-            return failWith(hr4, kHintLibraries);
-        hr = asyncReader_->load(in_.moviePath);
-        if (failed(hr))
-            return failWith(hr);
-        hr = graph_->addFilter(*asyncReader_, "Source");
-        if (failed(hr))
-            return failWith(hr);
-        source_ = asyncReader_.get();
+// The movie the probe opened, or a fresh opening of it; either way one whose
+// video can be decoded.
+bool CaptureRun::openMovie() {
+    movie_ = in_.movie;
+    if (!movie_) {
+        std::unique_ptr<media::MovieReader> opened;
+        const Result rc = media::MovieReader::open(in_.moviePath, in_.stop, &opened);
+        if (!rc.ok())
+            return fail(rc);
+        movie_ = std::move(opened);
     }
-
-    hr = SampleGrabber::create(&grabber_);
-    if (failed(hr))
-        return fail(kNoGrabberText);
-    hr = graph_->addFilter(*grabber_, "Grabber");
-    if (failed(hr))
-        return failWith(hr);
-    grabber_->setMediaType(MediaType{MajorType::Video, SubType::RGB24});
-    Pin* sourcePin = videoPin(*source_);
-    Pin* grabberIn = inputPin(*grabber_, 0);
-    if (!sourcePin)
-        return failWith(E_NO_VIDEO_STREAM, kHintConnect);
-    hr = grabberIn ? graph_->connect(*sourcePin, *grabberIn) : E_FAIL;
-    if (failed(hr))
-        return failWith(hr, kHintConnect);
-    grabber_->getConnectedSize(&callback_.videoWidth, &callback_.videoHeight);
+    const Result ready = movie_->videoReady();
+    if (!ready.ok())
+        return fail(ready, kHintConnect);
+    if (layout_.cells > 0) {
+        const CellRect cell = layout_.cellAt(0);
+        request_.width = std::max(1, cell.width);
+        request_.height = std::max(1, cell.height);
+    }
+    request_.fullSize = progress_.wantsFullFrames();
     return true;
 }
 
@@ -207,93 +162,79 @@ bool CaptureRun::paintSheet() {
         const CellRect c = layout_.cellAt(k);
         sheet_.fillRect(c.x, c.y, c.width, c.height, 0, 0, 0);
     }
-    callback_.sheet = &sheet_;
-    callback_.layout = &layout_;
-    callback_.options = &o_;
-    callback_.progress = &progress_;
-    callback_.delivered = 0;
+    painter_ = std::make_unique<CellPainter>(sheet_, layout_, o_, progress_);
+    result_.stampsLeftOut = !painter_->stampsFit();
     progress_.sheetPainted(sheet_);
     return true;
 }
 
-bool CaptureRun::finishGraph() {
-    using namespace media;
-    Pin* grabberOut = outputPin(*grabber_, 0);
-    Result hr = grabberOut ? graph_->render(*grabberOut) : E_FAIL;
-    if (failed(hr))
-        return failWith(hr, kHintRender);
-    hr = grabber_->setBufferSamples(false);
-    if (failed(hr))
-        return failWith(hr);
-    hr = grabber_->setOneShot(true);
-    if (failed(hr)) {
-        result_.code = 10;
-        return false;
-    }
-    hr = grabber_->setCallback(&callback_, 1);
-    if (failed(hr))
-        return failWith(hr);
-    return true;
+bool CaptureRun::frameAt(int64_t position, media::Frame* out) {
+    *out = media::Frame{};
+    media::FrameRequest one = request_;
+    one.keyFrameTolerance = -1;
+    const Result rc = movie_->frames({position}, one, [&](size_t, media::Frame&& f) {
+        *out = std::move(f);
+        return true;
+    });
+    return rc.ok() || fail(rc, kHintRender);
 }
 
-// The moments: evenly spaced, never the very start nor the end.
+// The moments: evenly spaced, never the very start nor the end. The frames
+// come in order; a nearly uniform one, when blank frames are to be avoided,
+// breaks the run of frames for a search past it, and the run then goes on
+// from the next moment.
 bool CaptureRun::grabFrames() {
-    using namespace media;
     std::vector<int64_t> positions;
     std::string error;
     if (!captureMoments(in_.facts.duration, layout_.cells, in_.choice, positions, error))
         return fail(error);
-    const bool avoidBlank = in_.choice.avoidBlank;
     const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
-    graph_->setKeyFrameTolerance(in_.choice.keyFrames ? halfStep : -1);
-    graph_->announcePositions(positions);
-    for (size_t i = 0; i < positions.size(); ++i) {
+    request_.keyFrameTolerance = in_.choice.keyFrames ? halfStep : -1;
+
+    size_t from = 0;
+    while (from < positions.size()) {
         if (cancelled())
             return fail(kCancelledText);
-        callback_.cell = static_cast<int32_t>(i);
-        callback_.skipUniform = avoidBlank;
-        callback_.judged = {};
-        callback_.latestSeconds = std::numeric_limits<double>::infinity();
-        const int32_t before = callback_.delivered;
-        if (!grabAt(positions[i]))
-            return false;
-        if (callback_.delivered == before) {
-            result_.missingMoments.push_back(positions[i]);
-        } else if (avoidBlank && callback_.cell == static_cast<int32_t>(i) &&
-                   callback_.judged.arrived && callback_.judged.uniform) {
-            if (!lookPastBlank(positions[i], positions[i] + halfStep))
+        const std::vector<int64_t> rest(positions.begin() + static_cast<ptrdiff_t>(from),
+                                        positions.end());
+        size_t blankAt = positions.size();
+        media::Frame blank;
+        const Result rc = movie_->frames(rest, request_, [&](size_t j, media::Frame&& frame) {
+            const size_t i = from + j;
+            if (cancelled())
                 return false;
-            // The detour dropped what the graph had planned ahead.
-            if (i + 1 < positions.size())
-                graph_->announcePositions(std::vector<int64_t>(
-                    positions.begin() + static_cast<std::ptrdiff_t>(i) + 1, positions.end()));
-        }
-        progress_.momentDone(static_cast<int>(i), sheet_);
+            if (!frame.found) {
+                result_.missingMoments.push_back(positions[i]);
+                painter_->drawEmpty(static_cast<int64_t>(i), positions[i]);
+            } else if (in_.choice.avoidBlank && isNearlyUniform(toRasterImage(frame.picture))) {
+                blankAt = i;
+                blank = std::move(frame);
+                return false;
+            } else {
+                painter_->drawFrame(static_cast<int64_t>(i), frame);
+            }
+            result_.decoderErrors += frame.decodeErrors;
+            progress_.momentDone(static_cast<int>(i), sheet_);
+            return true;
+        });
+        if (cancelled())
+            return fail(kCancelledText);
+        if (!rc.ok())
+            return fail(rc, kHintRender);
+        if (blankAt == positions.size())
+            break;
+        result_.decoderErrors += blank.decodeErrors;
+        if (!lookPastBlank(static_cast<int64_t>(blankAt), positions[blankAt],
+                           positions[blankAt] + halfStep, blank))
+            return false;
+        progress_.momentDone(static_cast<int>(blankAt), sheet_);
+        from = blankAt + 1;
     }
-    result_.decoderErrors = graph_->decoderErrors();
-    // No decoding may touch the sheet from here on.
-    graph_.reset();
     if (cancelled())
         return fail(kCancelledText);
-    // A sheet of black boxes tells nothing: say so rather than write it.
+    // A sheet of empty cells tells nothing: say so rather than write it.
     if (!positions.empty() && result_.missingMoments.size() == positions.size())
         return fail("No picture could be decoded from " + fileNameOf(in_.moviePath) + ".");
-    return true;
-}
-
-// One seek, run and wait: the callback has the frame at or after the position.
-bool CaptureRun::grabAt(int64_t position) {
-    using namespace media;
-    Result hr = graph_->setPositions(position);
-    if (failed(hr))
-        return failWith(hr, kHintRender);
-    hr = graph_->run();
-    if (failed(hr))
-        return failWith(hr);
-    int32_t eventCode = 0;
-    hr = graph_->waitForCompletion(-1, &eventCode);
-    if (failed(hr))
-        return failWith(hr);
     return true;
 }
 
@@ -303,56 +244,54 @@ bool CaptureRun::grabAt(int64_t position) {
 // stretch is first sampled at 16 points and only the gap before the first
 // sample with a picture is searched frame by frame; a flash shorter than a
 // sample's distance inside a long blank stretch may go unseen.
-bool CaptureRun::lookPastBlank(int64_t moment, int64_t latest) {
+bool CaptureRun::lookPastBlank(int64_t cell, int64_t moment, int64_t latest, media::Frame& blank) {
     constexpr int kSamples = 16;
     constexpr double kFramesWorthSampling = 24;
-    const int32_t k = callback_.cell;
-    const double limit = static_cast<double>(latest) / 1e7;
-    callback_.latestSeconds = limit;
     const double frameTime =
         in_.facts.averageFps > 0 ? 1.0 / static_cast<double>(in_.facts.averageFps) : 0.04;
-    double blankUntil = callback_.judged.seconds;
-    auto units = [](double seconds) { return static_cast<int64_t>(std::llround(seconds * 1e7)); };
+    int64_t blankUntil = blank.time.units();
+    const auto uniform = [](const media::Frame& f) {
+        return isNearlyUniform(toRasterImage(f.picture));
+    };
 
     bool pictureAhead = true;
-    if ((limit - blankUntil) / frameTime > kFramesWorthSampling) {
+    if (static_cast<double>(latest - blankUntil) / 1e7 / frameTime > kFramesWorthSampling) {
         pictureAhead = false;
-        const double from = blankUntil;
-        const double gap = (limit - from) / kSamples;
-        callback_.judgeOnly = true;
+        const int64_t gap = (latest - blankUntil) / kSamples;
+        const int64_t start = blankUntil;
         for (int n = 1; n <= kSamples && !pictureAhead; ++n) {
             if (cancelled())
                 return fail(kCancelledText);
-            callback_.judged = {};
-            if (!grabAt(std::max(moment, units(from + n * gap))))
+            media::Frame seen;
+            if (!frameAt(std::max(moment, start + n * gap), &seen))
                 return false;
-            const auto& seen = callback_.judged;
-            if (!seen.arrived || seen.seconds > limit)
+            if (!seen.found || seen.time.units() > latest)
                 break;
-            if (seen.uniform)
-                blankUntil = std::max(blankUntil, seen.seconds);
+            if (uniform(seen))
+                blankUntil = std::max(blankUntil, seen.time.units());
             else
                 pictureAhead = true;
         }
-        callback_.judgeOnly = false;
     }
-    // Frame by frame from the last blank frame seen: the callback draws the
-    // first one that is neither uniform nor too late.
-    while (pictureAhead && callback_.cell == k) {
+    // Frame by frame from the last blank frame seen: the first one that is
+    // neither uniform nor too late takes the cell.
+    while (pictureAhead) {
         if (cancelled())
             return fail(kCancelledText);
-        callback_.judged = {};
+        media::Frame seen;
         // Just past the frame's own time: the next frame is the first at or
         // after it.
-        if (!grabAt(units(blankUntil) + 1))
+        if (!frameAt(blankUntil + 1, &seen))
             return false;
-        const auto& seen = callback_.judged;
-        if (callback_.cell != k || !seen.arrived || seen.seconds <= blankUntil ||
-            seen.seconds > limit)
+        if (!seen.found || seen.time.units() <= blankUntil || seen.time.units() > latest)
             break;
-        blankUntil = seen.seconds;
+        if (!uniform(seen)) {
+            painter_->drawFrame(cell, seen);
+            return true;
+        }
+        blankUntil = seen.time.units();
     }
-    callback_.drawHeldBack();
+    painter_->drawFrame(cell, blank);
     return true;
 }
 

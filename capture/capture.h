@@ -8,29 +8,31 @@
 // nothing here posts window messages or touches a shared record, so any front
 // end can run it on any thread.
 //
-// Ownership: the run owns its media graph, its frame callback and its sheet
-// for the duration of the call. Nothing survives it but the written file.
+// Ownership: the run owns its sheet for the duration of the call and uses the
+// movie reader its input shares (opening one of its own when there is none).
+// Nothing survives it but the written file.
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/frame_choice.h"
 #include "capture/movie_probe.h"
+#include "platform/types/media_time.h"
 #include "render/raster_image.h"
 #include "settings/options.h"
 
 struct CaptureResult {
     // 0: the sheet was written. -1: it was not; `errorText` says why.
-    // 10: the frame grabber refused one-shot mode (`errorText` empty).
     int code = 0;
     std::string errorText;
     // A written sheet may still lack frames: the moments (100-ns units from
-    // the movie's start, in order) whose cells stayed black because no
-    // picture could be decoded for them, and how many packets or frames the
-    // decoder refused on the way. A capture for which no moment gave a
-    // picture fails instead and writes nothing.
+    // the movie's start, in order) whose cells are marked "no picture"
+    // because none could be decoded for them, and how many packets or
+    // frames the decoder refused on the way. A capture for which no moment
+    // gave a picture fails instead and writes nothing.
     std::vector<int64_t> missingMoments;
     int decoderErrors = 0;
     // The data ends before the length the movie states (a download that
@@ -63,11 +65,15 @@ public:
     // The sheet is painted (background, shadows, the empty cells) and the
     // frames are about to come. Valid during the call only.
     virtual void sheetPainted(const RasterImage& sheet) { (void)sheet; }
-    // The moment-th frame (from 0) arrived, at `seconds` from the movie's
-    // start, before it is scaled into its cell; valid during the call only.
-    virtual void frameArrived(int moment, double seconds, const RasterImage& frame) {
+    // Whether `frameArrived` wants each frame at the size the movie is
+    // shown at; otherwise it gets the frame at its cell's size.
+    virtual bool wantsFullFrames() const { return false; }
+    // The moment-th frame (from 0) arrived, with its exact time from the
+    // movie's start, before it is drawn into its cell; valid during the call
+    // only.
+    virtual void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) {
         (void)moment;
-        (void)seconds;
+        (void)time;
         (void)frame;
     }
     // The wait for the moment-th frame has returned; `sheet` shows every
@@ -99,6 +105,9 @@ struct CaptureInput {
     // asked between moments. The run then fails with kCancelledText and
     // writes nothing. Null: only `cancelled` stops the run.
     const std::atomic<bool>* stop = nullptr;
+    // The movie as the probe opened it, so that it is opened once; null:
+    // the capture opens it.
+    std::shared_ptr<media::MovieReader> movie = nullptr;
 };
 
 // How the finished sheet reaches its target.

@@ -76,6 +76,7 @@ bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choi
     wait();
     input_.moviePath = moviePath_;
     input_.facts = movie_.facts;
+    input_.movie = movie_.movie;
     input_.infoText = movie_.infoText;
     input_.targetPath = target;
     input_.choice = choice;

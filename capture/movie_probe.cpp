@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "capture/file_names.h"
-#include "platform/media/graph.h"
 
 namespace {
 
@@ -32,36 +31,34 @@ std::string MovieProbe::formatInfo(const std::string& moviePath, const MovieFact
 }
 
 ProbeResult MovieProbe::probe(const std::string& moviePath, const std::atomic<bool>* stop) {
-    std::unique_ptr<media::FilterGraph> graph;
-    media::Result hr = media::FilterGraph::create(&graph);
-    if (media::succeeded(hr)) {
-        graph->setStopFlag(stop);
-        hr = graph->renderFile(moviePath);
-    }
-
-    MovieFacts facts;
-    double frameTime = 0;
-    if (media::succeeded(hr))
-        hr = graph->getDuration(&facts.duration);
-    if (media::succeeded(hr))
-        hr = graph->getVideoSize(&facts.videoWidth, &facts.videoHeight);
-    if (media::succeeded(hr))
-        hr = graph->getDisplaySize(&facts.displayWidth, &facts.displayHeight);
-    if (media::succeeded(hr))
-        hr = graph->getAvgTimePerFrame(&frameTime);
-    graph.reset();
+    std::unique_ptr<media::MovieReader> reader;
+    Result rc = media::MovieReader::open(moviePath, stop, &reader);
+    if (rc.ok())
+        rc = reader->videoReady();
+    if (rc.ok())
+        rc = reader->measure();
 
     ProbeResult result;
-    if (media::failed(hr)) {
+    if (!rc.ok()) {
         result.code = -1;
-        result.errorText = hr == media::E_ABORT ? kProbeCancelledText : media::resultText(hr);
+        result.errorText = rc.isCancelled() ? kProbeCancelledText : rc.text();
         result.infoText =
             "File Name\t: " + fileNameOf(moviePath) + "\nError\t\t: " + result.errorText;
         return result;
     }
-    // A movie that does not state its frame rate shows 0.00, not infinity.
-    facts.averageFps = frameTime > 0 ? static_cast<float>(1.0 / frameTime) : 0.0f;
-    result.facts = facts;
-    result.infoText = formatInfo(moviePath, facts);
+    const media::MediaFacts& facts = reader->facts();
+    MovieFacts& f = result.facts;
+    f.duration = reader->length();
+    f.statedDuration = facts.readableDuration >= 0 ? facts.duration : 0;
+    f.videoWidth = facts.video.width;
+    f.videoHeight = facts.video.height;
+    f.displayWidth = facts.video.displayWidth;
+    f.displayHeight = facts.video.displayHeight;
+    // A movie that does not state its frame rate and whose frames cannot be
+    // counted shows 0.00, not infinity.
+    const double frameTime = reader->averageFrameTime();
+    f.averageFps = frameTime > 0 ? static_cast<float>(1.0 / frameTime) : 0.0f;
+    result.infoText = formatInfo(moviePath, f);
+    result.movie = std::move(reader);
     return result;
 }

@@ -1,11 +1,11 @@
 #pragma once
 // Reading a movie's facts and its information text, without decoding a frame.
 //
-// `MovieProbe::probe` opens the movie through a media graph of its own, reads
-// the length, the native frame size and the average time between frames, and
-// returns them with the four-line information text as one value. Nothing is
-// shared and nothing is posted: the caller decides on which thread it runs
-// and whom it tells.
+// `MovieProbe::probe` opens the movie, reads the length (what can be read of
+// it, and what the file states), the native frame size and the average time
+// between frames, and returns them with the four-line information text as one
+// value, together with the opened movie for the capture that follows. Nothing
+// is posted: the caller decides on which thread it runs and whom it tells.
 //
 // A probe that fails returns cleared facts, an `errorText` that says why, and
 // an information text that names the file and the reason, so that nothing of
@@ -13,14 +13,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/media/movie_reader.h"
 
 // What the capture needs to know about a movie before it starts.
 struct MovieFacts {
     // The length the moments are spread over, in 100-ns units: what can be
     // read of the movie. A cut-short file states a longer one.
     int64_t duration = 0;
-    int32_t videoWidth = 0;     // as stored: what the information text shows
+    int32_t videoWidth = 0; // as stored: what the information text shows
     int32_t videoHeight = 0;
     float averageFps = 0; // 0 when the movie does not state a frame rate
     // As players show it (sample aspect ratio and display matrix applied),
@@ -42,6 +45,8 @@ struct ProbeResult {
     MovieFacts facts;
     std::string infoText;
     std::string errorText; // the reason, when `code` is not 0
+    // The movie, open, for a capture of it; null after a failure.
+    std::shared_ptr<media::MovieReader> movie;
 
     bool ok() const { return code == 0; }
 };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <sched.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -20,9 +21,9 @@
 #include "cli/targets.h"
 #include "cli/terminal.h"
 #include "cli/walk.h"
-#include "platform/media/graph.h"
 #include "platform/media/log.h"
 #include "platform/media/media_facts.h"
+#include "platform/media/movie_reader.h"
 
 namespace cli {
 
@@ -102,13 +103,14 @@ public:
 
     bool cancelled() override { return g_interrupted.load() || !framesError_.empty(); }
     void momentDone(int, const RasterImage&) override { item_.momentDone(); }
-    void frameArrived(int moment, double seconds, const RasterImage& frame) override {
+    bool wantsFullFrames() const override { return !plan_.framesFolder.empty(); }
+    void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) override {
         if (plan_.framesFolder.empty() || !framesError_.empty())
             return;
         const bool png = args_.framesFormat == "png";
         const std::string path =
-            (fs::path(plan_.framesFolder) / frameFileName(movieStem(plan_.entry.path), moment,
-                                                          cells_, seconds, png ? "png" : "jpg"))
+            (fs::path(plan_.framesFolder) /
+             frameFileName(movieStem(plan_.entry.path), moment, cells_, time, png ? "png" : "jpg"))
                 .string();
         std::error_code ec;
         if (!args_.overwrite && fs::exists(fs::symlink_status(path, ec))) {
@@ -140,20 +142,24 @@ ItemResult failure(const std::string& movie, const std::string& why) {
 // The facts of one movie as a line of JSON; a movie that cannot make a sheet
 // has its reason in the object and on the error output.
 ItemResult factsOf(const std::string& movie) {
-    media::MediaFacts facts;
-    const media::Result rc =
-        media::readMediaFacts(movie, media::FactsDepth::Full, &facts, &g_interrupted);
-    std::string why;
-    if (media::failed(rc))
-        why = media::resultText(rc);
-    else if (!facts.hasVideo)
-        why = media::resultText(media::E_NO_VIDEO_STREAM);
-    else if (facts.duration < 0)
-        why = "The length of the movie cannot be found.";
-    if (why.empty())
-        return ItemResult{Outcome::Made, factsJson(movie, facts) + "\n", {}};
-    const std::string object = media::failed(rc) ? factsErrorJson(movie, facts.fileSize, why)
-                                                 : factsJson(movie, facts, why);
+    // The same steps, in the same order, as the probe before a sheet: the
+    // file fails here for the reason it would fail there.
+    std::unique_ptr<media::MovieReader> reader;
+    Result rc = media::MovieReader::open(movie, &g_interrupted, &reader);
+    const bool opened = rc.ok();
+    if (opened)
+        rc = reader->videoReady();
+    if (rc.ok())
+        rc = reader->measure();
+    if (rc.ok())
+        return ItemResult{Outcome::Made, factsJson(movie, reader->facts()) + "\n", {}};
+    const std::string why = rc.isCancelled() ? kProbeCancelledText : rc.text();
+    media::MediaFacts unread;
+    struct stat st {};
+    if (::stat(movie.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        unread.fileSize = static_cast<int64_t>(st.st_size);
+    const std::string object = opened ? factsJson(movie, reader->facts(), why)
+                                      : factsErrorJson(movie, unread.fileSize, why);
     return ItemResult{Outcome::Failed, object + "\n", movie + ": " + oneLine(why) + "\n"};
 }
 
@@ -195,8 +201,14 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Argument
     const int64_t cells = static_cast<int64_t>(options.rows) * options.columns;
     item.begin(fileNameOf(movie), cells);
     SheetProgress progress(item, plan, args, options, cells);
-    CaptureInput input{movie, probe.facts, probe.infoText, sheet.writePath, args.choice};
+    CaptureInput input;
+    input.moviePath = movie;
+    input.facts = probe.facts;
+    input.infoText = probe.infoText;
+    input.targetPath = sheet.writePath;
+    input.choice = args.choice;
     input.stop = &g_interrupted;
+    input.movie = probe.movie;
     const CaptureResult result =
         captureSheet(input, options, progress, SheetOutput{args.overwrite, sheet.format});
     if (!result.ok() && guarded && sheetExists(target))
@@ -206,9 +218,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Argument
     if (!result.ok()) {
         if (!progress.framesError().empty())
             return failure(movie, progress.framesError());
-        return failure(movie, result.code == 10
-                                  ? std::string("the frame grabber refused one-shot mode")
-                                  : result.errorText);
+        return failure(movie, result.errorText);
     }
     // The sheet is written, but some cells are black: name their moments,
     // so nobody takes a damaged movie's sheet for a whole one.
@@ -312,9 +322,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                 if (!walk.entries[i].inFolder)
                     return;
                 media::MediaFacts facts;
-                isMovie[i] = media::succeeded(media::readMediaFacts(walk.entries[i].path,
-                                                                    media::FactsDepth::Streams,
-                                                                    &facts, &g_interrupted)) &&
+                isMovie[i] = media::readMediaFacts(walk.entries[i].path, media::FactsDepth::Streams,
+                                                   &facts, &g_interrupted)
+                                 .ok() &&
                              media::isMovie(facts);
                 ++looked;
             },

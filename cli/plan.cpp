@@ -44,23 +44,20 @@ std::string movieStem(const std::string& moviePath) {
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-std::string frameFileName(const std::string& stem, int index, int64_t cells, double seconds,
+std::string frameFileName(const std::string& stem, int index, int64_t cells, const MediaTime& time,
                           const std::string& extension) {
     int digits = 2;
     for (int64_t n = cells; n >= 100; n /= 10)
         ++digits;
-    // A frame time a hair under its millisecond (as binary fractions make
-    // it) still counts as that millisecond.
-    const int64_t ms =
-        std::max<int64_t>(0, static_cast<int64_t>(std::floor(seconds * 1000 + 1e-6)));
+    const int64_t ms = std::max<int64_t>(0, time.milliseconds());
     std::string number = std::to_string(index + 1);
     if (static_cast<int>(number.size()) < digits)
         number.insert(0, static_cast<size_t>(digits) - number.size(), '0');
-    char time[48];
-    std::snprintf(time, sizeof time, "%02lldh%02lldm%02lld.%03llds",
+    char clock[48];
+    std::snprintf(clock, sizeof clock, "%02lldh%02lldm%02lld.%03llds",
                   static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
                   static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
-    return stem + "-" + number + "-" + time + "." + extension;
+    return stem + "-" + number + "-" + clock + "." + extension;
 }
 
 std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const Arguments& args) {

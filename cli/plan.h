@@ -8,6 +8,7 @@
 
 #include "cli/arguments.h"
 #include "cli/walk.h"
+#include "platform/types/media_time.h"
 
 namespace cli {
 
@@ -33,7 +34,7 @@ std::string movieStem(const std::string& moviePath);
 // "<stem>-<NN>-<HH>h<MM>m<SS.mmm>s.<ext>": the cell's number from 1, as wide
 // as the largest number of the sheet (at least 2 digits), and the frame's own
 // time, truncated to the millisecond.
-std::string frameFileName(const std::string& stem, int index, int64_t cells, double seconds,
+std::string frameFileName(const std::string& stem, int index, int64_t cells, const MediaTime& time,
                           const std::string& extension);
 
 } // namespace cli

@@ -1,8 +1,8 @@
 // media-bench: the measuring and checking side of bench/compare-ffmpeg.sh.
 //
 //   media-bench capture MOVIE [--workers N] [--sync] [--fast] [--moments N]
-//       runs the media graph as a capture does (one seek, run and wait per
-//       moment, the moments announced first unless --sync) and prints each
+//       reads the frames as a capture does (all moments in one planned call,
+//       or one call per moment with --sync) and prints each
 //       moment's frame code and time, then the wall time and the frames
 //       decoded; --fast asks for the key frame nearest each moment, within
 //       half a step.
@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/graph.h"
+#include "platform/media/movie_reader.h"
 #include "tests/support/test_movies.h"
 
 namespace {
@@ -59,89 +59,64 @@ int codeInBox(const uint8_t* pixels, int stride, double x, double y, double scal
     return testmovies::indexFromBgr(pixels, stride, x0, y0, w, h);
 }
 
-class Recorder : public SampleGrabberCB {
-public:
-    Result BufferCB(double sampleTime, uint8_t* buffer, long) override {
-        seconds = sampleTime;
-        const int stride = (width * 3 + 3) & ~3;
-        // Rows are bottom-up: the box at the top of the picture is at the end.
-        const testmovies::Box box = testmovies::indexPatchBox(width, height);
-        code = testmovies::indexFromBgr(buffer, stride, box.x + 3, height - box.y - box.h + 3,
-                                        box.w - 6, box.h - 6);
-        ++calls;
-        return S_OK;
-    }
-    int width = 0, height = 0, calls = 0, code = -1;
-    double seconds = 0;
-};
-
 int capture(const char* path, int workers, bool sync, bool fast, int moments) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    std::unique_ptr<FilterGraph> probe;
-    FilterGraph::create(&probe);
-    int64_t duration = 0;
-    Result hr = probe->renderFile(path);
-    if (succeeded(hr))
-        hr = probe->getDuration(&duration);
-    probe.reset();
-
-    std::unique_ptr<FilterGraph> graph;
-    std::unique_ptr<SourceFilter> source;
-    std::unique_ptr<SampleGrabber> grabber;
-    if (succeeded(hr))
-        hr = FilterGraph::create(&graph);
-    if (succeeded(hr)) {
-        graph->setWorkerCount(workers);
-        SourceFilter::create(SourceRole::AsyncReader, &source);
-        source->load(path);
-        hr = graph->addFilter(*source, "Source");
-    }
-    if (succeeded(hr)) {
-        SampleGrabber::create(&grabber);
-        graph->addFilter(*grabber, "Grabber");
-        grabber->setMediaType({MajorType::Video, SubType::RGB24});
-        Pin* video = nullptr;
-        for (int i = 0; (video = outputPin(*source, i)) != nullptr; ++i)
-            if (video->majorType() == MajorType::Video)
-                break;
-        hr = video ? graph->connect(*video, *inputPin(*grabber, 0)) : E_NO_VIDEO_STREAM;
-    }
-    Recorder recorder;
-    if (succeeded(hr))
-        hr = graph->render(*outputPin(*grabber, 0));
-    if (succeeded(hr)) {
-        grabber->getConnectedSize(&recorder.width, &recorder.height);
-        grabber->setBufferSamples(false);
-        grabber->setOneShot(true);
-        grabber->setCallback(&recorder, 1);
-    }
-    if (failed(hr)) {
-        std::fprintf(stderr, "media-bench: %s: %s\n", path, resultText(hr).c_str());
+    std::unique_ptr<MovieReader> reader;
+    Result rc = MovieReader::open(path, nullptr, &reader);
+    if (rc.ok())
+        rc = reader->videoReady();
+    if (rc.ok())
+        rc = reader->measure();
+    if (!rc.ok()) {
+        std::fprintf(stderr, "media-bench: %s: %s\n", path, rc.text().c_str());
         return 1;
     }
-    const int64_t step = duration / (moments + 1);
+    reader->setCores(workers);
+    const int64_t step = reader->length() / (moments + 1);
     std::vector<int64_t> positions;
     for (int i = 1; i <= moments; ++i)
         positions.push_back(i * step);
+    FrameRequest request;
     if (fast)
-        graph->setKeyFrameTolerance(step / 2);
-    if (!sync)
-        graph->announcePositions(positions);
-    for (int i = 0; i < moments; ++i) {
-        recorder.code = -1;
-        recorder.calls = 0;
-        graph->setPositions(positions[i]);
-        graph->run();
-        int32_t event = 0;
-        graph->waitForCompletion(-1, &event);
-        std::printf("moment %d position %" PRId64 " code %d time %.6f\n", i + 1, positions[i],
-                    recorder.calls ? recorder.code : -1, recorder.seconds);
+        request.keyFrameTolerance = step / 2;
+    const int width = reader->facts().video.displayWidth;
+    const int height = reader->facts().video.displayHeight;
+    const auto report = [&](size_t i, Frame&& frame) {
+        int code = -1;
+        if (frame.found) {
+            // The box at the top of the picture, rows top-down, red first:
+            // read as blue-green-red by swapping into a copy of the box.
+            const testmovies::Box box = testmovies::indexPatchBox(width, height);
+            std::vector<uint8_t> bgr(static_cast<size_t>(box.w) * box.h * 3);
+            for (int y = 0; y < box.h; ++y)
+                for (int x = 0; x < box.w; ++x) {
+                    const uint8_t* p = frame.picture.rgb.data() +
+                                       (static_cast<size_t>(box.y + y) * width + box.x + x) * 3;
+                    uint8_t* q = bgr.data() + (static_cast<size_t>(y) * box.w + x) * 3;
+                    q[0] = p[2];
+                    q[1] = p[1];
+                    q[2] = p[0];
+                }
+            code = testmovies::indexFromBgr(bgr.data(), box.w * 3, 3, 3, box.w - 6, box.h - 6);
+        }
+        std::printf("moment %zu position %" PRId64 " code %d time %.6f\n", i + 1, positions[i],
+                    code, frame.found ? frame.time.seconds() : 0.0);
+        return true;
+    };
+    if (sync) {
+        for (size_t i = 0; i < positions.size(); ++i)
+            rc = reader->frames({positions[i]}, request,
+                                [&](size_t, Frame&& f) { return report(i, std::move(f)); });
+    } else {
+        rc = reader->frames(positions, request, report);
     }
-    graph.reset();
+    if (!rc.ok())
+        std::fprintf(stderr, "media-bench: %s: %s\n", path, rc.text().c_str());
+    const int64_t decoded = reader->framesDecoded();
+    reader.reset();
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("total %.0f ms, %lld frames decoded\n", ms,
-                static_cast<long long>(decodedFrameCount()));
+    std::printf("total %.0f ms, %lld frames decoded\n", ms, static_cast<long long>(decoded));
     return 0;
 }
 
@@ -165,17 +140,15 @@ int main(int argc, char** argv) {
         return capture(argv[2], workers, sync, fast, moments);
     }
     if (command == "duration" && argc == 3) {
-        std::unique_ptr<FilterGraph> graph;
-        FilterGraph::create(&graph);
-        int64_t duration = 0;
-        Result hr = graph->renderFile(argv[2]);
-        if (succeeded(hr))
-            hr = graph->getDuration(&duration);
-        if (failed(hr)) {
-            std::fprintf(stderr, "media-bench: %s: %s\n", argv[2], resultText(hr).c_str());
+        std::unique_ptr<MovieReader> reader;
+        Result rc = MovieReader::open(argv[2], nullptr, &reader);
+        if (rc.ok())
+            rc = reader->measure();
+        if (!rc.ok()) {
+            std::fprintf(stderr, "media-bench: %s: %s\n", argv[2], rc.text().c_str());
             return 1;
         }
-        std::printf("%" PRId64 "\n", duration);
+        std::printf("%" PRId64 "\n", reader->length());
         return 0;
     }
     if (command == "frame-code" && argc == 4) {

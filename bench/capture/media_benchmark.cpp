@@ -3,9 +3,9 @@
 //   - OpenPerMoment: what a separate tool call per moment does: open the file,
 //     seek to the key frame before the moment, decode every frame up to it,
 //     convert it. The baseline.
-//   - Graph/0: the graph without announced moments (one decoder with threads,
-//     reference frames only before each moment).
-//   - Graph/N: the moments announced, N decoders at once.
+//   - Reader/0: the reader asked one moment at a time (one decoder with
+//     threads, reference frames only before each moment).
+//   - Reader/N: all moments in one planned call, on N cores.
 // Run: build/<preset>/bench/capture/media_benchmark
 
 #include <benchmark/benchmark.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/graph.h"
+#include "platform/media/movie_reader.h"
 #include "tests/support/test_movies.h"
 
 extern "C" {
@@ -85,12 +85,11 @@ void openPerMoment(const std::string& path, int64_t position) {
         if (pkt->stream_index == vs && avcodec_send_packet(dec, pkt) >= 0) {
             while (!done && avcodec_receive_frame(dec, frame) >= 0) {
                 if (frame->best_effort_timestamp >= target) {
-                    SwsContext* sws = sws_getContext(
-                        frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                        frame->width, frame->height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
-                        nullptr, nullptr);
-                    std::vector<uint8_t> bgr(static_cast<size_t>(frame->width) * frame->height *
-                                             3);
+                    SwsContext* sws = sws_getContext(frame->width, frame->height,
+                                                     static_cast<AVPixelFormat>(frame->format),
+                                                     frame->width, frame->height, AV_PIX_FMT_BGR24,
+                                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
+                    std::vector<uint8_t> bgr(static_cast<size_t>(frame->width) * frame->height * 3);
                     uint8_t* dst[1] = {bgr.data()};
                     const int stride[1] = {frame->width * 3};
                     sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
@@ -116,52 +115,49 @@ void OpenPerMoment(benchmark::State& state) {
             openPerMoment(path, p);
 }
 
-class Count : public SampleGrabberCB {
-public:
-    Result BufferCB(double, uint8_t* buffer, long) override {
-        benchmark::DoNotOptimize(buffer);
-        ++frames;
-        return S_OK;
-    }
-    int frames = 0;
-};
-
-void Graph(benchmark::State& state) {
+void Reader(benchmark::State& state) {
     const std::string& path = movie();
     const std::vector<int64_t> positions = moments();
-    const int workers = static_cast<int>(state.range(0));
+    const int cores = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        std::unique_ptr<FilterGraph> graph;
-        std::unique_ptr<SourceFilter> source;
-        std::unique_ptr<SampleGrabber> grabber;
-        FilterGraph::create(&graph);
-        graph->setWorkerCount(workers);
-        SourceFilter::create(SourceRole::AsyncReader, &source);
-        source->load(path);
-        graph->addFilter(*source, "Source");
-        SampleGrabber::create(&grabber);
-        graph->addFilter(*grabber, "Grabber");
-        grabber->setMediaType({MajorType::Video, SubType::RGB24});
-        graph->connect(*outputPin(*source, 0), *inputPin(*grabber, 0));
-        graph->render(*outputPin(*grabber, 0));
-        Count count;
-        grabber->setCallback(&count, 1);
-        if (workers > 0)
-            graph->announcePositions(positions);
-        for (int64_t p : positions) {
-            graph->setPositions(p);
-            graph->run();
-            int32_t event = 0;
-            graph->waitForCompletion(-1, &event);
+        std::unique_ptr<MovieReader> reader;
+        if (!MovieReader::open(path, nullptr, &reader).ok()) {
+            state.SkipWithError("the movie cannot be opened");
+            return;
         }
-        if (count.frames != kMoments)
+        reader->setCores(cores);
+        int frames = 0;
+        FrameRequest request;
+        request.width = 156;
+        request.height = 88;
+        const auto count = [&](size_t, Frame&& f) {
+            benchmark::DoNotOptimize(f.picture.rgb.data());
+            frames += f.found;
+            return true;
+        };
+        Result rc;
+        if (cores > 0) {
+            rc = reader->frames(positions, request, count);
+        } else {
+            for (int64_t p : positions)
+                if (rc.ok())
+                    rc = reader->frames({p}, request, count);
+        }
+        if (!rc.ok())
+            state.SkipWithError(rc.text().c_str());
+        if (frames != kMoments)
             state.SkipWithError("a moment delivered no frame");
     }
 }
 
 BENCHMARK(OpenPerMoment)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(Graph)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(
-    3);
+BENCHMARK(Reader)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 } // namespace
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/media/errors.h"
+
 namespace media::detail {
 
 ptrdiff_t KeyFrameList::atOrBefore(int64_t timestamp) const {
@@ -40,46 +42,57 @@ KeyFrameList indexedKeyFrames(const AVFormatContext* input, int stream) {
     return list;
 }
 
-Result scanKeyFrames(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop,
-                     KeyFrameList* out) {
+Result scanKeyFrames(AVFormatContext* input, const MovieInfo& info, int64_t step,
+                     const std::atomic<bool>* stop, KeyFrameList* out) {
     *out = KeyFrameList{};
-    // Packets are all a scan reads: the streams as the header lists them
-    // will do, without decoding a frame to learn their parameters.
-    av::InputPtr input;
-    Result rc = openInput(info.path, info.format, stop, &input, Probe::Header);
-    if (failed(rc))
-        return rc;
+    // A stream without timestamps has times only where the demuxer counted
+    // its frames from the start: read on a demuxer of its own, opened here.
+    av::InputPtr fresh;
+    if (!info.timestampsInFile) {
+        const Result rc = openInput(info.path, info.format, stop, &fresh, Probe::Header);
+        if (!rc.ok())
+            return rc;
+        input = fresh.get();
+    }
     const int64_t size = input->pb ? avio_size(input->pb) : -1;
     if (size < 0 || size > kScanLimitBytes || !info.video)
-        return S_OK;
-    const auto isVideo = [&](int i) {
-        return i >= 0 && i < static_cast<int>(input->nb_streams) &&
-               input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-               input->streams[i]->codecpar->codec_id == info.video->codec_id &&
-               input->streams[i]->time_base.num == info.timeBase.num &&
-               input->streams[i]->time_base.den == info.timeBase.den;
-    };
-    int stream = info.videoStream;
-    for (int i = 0; !isVideo(stream) && i < static_cast<int>(input->nb_streams); ++i)
-        stream = i;
-    if (!isVideo(stream))
-        return S_OK;
-    for (unsigned i = 0; i < input->nb_streams; ++i)
+        return Result::success();
+    const int stream = info.videoStream;
+    if (stream < 0 || stream >= static_cast<int>(input->nb_streams) ||
+        av_cmp_q(input->streams[stream]->time_base, info.timeBase) != 0 ||
+        (!fresh && av_seek_frame(input, -1, 0, AVSEEK_FLAG_BYTE) < 0))
+        return Result::success();
+    // Packets of the video are all a scan reads; the others are not even
+    // handed out meanwhile.
+    std::vector<AVDiscard> discards;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        discards.push_back(input->streams[i]->discard);
         if (static_cast<int>(i) != stream)
             input->streams[i]->discard = AVDISCARD_ALL;
+    }
+    struct Restore {
+        AVFormatContext* input;
+        const std::vector<AVDiscard>& discards;
+        ~Restore() {
+            for (unsigned i = 0; i < input->nb_streams && i < discards.size(); ++i)
+                input->streams[i]->discard = discards[i];
+        }
+    } restore{input, discards};
 
     av::PacketPtr packet(av_packet_alloc());
     if (!packet)
-        return E_OUTOFMEMORY;
+        return outOfMemoryResult();
     KeyFrameList list;
     list.scanned = true;
     list.byteSeeksLand =
         info.timestampsInFile && info.format && std::strcmp(info.format->name, "mpegts") == 0;
     int errors = 0;
     for (;;) {
-        const int err = av_read_frame(input.get(), packet.get());
+        if (stop && stop->load(std::memory_order_relaxed))
+            return cancelledResult();
+        const int err = av_read_frame(input, packet.get());
         if (err == AVERROR_EXIT)
-            return AVERROR_EXIT;
+            return cancelledResult();
         if (err < 0) {
             // Damage is read past as the searches read past it.
             if (err != AVERROR_EOF && ++errors < 64 && !avio_feof(input->pb))
@@ -112,24 +125,22 @@ Result scanKeyFrames(const MovieInfo& info, int64_t step, const std::atomic<bool
         list.frames.begin(), list.frames.end(),
         [](const KeyFrame& a, const KeyFrame& b) { return a.timestamp < b.timestamp; });
     *out = std::move(list);
-    return S_OK;
+    return Result::success();
 }
 
-KeyFrameList keyFramesFor(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop) {
+KeyFrameList keyFramesFor(AVFormatContext* input, const MovieInfo& info, int64_t step,
+                          const std::atomic<bool>* stop) {
     KeyFrameList keys;
     if (info.videoStream < 0)
         return keys;
     if (info.restartsAtByteZero) {
-        if (failed(scanKeyFrames(info, step, stop, &keys)))
+        if (!scanKeyFrames(input, info, step, stop, &keys).ok())
             keys = KeyFrameList{};
         return keys;
     }
-    av::InputPtr input;
-    if (failed(openInput(info.path, info.format, stop, &input, probeForReopening(info))))
-        return keys;
     // Matroska reads its index (the cues) at the first seek, not before.
-    av_seek_frame(input.get(), info.videoStream, 0, AVSEEK_FLAG_BACKWARD);
-    return indexedKeyFrames(input.get(), info.videoStream);
+    av_seek_frame(input, info.videoStream, info.zero, AVSEEK_FLAG_BACKWARD);
+    return indexedKeyFrames(input, info.videoStream);
 }
 
 std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
@@ -158,6 +169,8 @@ std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
         }
         passes.push_back(pass);
     }
+    for (Pass& pass : passes)
+        pass.until = pass.end < positions.size() ? positions[pass.end] : -1;
     return passes;
 }
 

@@ -14,8 +14,8 @@
 // the packets without decoding them; there they also say where in the file a
 // pass may start, so a seek lands on its key frame the first time.
 //
-// Ownership: plain values. `scanKeyFrames` opens its own demuxer, owned
-// through a unique_ptr and closed before it returns.
+// Ownership: plain values. The scan reads through the reader's demuxer,
+// which it borrows for the call.
 
 #include <atomic>
 #include <cstddef>
@@ -59,22 +59,26 @@ constexpr int64_t kScanLimitBytes = int64_t{1} << 30;
 // key frames. A scan only pays where positions `step` apart (stream clock)
 // can share a key frame: it gives up, with an empty list, once it has seen
 // key frames come regularly at under half that distance, and on files too
-// large to read. AVERROR_EXIT when `stop` was set.
-Result scanKeyFrames(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop,
-                     KeyFrameList* out);
+// large to read; `step` 0 reads them all. Cancelled when `stop` was set.
+Result scanKeyFrames(AVFormatContext* input, const MovieInfo& info, int64_t step,
+                     const std::atomic<bool>* stop, KeyFrameList* out);
 
 // The key frames a plan for positions `step` apart can use: the index
 // where there is one, a scan where the movie has none, nothing where
 // neither helps.
-KeyFrameList keyFramesFor(const MovieInfo& info, int64_t step, const std::atomic<bool>* stop);
+KeyFrameList keyFramesFor(AVFormatContext* input, const MovieInfo& info, int64_t step,
+                          const std::atomic<bool>* stop);
 
 struct Pass {
-    size_t begin = 0; // positions [begin, end) of the announced list
+    size_t begin = 0; // positions [begin, end) of the list
     size_t end = 0;
     // Where the pass starts reading: at the file's start, at a byte (a key
     // frame's packet), or, with neither, by a seek before its first position.
     bool fromStart = false;
     int64_t bytePos = -1;
+    // The position after the pass's last one (100-ns units), which a frame
+    // that stands in for a damaged one must come before; -1: none follows.
+    int64_t until = -1;
     size_t size() const { return end - begin; }
 };
 

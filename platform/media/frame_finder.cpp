@@ -1,8 +1,8 @@
 #include "platform/media/frame_finder.h"
 
 #include <algorithm>
-#include <optional>
-#include <set>
+
+#include "platform/media/errors.h"
 
 namespace media {
 
@@ -18,6 +18,10 @@ int64_t decodedFrameCount() {
 
 namespace media::detail {
 
+void countDecodedFrame() {
+    g_decodedFrames.fetch_add(1, std::memory_order_relaxed);
+}
+
 namespace {
 
 constexpr int64_t kSecond = 10000000;
@@ -31,233 +35,294 @@ constexpr int kReadErrorLimit = 64;
 
 } // namespace
 
+// ---------------------------------------------------------------------------
+// Field pairs
+
+FieldPairs::FieldPairs(const AVCodecParameters* video) {
+    if (!video)
+        return;
+    parser_.reset(av_parser_init(video->codec_id));
+    context_.reset(avcodec_alloc_context3(nullptr));
+    if (!parser_ || !context_ || avcodec_parameters_to_context(context_.get(), video) < 0) {
+        parser_.reset();
+        return;
+    }
+    // Every packet is a whole picture (or field): the parser only reads its
+    // headers and hands it back as it is.
+    parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+}
+
+FieldPairs::~FieldPairs() = default;
+
+bool FieldPairs::secondField(const AVPacket* packet) {
+    if (!parser_)
+        return false;
+    uint8_t* data = nullptr;
+    int size = 0;
+    av_parser_parse2(parser_.get(), context_.get(), &data, &size, packet->data, packet->size,
+                     packet->pts, packet->dts, packet->pos);
+    const int structure = parser_->picture_structure;
+    if (structure != AV_PICTURE_STRUCTURE_TOP_FIELD &&
+        structure != AV_PICTURE_STRUCTURE_BOTTOM_FIELD) {
+        pending_ = 0;
+        return false;
+    }
+    if (pending_ != 0 && pending_ != structure) {
+        pending_ = 0;
+        return true;
+    }
+    pending_ = structure;
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// The state of a series of positions, and of the attempt under way.
+
 struct FrameFinder::Search {
     const std::vector<int64_t>* targets = nullptr;
     // The earliest time on the stream's clock at or after each target.
     std::vector<int64_t> targetTs;
     size_t next = 0; // the first target not yet handed out
     const Deliver* deliver = nullptr;
-    Result error = S_OK;
+    const Cancelled* cancelled = nullptr;
+    int64_t until = -1; // the position after the last, when one follows
+    Result error;
+    // Loosened by the retries.
     bool allowSkip = true;
     bool allowEarlyEnd = true;
+
+    // One attempt: a forward pass from one starting point.
     bool fromStart = false;
-    const std::function<bool()>* cancelled = nullptr;
-    // Filled on the way.
-    bool sawKey = false;
+    bool keyPacketSeen = false; // from here on, packets can give pictures
+    bool sawKey = false;        // a key picture came out of the decoder
     bool haveFirst = false;
     bool haveLast = false;
-    bool skipped = false;                  // a frame without a time was left undecoded
-    int64_t skippedUntil = AV_NOPTS_VALUE; // the latest time of a frame left undecoded
+    bool cleanEnd = true;                  // the data ended, not the reading
+    bool skipped = false;                  // a picture without a time was left undecoded
+    int64_t skippedUntil = AV_NOPTS_VALUE; // the latest time of a picture left undecoded
     int64_t lastTimestamp = AV_NOPTS_VALUE;
     int64_t previousTimestamp = AV_NOPTS_VALUE;
-    // Presentation times, at or after the current target, of the packets a
-    // decodable picture could come from. The first is the candidate: the
-    // earliest frame that can be the target's. Meaningless once some packet
-    // had no time (`allTimed` false).
+    // Shown times, at or after the current target, of the pictures sent to
+    // the decoder. The first is the candidate: the earliest picture that can
+    // be the target's. Meaningless once some picture had no time.
     std::set<int64_t> sent;
     bool allTimed = true;
 
     int64_t target() const { return (*targets)[next]; }
     bool lastTarget() const { return next + 1 == targets->size(); }
+    bool done() const { return next >= targets->size(); }
     int64_t candidate() const { return sent.empty() ? AV_NOPTS_VALUE : *sent.begin(); }
     void advance() {
         ++next;
         if (next < targetTs.size())
             sent.erase(sent.begin(), sent.lower_bound(targetTs[next]));
     }
+    void beginAttempt(bool start) {
+        fromStart = start;
+        keyPacketSeen = sawKey = start;
+        haveFirst = haveLast = skipped = false;
+        cleanEnd = true;
+        skippedUntil = lastTimestamp = previousTimestamp = AV_NOPTS_VALUE;
+        sent.clear();
+        allTimed = true;
+    }
 };
 
+// ---------------------------------------------------------------------------
+// Opening and starting a pass
+
 FrameFinder::FrameFinder(std::shared_ptr<const MovieInfo> info, int threads,
-                         const std::atomic<bool>* stop)
-    : info_(std::move(info)), threads_(std::max(1, threads)), stop_(stop) {}
+                         const std::atomic<bool>* stop, AVFormatContext* borrowed)
+    : info_(std::move(info)), threads_(std::max(1, threads)), stop_(stop), input_(borrowed) {}
 
 FrameFinder::~FrameFinder() = default;
 
 Result FrameFinder::open() {
-    if (input_)
-        return S_OK;
+    if (decoder_)
+        return Result::success();
     if (!info_ || info_->videoStream < 0 || !info_->video)
-        return E_NO_VIDEO_STREAM;
-    av::InputPtr input;
-    Result rc = openInput(info_->path, info_->format, stop_, &input, probeForReopening(*info_));
-    if (failed(rc))
-        return rc;
+        return noVideoResult();
+    if (!input_) {
+        const Result rc =
+            openInput(info_->path, info_->format, stop_, &own_, probeForReopening(*info_));
+        if (!rc.ok())
+            return rc;
+        input_ = own_.get();
+    }
     // The stream list of a program stream is found while reading, so the
     // video may not have the same number in a second opening: match it.
     int stream = info_->videoStream;
     const auto matches = [&](int i) {
-        return i >= 0 && i < static_cast<int>(input->nb_streams) &&
-               input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-               input->streams[i]->codecpar->codec_id == info_->video->codec_id;
+        return i >= 0 && i < static_cast<int>(input_->nb_streams) &&
+               input_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+               input_->streams[i]->codecpar->codec_id == info_->video->codec_id;
     };
     if (!matches(stream)) {
-        stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        stream = av_find_best_stream(input_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (!matches(stream))
-            return E_NO_VIDEO_STREAM;
+            return noVideoResult();
     }
-    const AVStream* st = input->streams[stream];
-    if (st->time_base.num != info_->timeBase.num || st->time_base.den != info_->timeBase.den)
-        return E_FAIL;
+    const AVStream* st = input_->streams[stream];
+    if (av_cmp_q(st->time_base, info_->timeBase) != 0)
+        return Result::failure(ResultCode::Damaged,
+                               "The movie's clock is not the same when it is read again.");
 
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec)
-        return E_NO_DECODER;
+        return noDecoderResult();
     av::CodecPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder)
-        return E_OUTOFMEMORY;
+        return outOfMemoryResult();
     int err = avcodec_parameters_to_context(decoder.get(), info_->video.get());
     if (err < 0)
-        return err;
+        return avResult(err);
     decoder->pkt_timebase = st->time_base;
     decoder->thread_count = threads_;
     decoder->thread_type = threads_ > 1 ? FF_THREAD_FRAME | FF_THREAD_SLICE : 0;
     err = avcodec_open2(decoder.get(), codec, nullptr);
     if (err < 0)
-        return err;
+        return avResult(err);
 
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
     last_.reset(av_frame_alloc());
     if (!packet_ || !frame_ || !last_)
-        return E_OUTOFMEMORY;
-    input_ = std::move(input);
+        return outOfMemoryResult();
+    if (info_->fieldPictures)
+        fields_ = std::make_unique<FieldPairs>(info_->video.get());
     decoder_ = std::move(decoder);
     stream_ = stream;
-    return S_OK;
+    return Result::success();
 }
 
 bool FrameFinder::seekBefore(int64_t position) {
     const int64_t ts = toTimestampFloor(*info_, position);
-    if (av_seek_frame(input_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD) < 0)
+    if (av_seek_frame(input_, stream_, ts, AVSEEK_FLAG_BACKWARD) < 0)
         return false;
     avcodec_flush_buffers(decoder_.get());
     return true;
 }
 
-// Back to the true start of the file. A time stamp seek cannot be trusted
-// for this: a transport stream seeks on decoding times and lands a few
-// packets after its first key frame, and a file without an index lands
-// wherever its search ends. Streams without a header start over at byte 0;
-// everything else is opened again.
+// Back to the true start of the file. Streams without a header start over at
+// byte 0: a time stamp seek in a transport stream lands a few packets after
+// its first key frame. Containers whose index lists every packet with its
+// time (QuickTime/MP4, Matroska) seek to the first entry; anything else is
+// opened again, since a seek there lands wherever its search ends.
 bool FrameFinder::rewind() {
-    bool ok =
-        info_->restartsAtByteZero && av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
-    if (!ok) {
-        input_.reset();
-        decoder_.reset();
-        ok = succeeded(open());
+    bool ok = info_->restartsAtByteZero && av_seek_frame(input_, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+    if (!ok && !info_->restartsAtByteZero && probeForReopening(*info_) == Probe::IfNeeded) {
+        AVStream* st = input_->streams[stream_];
+        const AVIndexEntry* first =
+            avformat_index_get_entries_count(st) > 0 ? avformat_index_get_entry(st, 0) : nullptr;
+        ok = first && av_seek_frame(input_, stream_, first->timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
     }
-    if (ok)
+    if (!ok) {
+        own_.reset();
+        input_ = nullptr;
+        decoder_.reset();
+        ok = open().ok();
+    }
+    if (ok) {
         avcodec_flush_buffers(decoder_.get());
+        if (fields_)
+            fields_->reset();
+    }
     return ok;
 }
 
 bool FrameFinder::seekToByte(int64_t pos) {
-    if (pos < 0 || av_seek_frame(input_.get(), -1, pos, AVSEEK_FLAG_BYTE) < 0)
+    if (pos < 0 || av_seek_frame(input_, -1, pos, AVSEEK_FLAG_BYTE) < 0)
         return false;
     avcodec_flush_buffers(decoder_.get());
     return true;
 }
 
-Result FrameFinder::find(int64_t position, const std::function<bool()>& cancelled, Picture* out) {
-    *out = Picture{};
+// Positions the demuxer for an attempt: where the plan says on the first,
+// `backoff` before the position on a retry, or at the start of the file when
+// that is where the position lies or the retries ran out.
+bool FrameFinder::startAttempt(Search& search, const Pass& pass, bool planned, int64_t backoff,
+                               int attempt) {
+    const int64_t position = search.target();
+    bool fromStart =
+        position - backoff <= 0 || attempt > kBackoffAttempts || (planned && pass.fromStart);
+    if (!fromStart) {
+        const bool landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
+        if (!landed && !seekBefore(position - backoff))
+            fromStart = true;
+    }
+    if (fromStart && !rewind())
+        return false;
+    if (fields_)
+        fields_->reset();
+    search.beginAttempt(fromStart);
+    decodeErrors_ = 0;
+    lastSkipped_ = false;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Searches
+
+Result FrameFinder::find(int64_t position, const Cancelled& cancelled, Found* out) {
+    *out = Found{};
     const std::vector<int64_t> one{position};
-    const Deliver keep = [out](size_t, Picture&& picture) {
-        *out = std::move(picture);
+    const Deliver keep = [out](size_t, Found&& found) {
+        *out = std::move(found);
         return true;
     };
     return findSeries(one, Pass{}, cancelled, keep);
 }
 
 Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass& pass,
-                               const std::function<bool()>& cancelled, const Deliver& deliver) {
+                               const Cancelled& cancelled, const Deliver& deliver) {
     if (positions.empty())
-        return S_OK;
+        return Result::success();
     Result rc = open();
-    if (failed(rc))
+    if (!rc.ok())
         return rc;
 
     Search search;
     search.targets = &positions;
     search.deliver = &deliver;
     search.cancelled = &cancelled;
+    search.until = pass.until;
     for (int64_t p : positions) {
         int64_t ts = toTimestampFloor(*info_, p);
         if (compareToPosition(*info_, ts, p) < 0)
             ++ts;
         search.targetTs.push_back(ts);
     }
-    // Where nothing else is known about a position past the last frame, it
-    // gets the last frame seen.
-    const auto deliverLast = [&]() -> Result {
-        Picture picture;
-        const Result made = convert(last_.get(), &picture);
-        if (failed(made))
-            return made;
-        picture.seconds = toSeconds(*info_, search.lastTimestamp);
-        picture.decodeErrors = decodeErrors_;
-        while (search.next < positions.size()) {
-            Picture copy = search.lastTarget() ? std::move(picture) : picture;
-            if (!deliver(search.next, std::move(copy)))
-                return AVERROR_EXIT;
-            search.advance();
-        }
-        return S_OK;
-    };
-    const auto deliverNothing = [&]() -> Result {
-        while (search.next < positions.size()) {
-            Picture none;
-            none.decodeErrors = decodeErrors_;
-            if (!deliver(search.next, std::move(none)))
-                return AVERROR_EXIT;
-            search.advance();
-        }
-        return S_OK;
-    };
 
+    // The retry rule: each outcome either ends the series or says how the
+    // next attempt differs from this one.
     int64_t backoff = 0;
     bool planned = true; // the first attempt starts where the plan says
     for (int attempt = 0;; ++attempt) {
-        const int64_t position = search.target();
-        search.fromStart =
-            position - backoff <= 0 || attempt > kBackoffAttempts || (planned && pass.fromStart);
-        if (!search.fromStart) {
-            const bool landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
-            if (!landed && !seekBefore(position - backoff))
-                search.fromStart = true;
-        }
+        if (!startAttempt(search, pass, planned, backoff, attempt))
+            return notSeekableResult();
         planned = false;
-        if (search.fromStart && !rewind())
-            return E_NOT_SEEKABLE;
-        search.sawKey = search.fromStart;
-        search.haveFirst = search.haveLast = search.skipped = false;
-        search.skippedUntil = AV_NOPTS_VALUE;
-        search.lastTimestamp = search.previousTimestamp = AV_NOPTS_VALUE;
-        search.sent.clear();
-        search.allTimed = true;
-        decodeErrors_ = 0;
-
         const size_t before = search.next;
         const Outcome outcome = decodeForward(search);
-        if (search.next > before) {
-            // Progress: the next position starts with a fresh set of retries.
+        const bool progress = search.next > before;
+        if (progress) {
+            // The next position starts with a fresh set of retries.
             backoff = 0;
             attempt = -1;
         }
         switch (outcome) {
         case Outcome::Cancelled:
-            return failed(search.error) ? search.error : AVERROR_EXIT;
-        case Outcome::Found:
-            return S_OK;
+            return search.error.ok() ? cancelledResult() : search.error;
+        case Outcome::AllFound:
+            return Result::success();
         case Outcome::StoppedShort:
             // The frame that should have been the one did not decode: look
             // again, reading on to the end if need be.
             search.allowEarlyEnd = false;
-            if (search.next == before)
+            if (!progress)
                 --attempt;
             continue;
         case Outcome::EndWithLast:
-            // Only a skipped frame shown after the last one decoded could
+            // Only a skipped picture shown after the last one decoded could
             // have been the last frame.
             if (search.skippedUntil != AV_NOPTS_VALUE && search.skippedUntil > search.lastTimestamp)
                 search.skipped = true;
@@ -265,299 +330,239 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
                 // The positions lie past the last frame, and the last frame
                 // may be one the cheap pass skipped: look again, skipping none.
                 search.allowSkip = false;
-                if (search.next == before)
+                if (!progress)
                     --attempt;
                 continue;
             }
-            return deliverLast();
-        case Outcome::Continue:
+            return deliverLast(search);
         case Outcome::Overshoot:
         case Outcome::Nothing:
             if (search.fromStart)
-                return deliverNothing(); // nothing decodable: no frame for these
+                return deliverNothing(search); // nothing decodable: no frame for these
             backoff = backoff == 0 ? kFirstBackoff : backoff * 4;
             break;
         }
     }
 }
 
-// Seeks to key frame `k` and decodes it on its own: sent, then the decoder
-// drained. Its time stamp in `*timestamp`, the picture in frame_;
-// AV_NOPTS_VALUE when no picture came (then the caller searches exactly).
-Result FrameFinder::decodeKeyFrame(const KeyFrameList& keys, ptrdiff_t k,
-                                   const std::function<bool()>& cancelled, int64_t* timestamp) {
-    *timestamp = AV_NOPTS_VALUE;
-    const KeyFrame& key = keys.frames[static_cast<size_t>(k)];
-    bool sought = keys.scanned && k == 0 ? rewind() : false;
-    if (!sought && keys.byteSeeksLand)
-        sought = seekToByte(key.bytePos);
-    if (!sought) {
-        sought = av_seek_frame(input_.get(), stream_, key.timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
-        if (sought)
-            avcodec_flush_buffers(decoder_.get());
+// The positions still waiting when the data ended get the last frame, which
+// is what a player shows there. Where the reading gave up on damage before
+// the end of the data, the last frame only answers positions it is shown at.
+Result FrameFinder::deliverLast(Search& search) {
+    Found last;
+    AVFrame* copy = av_frame_clone(last_.get());
+    if (!copy)
+        return outOfMemoryResult();
+    last.found = true;
+    last.timestamp = search.lastTimestamp;
+    last.frame = std::shared_ptr<AVFrame>(copy, [](AVFrame* f) { av_frame_free(&f); });
+    last.decodeErrors = decodeErrors_;
+    const int64_t shownUntil = search.lastTimestamp + std::max<int64_t>(1, info_->frameDuration);
+    while (!search.done()) {
+        const bool shown =
+            search.cleanEnd || compareToPosition(*info_, shownUntil, search.target()) > 0;
+        Found handed = shown ? last : Found{};
+        handed.decodeErrors = decodeErrors_;
+        if (!(*search.deliver)(search.next, std::move(handed)))
+            return cancelledResult();
+        search.advance();
     }
-    if (!sought)
-        return S_OK;
-
-    AVCodecContext* dec = decoder_.get();
-    AVPacket* pkt = packet_.get();
-    // A key packet that gives no picture (damaged, or one the decoder cannot
-    // start from) passes the turn to the next, a few times.
-    constexpr int kPacketLimit = 4096;
-    constexpr int kKeyTries = 3;
-    int keyTries = 0;
-    for (int packets = 0;
-         packets < kPacketLimit && *timestamp == AV_NOPTS_VALUE && keyTries < kKeyTries;
-         ++packets) {
-        if (cancelled() || (stop_ && stop_->load(std::memory_order_relaxed)))
-            return AVERROR_EXIT;
-        const int err = av_read_frame(input_.get(), pkt);
-        if (err == AVERROR_EXIT)
-            return AVERROR_EXIT;
-        if (err < 0)
-            break;
-        av::PacketRef unref(pkt);
-        if (pkt->stream_index != stream_ || !(pkt->flags & AV_PKT_FLAG_KEY))
-            continue;
-        // A time stamp seek may land on an earlier key frame than the one
-        // asked for (the index and the seek can count time differently):
-        // those are read past, not decoded, up to the chosen one's bytes.
-        if (key.bytePos >= 0 && pkt->pos >= 0 && pkt->pos < key.bytePos)
-            continue;
-        ++keyTries;
-        avcodec_flush_buffers(dec);
-        dec->skip_frame = AVDISCARD_DEFAULT;
-        ++packetsDecoded_;
-        if (avcodec_send_packet(dec, pkt) < 0)
-            continue;
-        avcodec_send_packet(dec, nullptr);
-        while (avcodec_receive_frame(dec, frame_.get()) >= 0) {
-            ++framesDecoded_;
-            g_decodedFrames.fetch_add(1, std::memory_order_relaxed);
-            int64_t t = frame_->best_effort_timestamp;
-            if (t == AV_NOPTS_VALUE)
-                t = frame_->pts;
-            if (t != AV_NOPTS_VALUE &&
-                (frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I)) {
-                *timestamp = t;
-                break;
-            }
-            av_frame_unref(frame_.get());
-        }
-    }
-    avcodec_flush_buffers(dec);
-    return S_OK;
+    return Result::success();
 }
 
-Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyFrameList& keys,
-                                 const std::function<bool()>& cancelled, Picture* out) {
-    *out = Picture{};
-    Result rc = open();
-    if (failed(rc))
-        return rc;
-    // Where the times of pictures are guesses (decoding order only, or no
-    // times in the file), a key frame's own time could not be trusted for
-    // its stamp; and a program stream cannot be sought to a key frame
-    // reliably by bytes or by time. Those movies get the exact frame.
-    if (keys.empty() || info_->decodingStampsOnly || !info_->timestampsInFile ||
-        (keys.scanned && !keys.byteSeeksLand))
-        return find(position, cancelled, out);
-    const auto distance = [&](int64_t ts) {
-        const int64_t shown = toPosition(*info_, ts);
-        return shown > position ? shown - position : position - shown;
-    };
-    // An index may count a key frame by its decoding time, which runs a
-    // constant reorder delay ahead of the time it is shown: learnt from the
-    // first key frame decoded, so that the nearest is chosen by the times
-    // the pictures carry.
-    const int64_t at = toTimestampFloor(*info_, position);
-    const ptrdiff_t k = keys.nearest(at - keyTimeOffset_);
-    int64_t ts = AV_NOPTS_VALUE;
-    rc = decodeKeyFrame(keys, k, cancelled, &ts);
-    if (failed(rc))
-        return rc;
-    if (ts != AV_NOPTS_VALUE) {
-        if (!keys.scanned)
-            keyTimeOffset_ = ts - keys.frames[static_cast<size_t>(k)].timestamp;
-        const ptrdiff_t other = keys.nearest(at - keyTimeOffset_);
-        if (other != k) {
-            // Keep the first picture while the other is tried.
-            Picture first;
-            if (distance(ts) <= tolerance) {
-                rc = convert(frame_.get(), &first);
-                if (failed(rc))
-                    return rc;
-                first.seconds = toSeconds(*info_, ts);
-            }
-            av_frame_unref(frame_.get());
-            int64_t otherTs = AV_NOPTS_VALUE;
-            rc = decodeKeyFrame(keys, other, cancelled, &otherTs);
-            if (failed(rc))
-                return rc;
-            if (otherTs == AV_NOPTS_VALUE || (first.found && distance(otherTs) >= distance(ts))) {
-                av_frame_unref(frame_.get());
-                if (first.found) {
-                    *out = std::move(first);
-                    return S_OK;
-                }
-                return find(position, cancelled, out);
-            }
-            ts = otherTs;
-        }
+Result FrameFinder::deliverNothing(Search& search) {
+    while (!search.done()) {
+        Found none;
+        none.decodeErrors = decodeErrors_;
+        if (!(*search.deliver)(search.next, std::move(none)))
+            return cancelledResult();
+        search.advance();
     }
-    if (ts == AV_NOPTS_VALUE || distance(ts) > tolerance) {
-        av_frame_unref(frame_.get());
-        return find(position, cancelled, out);
-    }
-    out->seconds = toSeconds(*info_, ts);
-    rc = convert(frame_.get(), out);
-    av_frame_unref(frame_.get());
-    return rc;
+    return Result::success();
 }
+
+// ---------------------------------------------------------------------------
+// One forward pass
 
 FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
-    AVCodecContext* dec = decoder_.get();
     AVPacket* pkt = packet_.get();
+    decoder_->skip_frame = AVDISCARD_DEFAULT;
     int readErrors = 0;
     bool stoppedEarly = false;
-    // After a seek, packets before the first key packet cannot give a
-    // picture; only from there on do presentation times say anything.
-    bool keyPacketSeen = search.fromStart;
-    // How far past the position a decoding time may lie while the picture
-    // for the position can still be on its way: the reorder delay.
-    const int64_t reorderSpan = (info_->reorderDelay + 1) * info_->frameDuration;
-    dec->skip_frame = AVDISCARD_DEFAULT;
-
-    const auto receiveAll = [&]() -> std::optional<Outcome> {
-        for (;;) {
-            const int rc = avcodec_receive_frame(dec, frame_.get());
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
-                return std::nullopt;
-            if (rc < 0) {
-                ++decodeErrors_; // a damaged frame; the decoder goes on
-                return std::nullopt;
-            }
-            ++framesDecoded_;
-            g_decodedFrames.fetch_add(1, std::memory_order_relaxed);
-            if (frame_->decode_error_flags)
-                ++decodeErrors_;
-            const Outcome o = consider(search, frame_.get());
-            if (o != Outcome::Continue)
-                return o;
-        }
-    };
+    Outcome outcome = Outcome::AllFound;
 
     for (;;) {
         if ((*search.cancelled)() || (stop_ && stop_->load(std::memory_order_relaxed)))
             return Outcome::Cancelled;
-        const int rc = av_read_frame(input_.get(), pkt);
+        const int rc = av_read_frame(input_, pkt);
         if (rc == AVERROR_EXIT)
             return Outcome::Cancelled;
         if (rc < 0) {
             if (rc != AVERROR_EOF && ++readErrors < kReadErrorLimit && !avio_feof(input_->pb))
                 continue;
+            search.cleanEnd = rc == AVERROR_EOF || avio_feof(input_->pb);
             break;
         }
         av::PacketRef unref(pkt);
         if (pkt->stream_index != stream_)
             continue;
         readErrors = 0;
-        // Presentation times that FFmpeg guessed from decoding order are
-        // not used to decide anything.
-        const int64_t pts = info_->decodingStampsOnly ? AV_NOPTS_VALUE : pkt->pts;
-        if (pkt->flags & AV_PKT_FLAG_KEY)
-            keyPacketSeen = true;
 
-        // The seek landed after the last key frame before the position:
-        // every packet that could show the position has gone by undecodable.
-        if (!keyPacketSeen && !search.sawKey && pkt->dts != AV_NOPTS_VALUE &&
-            info_->frameDuration > 0 &&
-            compareToPosition(*info_, pkt->dts - reorderSpan, search.target()) > 0)
+        const PacketView view = classify(pkt);
+        if (overshot(search, view))
             return Outcome::Overshoot;
-
-        // A packet decoded after the candidate is shown, and every packet
-        // after it, is shown later still: the searched frame has been sent,
-        // and draining the decoder brings it out without decoding more.
-        // Only the last position of a pass may end it early; before that
-        // the pass goes on to the next position.
-        const int64_t candidate = search.candidate();
-        if (search.lastTarget() && search.allowEarlyEnd && search.allTimed &&
-            candidate != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && pkt->dts > candidate &&
-            (pts == AV_NOPTS_VALUE || pts > candidate)) {
+        if (endsEarly(search, view)) {
             stoppedEarly = true;
             break;
         }
-
-        if (search.allowSkip) {
-            // A frame that nothing refers to can be left undecoded when it is
-            // shown before the current position, or when for the last
-            // position at or before it a frame already sent lies between the
-            // two. Without a presentation time, the decoding time plus the
-            // reorder delay bounds it from above.
-            bool unneeded = false;
-            if (pts != AV_NOPTS_VALUE) {
-                const auto from = search.targetTs.begin() + static_cast<ptrdiff_t>(search.next);
-                const auto above = std::upper_bound(from, search.targetTs.end(), pts);
-                if (above == from) {
-                    unneeded = true;
-                } else {
-                    const auto earlier = search.sent.lower_bound(*(above - 1));
-                    unneeded = earlier != search.sent.end() && *earlier < pts;
-                }
-            } else if (pkt->dts != AV_NOPTS_VALUE && info_->frameDuration > 0) {
-                unneeded = compareToPosition(*info_, pkt->dts + reorderSpan, search.target()) < 0;
-            }
-            dec->skip_frame = unneeded ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
-            if (unneeded && !(pkt->flags & AV_PKT_FLAG_KEY)) {
-                if (pts == AV_NOPTS_VALUE)
-                    search.skipped = true;
-                else if (search.skippedUntil == AV_NOPTS_VALUE || pts > search.skippedUntil)
-                    search.skippedUntil = pts;
-            }
-        }
-        if (keyPacketSeen) {
-            if (pts == AV_NOPTS_VALUE)
-                search.allTimed = false;
-            else if (pts >= search.targetTs[search.next])
-                search.sent.insert(pts);
-        }
-
-        for (int tries = 0; tries < 2; ++tries) {
-            const int sent = avcodec_send_packet(dec, pkt);
-            ++packetsDecoded_;
-            if (sent != AVERROR(EAGAIN)) {
-                // A damaged packet is dropped; the decoder carries on with
-                // the next.
-                if (sent < 0)
-                    ++decodeErrors_;
-                break;
-            }
-            if (auto o = receiveAll())
-                return *o;
-        }
-        if (auto o = receiveAll())
-            return *o;
+        // The second field of a picture goes as the first went.
+        const bool skip = view.secondField ? lastSkipped_ : skippable(search, view);
+        lastSkipped_ = skip;
+        decoder_->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        remember(search, view, skip);
+        if (!send(search, pkt, &outcome))
+            return outcome;
     }
 
-    dec->skip_frame = AVDISCARD_DEFAULT;
-    avcodec_send_packet(dec, nullptr);
-    if (auto o = receiveAll())
-        return *o;
+    decoder_->skip_frame = AVDISCARD_DEFAULT;
+    avcodec_send_packet(decoder_.get(), nullptr);
+    if (!receive(search, &outcome))
+        return outcome;
     if (stoppedEarly)
         return Outcome::StoppedShort;
     return search.haveLast ? Outcome::EndWithLast : Outcome::Nothing;
 }
 
-FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
+FrameFinder::PacketView FrameFinder::classify(const AVPacket* packet) {
+    PacketView view;
+    view.key = packet->flags & AV_PKT_FLAG_KEY;
+    view.dts = packet->dts;
+    view.secondField = fields_ && fields_->secondField(packet);
+    // A second field is shown with its picture, at the first field's time;
+    // presentation times that FFmpeg guessed from decoding order are not
+    // used to decide anything.
+    if (!view.secondField && !info_->decodingStampsOnly)
+        view.pts = packet->pts;
+    return view;
+}
+
+// The seek landed after the last key frame before the position: every packet
+// that could show the position has gone by undecodable.
+bool FrameFinder::overshot(const Search& search, const PacketView& p) const {
+    if (search.keyPacketSeen || p.key || search.sawKey || p.dts == AV_NOPTS_VALUE ||
+        info_->frameDuration <= 0)
+        return false;
+    // How far past the position a decoding time may lie while the picture
+    // for the position can still be on its way: the reorder delay.
+    const int64_t reorderSpan = (info_->reorderDelay + 1) * info_->frameDuration;
+    return compareToPosition(*info_, p.dts - reorderSpan, search.target()) > 0;
+}
+
+// A picture decoded after the candidate is shown, and every picture after
+// it, is shown later still: the searched frame has been sent, and draining
+// the decoder brings it out without decoding more. Only the last position of
+// a pass may end it early; before that the pass goes on to the next
+// position. Never between the two fields of a picture.
+bool FrameFinder::endsEarly(const Search& search, const PacketView& p) const {
+    const int64_t candidate = search.candidate();
+    return search.lastTarget() && search.allowEarlyEnd && search.allTimed && !p.secondField &&
+           candidate != AV_NOPTS_VALUE && p.dts != AV_NOPTS_VALUE && p.dts > candidate &&
+           (p.pts == AV_NOPTS_VALUE || p.pts > candidate);
+}
+
+// A picture that nothing refers to can be left undecoded when it is shown
+// before the current position, or when for the last position at or before it
+// a picture already sent lies between the two. Without a presentation time,
+// the decoding time plus the reorder delay bounds it from above. (The decoder
+// still decodes reference pictures: the discard only drops the others.)
+bool FrameFinder::skippable(const Search& search, const PacketView& p) const {
+    if (!search.allowSkip)
+        return false;
+    if (p.pts != AV_NOPTS_VALUE) {
+        const auto from = search.targetTs.begin() + static_cast<ptrdiff_t>(search.next);
+        const auto above = std::upper_bound(from, search.targetTs.end(), p.pts);
+        if (above == from)
+            return true;
+        const auto earlier = search.sent.lower_bound(*(above - 1));
+        return earlier != search.sent.end() && *earlier < p.pts;
+    }
+    if (p.dts != AV_NOPTS_VALUE && info_->frameDuration > 0) {
+        const int64_t reorderSpan = (info_->reorderDelay + 1) * info_->frameDuration;
+        return compareToPosition(*info_, p.dts + reorderSpan, search.target()) < 0;
+    }
+    return false;
+}
+
+// What the retry rule and the early end need to know of the pictures sent.
+void FrameFinder::remember(Search& search, const PacketView& p, bool skipped) {
+    if (p.key)
+        search.keyPacketSeen = true;
+    if (p.secondField)
+        return;
+    if (skipped && !p.key) {
+        if (p.pts == AV_NOPTS_VALUE)
+            search.skipped = true;
+        else if (search.skippedUntil == AV_NOPTS_VALUE || p.pts > search.skippedUntil)
+            search.skippedUntil = p.pts;
+    }
+    if (search.keyPacketSeen) {
+        if (p.pts == AV_NOPTS_VALUE)
+            search.allTimed = false;
+        else if (p.pts >= search.targetTs[search.next])
+            search.sent.insert(p.pts);
+    }
+}
+
+// Sends the packet, taking out what the decoder has ready when it is full.
+// False when a picture out of it ended the pass (`*outcome` says how).
+bool FrameFinder::send(Search& search, AVPacket* packet, Outcome* outcome) {
+    for (int tries = 0; tries < 2; ++tries) {
+        const int sent = avcodec_send_packet(decoder_.get(), packet);
+        ++packetsDecoded_;
+        if (sent != AVERROR(EAGAIN)) {
+            // A damaged packet is dropped; the decoder carries on with the
+            // next.
+            if (sent < 0)
+                ++decodeErrors_;
+            break;
+        }
+        if (!receive(search, outcome))
+            return false;
+    }
+    return receive(search, outcome);
+}
+
+bool FrameFinder::receive(Search& search, Outcome* outcome) {
+    for (;;) {
+        const int rc = avcodec_receive_frame(decoder_.get(), frame_.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0) {
+            ++decodeErrors_; // a damaged picture; the decoder goes on
+            return true;
+        }
+        ++framesDecoded_;
+        countDecodedFrame();
+        if (frame_->decode_error_flags)
+            ++decodeErrors_;
+        const Outcome o = consider(search, frame_.get());
+        if (o != Outcome::AllFound || search.done()) {
+            *outcome = o;
+            return false;
+        }
+    }
+}
+
+// The frame's shown time on the stream's clock, or AV_NOPTS_VALUE when it
+// cannot be placed.
+int64_t FrameFinder::frameTime(Search& search, const AVFrame* frame) const {
     int64_t ts = frame->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE)
         ts = frame->pts;
     if (ts == AV_NOPTS_VALUE && search.lastTimestamp != AV_NOPTS_VALUE && info_->frameDuration > 0)
         ts = search.lastTimestamp + info_->frameDuration;
-    if (ts == AV_NOPTS_VALUE) {
-        av_frame_unref(frame);
-        return Outcome::Continue; // a frame that cannot be placed in time
-    }
+    if (ts == AV_NOPTS_VALUE)
+        return ts;
     // A picture comes out of a reordering decoder only when the next one
     // has gone in, and carries that packet's decoding time: where the
     // container has nothing else, its time is that less the delay.
@@ -568,17 +573,25 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
     // movie's start.
     if (!info_->timestampsInFile && ts < info_->zero)
         ts = info_->zero;
+    return ts;
+}
 
-    // After a seek, what comes out before the first key frame was predicted
-    // from pictures the decoder never saw.
+// One decoded picture. AllFound while the pass goes on (or when it is done).
+FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
+    int64_t ts = frameTime(search, frame);
+    if (ts == AV_NOPTS_VALUE) {
+        av_frame_unref(frame);
+        return Outcome::AllFound;
+    }
+    // After a seek, what comes out before the first key picture was
+    // predicted from pictures the decoder never saw.
     if (!search.sawKey) {
         if (!frame->key_frame && frame->pict_type != AV_PICTURE_TYPE_I) {
             av_frame_unref(frame);
-            return Outcome::Continue;
+            return Outcome::AllFound;
         }
         search.sawKey = true;
     }
-
     // Pictures come out in the order they are shown; a time that does not
     // advance (the last picture of an elementary stream gets its decoding
     // time) is one frame after the one before.
@@ -600,68 +613,218 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
             return Outcome::Overshoot;
         }
         const Result rc = deliverFrame(search, frame, ts);
-        if (failed(rc)) {
+        if (!rc.ok()) {
             search.error = rc;
             return Outcome::Cancelled;
         }
-        if (rc == S_FALSE)
-            return Outcome::Cancelled;
-        if (search.next == search.targets->size())
-            return Outcome::Found;
+        if (search.done())
+            return Outcome::AllFound;
     }
     // The latest frame: a position past the end gets it.
     av_frame_unref(last_.get());
     av_frame_move_ref(last_.get(), frame);
     search.haveLast = true;
     search.lastTimestamp = ts;
-    return Outcome::Continue;
+    return Outcome::AllFound;
 }
 
 // The frame is the first at or after the current position, and maybe of the
-// ones after it too. S_FALSE when the receiver wants no more.
+// ones after it too. When a picture to be shown between the position and this
+// frame gave none (damage), the frame still answers the position if it is
+// shown before the next one; otherwise the position gets no frame.
 Result FrameFinder::deliverFrame(Search& search, AVFrame* frame, int64_t timestamp) {
-    Picture picture;
-    bool converted = false;
-    while (search.next < search.targets->size() &&
-           compareToPosition(*info_, timestamp, search.target()) >= 0) {
-        Picture handed;
-        handed.decodeErrors = decodeErrors_;
-        // A packet to be shown at or after the position, and before this
-        // picture, gave no picture: the one shown at the moment is damaged,
-        // and a later one is not the moment's.
+    std::shared_ptr<AVFrame> shared;
+    while (!search.done() && compareToPosition(*info_, timestamp, search.target()) >= 0) {
         const int64_t candidate = search.candidate();
         const bool damaged = search.allTimed && candidate != AV_NOPTS_VALUE &&
                              timestamp > candidate && decodeErrors_ > 0;
-        if (!damaged) {
-            if (!converted) {
-                const Result rc = convert(frame, &picture);
-                if (failed(rc))
-                    return rc;
-                picture.seconds = toSeconds(*info_, timestamp);
-                converted = true;
+        const int64_t next =
+            search.lastTarget() ? search.until : (*search.targets)[search.next + 1];
+        const bool beforeNext = next < 0 || compareToPosition(*info_, timestamp, next) < 0;
+        Found handed;
+        handed.decodeErrors = decodeErrors_;
+        if (!damaged || beforeNext) {
+            if (!shared) {
+                AVFrame* copy = av_frame_clone(frame); // a new reference, not new pixels
+                if (!copy)
+                    return outOfMemoryResult();
+                shared.reset(copy, [](AVFrame* f) { av_frame_free(&f); });
             }
-            const bool again =
-                search.next + 1 < search.targets->size() &&
-                compareToPosition(*info_, timestamp, (*search.targets)[search.next + 1]) >= 0;
             handed.found = true;
-            handed.seconds = picture.seconds;
-            handed.frame = again ? picture.frame : std::move(picture.frame);
+            handed.timestamp = timestamp;
+            handed.frame = shared;
         }
         decodeErrors_ = 0;
         if (!(*search.deliver)(search.next, std::move(handed)))
-            return S_FALSE;
+            return cancelledResult();
         search.advance();
     }
-    return S_OK;
+    return Result::success();
 }
 
-Result FrameFinder::convert(const AVFrame* frame, Picture* out) {
-    AVFrame* copy = av_frame_clone(frame); // a new reference, not new pixels
-    if (!copy)
-        return E_OUTOFMEMORY;
-    out->frame = std::shared_ptr<AVFrame>(copy, [](AVFrame* f) { av_frame_free(&f); });
-    out->found = true;
-    return S_OK;
+// ---------------------------------------------------------------------------
+// Key-frame mode
+
+// Seeks to key frame `k` and decodes it on its own: sent, then the decoder
+// drained. Its time stamp in `*timestamp`, the picture in frame_;
+// AV_NOPTS_VALUE when no picture came (then the caller searches exactly).
+Result FrameFinder::decodeKeyFrame(const KeyFrameList& keys, ptrdiff_t k,
+                                   const Cancelled& cancelled, int64_t* timestamp) {
+    *timestamp = AV_NOPTS_VALUE;
+    const KeyFrame& key = keys.frames[static_cast<size_t>(k)];
+    bool sought = keys.scanned && k == 0 ? rewind() : false;
+    if (!sought && keys.byteSeeksLand)
+        sought = seekToByte(key.bytePos);
+    if (!sought) {
+        sought = av_seek_frame(input_, stream_, key.timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
+        if (sought)
+            avcodec_flush_buffers(decoder_.get());
+    }
+    if (!sought)
+        return Result::success();
+    if (fields_)
+        fields_->reset();
+
+    AVCodecContext* dec = decoder_.get();
+    AVPacket* pkt = packet_.get();
+    // A key packet that gives no picture (damaged, or one the decoder cannot
+    // start from) passes the turn to the next, a few times. A key picture
+    // coded as two fields needs its second field too.
+    constexpr int kPacketLimit = 4096;
+    constexpr int kKeyTries = 3;
+    int keyTries = 0;
+    bool waiting = false; // a key picture's first field went in; its second comes next
+    for (int packets = 0;
+         packets < kPacketLimit && *timestamp == AV_NOPTS_VALUE && keyTries < kKeyTries;
+         ++packets) {
+        if (cancelled() || (stop_ && stop_->load(std::memory_order_relaxed)))
+            return cancelledResult();
+        const int err = av_read_frame(input_, pkt);
+        if (err == AVERROR_EXIT)
+            return cancelledResult();
+        if (err < 0)
+            break;
+        av::PacketRef unref(pkt);
+        if (pkt->stream_index != stream_)
+            continue;
+        const bool second = fields_ && fields_->secondField(pkt);
+        if (waiting) {
+            // The picture is as whole as it gets: with its second field, or
+            // alone when the partner did not come.
+            if (second) {
+                ++packetsDecoded_;
+                avcodec_send_packet(dec, pkt);
+            }
+        } else {
+            if (!(pkt->flags & AV_PKT_FLAG_KEY))
+                continue;
+            // A time stamp seek may land on an earlier key frame than the
+            // one asked for (the index and the seek can count time
+            // differently): those are read past, not decoded, up to the
+            // chosen one's bytes.
+            if (key.bytePos >= 0 && pkt->pos >= 0 && pkt->pos < key.bytePos)
+                continue;
+            ++keyTries;
+            avcodec_flush_buffers(dec);
+            dec->skip_frame = AVDISCARD_DEFAULT;
+            ++packetsDecoded_;
+            if (avcodec_send_packet(dec, pkt) < 0)
+                continue;
+            if (fields_ && fields_->awaitingSecond()) {
+                waiting = true;
+                continue;
+            }
+        }
+        waiting = false;
+        avcodec_send_packet(dec, nullptr);
+        while (avcodec_receive_frame(dec, frame_.get()) >= 0) {
+            ++framesDecoded_;
+            countDecodedFrame();
+            int64_t t = frame_->best_effort_timestamp;
+            if (t == AV_NOPTS_VALUE)
+                t = frame_->pts;
+            if (t != AV_NOPTS_VALUE &&
+                (frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I)) {
+                *timestamp = t;
+                break;
+            }
+            av_frame_unref(frame_.get());
+        }
+    }
+    avcodec_flush_buffers(dec);
+    return Result::success();
+}
+
+Result FrameFinder::findKeyFrame(int64_t position, int64_t tolerance, const KeyFrameList& keys,
+                                 const Cancelled& cancelled, Found* out) {
+    *out = Found{};
+    Result rc = open();
+    if (!rc.ok())
+        return rc;
+    // Where the times of pictures are guesses (decoding order only, or no
+    // times in the file), a key frame's own time could not be trusted for
+    // its stamp; and a program stream cannot be sought to a key frame
+    // reliably by bytes or by time. Those movies get the exact frame.
+    if (keys.empty() || info_->decodingStampsOnly || !info_->timestampsInFile ||
+        (keys.scanned && !keys.byteSeeksLand))
+        return find(position, cancelled, out);
+    const auto distance = [&](int64_t ts) {
+        const int64_t shown = toPosition(*info_, ts);
+        return shown > position ? shown - position : position - shown;
+    };
+    const auto take = [&](int64_t ts, Found* into) -> Result {
+        AVFrame* copy = av_frame_clone(frame_.get());
+        av_frame_unref(frame_.get());
+        if (!copy)
+            return outOfMemoryResult();
+        into->found = true;
+        into->timestamp = ts;
+        into->frame = std::shared_ptr<AVFrame>(copy, [](AVFrame* f) { av_frame_free(&f); });
+        return Result::success();
+    };
+    // An index may count a key frame by its decoding time, which runs a
+    // constant reorder delay ahead of the time it is shown: learnt from the
+    // first key frame decoded, so that the nearest is chosen by the times
+    // the pictures carry.
+    const int64_t at = toTimestampFloor(*info_, position);
+    const ptrdiff_t k = keys.nearest(at - keyTimeOffset_);
+    int64_t ts = AV_NOPTS_VALUE;
+    rc = decodeKeyFrame(keys, k, cancelled, &ts);
+    if (!rc.ok())
+        return rc;
+    if (ts != AV_NOPTS_VALUE) {
+        if (!keys.scanned)
+            keyTimeOffset_ = ts - keys.frames[static_cast<size_t>(k)].timestamp;
+        const ptrdiff_t other = keys.nearest(at - keyTimeOffset_);
+        if (other != k) {
+            // Keep the first picture while the other is tried.
+            Found first;
+            if (distance(ts) <= tolerance) {
+                rc = take(ts, &first);
+                if (!rc.ok())
+                    return rc;
+            }
+            av_frame_unref(frame_.get());
+            int64_t otherTs = AV_NOPTS_VALUE;
+            rc = decodeKeyFrame(keys, other, cancelled, &otherTs);
+            if (!rc.ok())
+                return rc;
+            if (otherTs == AV_NOPTS_VALUE || (first.found && distance(otherTs) >= distance(ts))) {
+                av_frame_unref(frame_.get());
+                if (first.found) {
+                    *out = std::move(first);
+                    return Result::success();
+                }
+                return find(position, cancelled, out);
+            }
+            ts = otherTs;
+        }
+    }
+    if (ts == AV_NOPTS_VALUE || distance(ts) > tolerance) {
+        av_frame_unref(frame_.get());
+        return find(position, cancelled, out);
+    }
+    return take(ts, out);
 }
 
 } // namespace media::detail

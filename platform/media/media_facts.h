@@ -8,16 +8,16 @@
 // the end of the file when the container gives none or only a guess), so the
 // figure a script reads is the one the sheet's moments are spread over.
 //
-// Ownership: the reader opens and closes the file inside the call; the facts
-// are plain values. Unknown values stay empty or 0 — the callers decide how
-// to show "unknown".
+// Ownership: plain values. `readMediaFacts` opens and closes the file inside
+// the call; a MovieReader that is open anyway has the same facts. Unknown
+// values stay empty or 0 — the callers decide how to show "unknown".
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/media/graph.h"
+#include "platform/types/result.h"
 
 namespace media {
 
@@ -32,8 +32,10 @@ struct VideoFacts {
     int displayHeight = 0;
     int sampleAspectNum = 0; // 0/0 when the file does not say (square pixels)
     int sampleAspectDen = 0;
-    int rotation = 0;     // clockwise quarter turns a player applies: 0, 90, 180, 270
-    int frameRateNum = 0; // average frame rate; 0/0 when unknown
+    int rotation = 0; // clockwise quarter turns a player applies: 0, 90, 180, 270
+    // The average frame rate: as stated, or frames over length where the
+    // stream states none or its timestamps contradict it; 0/0 when unknown.
+    int frameRateNum = 0;
     int frameRateDen = 0;
     int64_t bitRate = 0; // of the video stream alone, bits per second; 0 unknown
     std::string pixelFormat;
@@ -71,9 +73,9 @@ enum class FactsDepth {
     Full,    // also the measured length
 };
 
-// Reads the facts of the file. S_OK, or the failure of opening or reading it
-// (a file that opens but has no video is no failure here: `hasVideo` says so).
-// `stop`, when given and set by another thread, ends the reading with E_ABORT.
+// Reads the facts of the file: success, or the failure of opening or reading
+// it (a file that opens but has no video is no failure here: `hasVideo` says
+// so). `stop`, when given and set by another thread, cancels the reading.
 Result readMediaFacts(const std::string& path, FactsDepth depth, MediaFacts* out,
                       const std::atomic<bool>* stop = nullptr);
 

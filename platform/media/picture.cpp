@@ -6,6 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/media/errors.h"
+#include "platform/media/movie_reader.h"
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
@@ -119,25 +122,26 @@ bool isHdrTransfer(AVColorTransferCharacteristic trc) {
     return trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
 }
 
-PictureMaker::PictureMaker(int width, int height, Orientation orientation)
-    : width_(width), height_(height), orientation_(orientation) {}
+PictureMaker::PictureMaker(Orientation orientation) : orientation_(orientation) {}
 
 PictureMaker::~PictureMaker() = default;
 
-Result PictureMaker::make(const AVFrame* frame, std::vector<uint8_t>* pixels) {
-    if (width_ <= 0 || height_ <= 0 || frame->width <= 0 || frame->height <= 0)
-        return E_BAD_VIDEO_SIZE;
+Result PictureMaker::make(const AVFrame* frame, int width, int height, Picture* out) {
+    if (width <= 0 || height <= 0 || frame->width <= 0 || frame->height <= 0)
+        return badVideoSizeResult();
     const AVFrame* source = frame;
     if (isHdrTransfer(frame->color_trc)) {
         const Result rc = toneMap(frame, &source);
-        if (failed(rc))
+        if (!rc.ok())
             return rc;
     }
-    const Result rc = scale(source);
-    if (failed(rc))
+    // Scaled as stored, then turned: a quarter turn trades the sides.
+    const bool swap = orientation_.swapsAxes();
+    const Result rc = scale(source, swap ? height : width, swap ? width : height);
+    if (!rc.ok())
         return rc;
-    orient(pixels);
-    return S_OK;
+    orient(width, height, out);
+    return Result::success();
 }
 
 // HDR to SDR with FFmpeg's own filters: to linear light with the reference
@@ -149,7 +153,7 @@ Result PictureMaker::toneMap(const AVFrame* frame, const AVFrame** out) {
         graphHeight_ != frame->height) {
         graph_.reset(avfilter_graph_alloc());
         if (!graph_)
-            return E_OUTOFMEMORY;
+            return outOfMemoryResult();
         graph_->nb_threads = 1;
         char args[160];
         std::snprintf(args, sizeof args,
@@ -161,7 +165,7 @@ Result PictureMaker::toneMap(const AVFrame* frame, const AVFrame** out) {
             rc = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("buffersink"), "out",
                                               nullptr, nullptr, graph_.get());
         if (rc < 0)
-            return rc;
+            return avResult(rc);
         const AVColorSpace matrix = effectiveColorspace(frame->colorspace, frame->height);
         char chain[512];
         std::snprintf(chain, sizeof chain,
@@ -177,7 +181,7 @@ Result PictureMaker::toneMap(const AVFrame* frame, const AVFrame** out) {
         if (!outputs || !inputs) {
             avfilter_inout_free(&outputs);
             avfilter_inout_free(&inputs);
-            return E_OUTOFMEMORY;
+            return outOfMemoryResult();
         }
         outputs->name = av_strdup("in");
         outputs->filter_ctx = source_;
@@ -190,7 +194,7 @@ Result PictureMaker::toneMap(const AVFrame* frame, const AVFrame** out) {
             rc = avfilter_graph_config(graph_.get(), nullptr);
         if (rc < 0) {
             graph_.reset();
-            return rc;
+            return avResult(rc);
         }
         graphFormat_ = frame->format;
         graphWidth_ = frame->width;
@@ -200,74 +204,82 @@ Result PictureMaker::toneMap(const AVFrame* frame, const AVFrame** out) {
         mapped_.reset(av_frame_alloc());
     av::FramePtr copy(av_frame_clone(frame));
     if (!mapped_ || !copy)
-        return E_OUTOFMEMORY;
+        return outOfMemoryResult();
     av_frame_unref(mapped_.get());
     int rc = av_buffersrc_add_frame(source_, copy.get());
     if (rc >= 0)
         rc = av_buffersink_get_frame(sink_, mapped_.get());
     if (rc < 0)
-        return rc;
+        return avResult(rc);
     *out = mapped_.get();
-    return S_OK;
+    return Result::success();
 }
 
-Result PictureMaker::scale(const AVFrame* frame) {
-    if (!bgr_) {
-        bgr_.reset(av_frame_alloc());
-        if (!bgr_)
-            return E_OUTOFMEMORY;
-        bgr_->format = AV_PIX_FMT_BGR24;
-        bgr_->width = width_;
-        bgr_->height = height_;
-        const int rc = av_frame_get_buffer(bgr_.get(), 0);
+Result PictureMaker::scale(const AVFrame* frame, int width, int height) {
+    if (!rgb_ || rgb_->width != width || rgb_->height != height) {
+        rgb_.reset(av_frame_alloc());
+        if (!rgb_)
+            return outOfMemoryResult();
+        rgb_->format = AV_PIX_FMT_RGB24;
+        rgb_->width = width;
+        rgb_->height = height;
+        const int rc = av_frame_get_buffer(rgb_.get(), 0);
         if (rc < 0) {
-            bgr_.reset();
-            return rc;
+            rgb_.reset();
+            return avResult(rc);
         }
     }
-    // Chroma interpolated at full resolution and accurate rounding: 4:4:4
-    // keeps its colour detail and 10-bit sources their smooth gradients.
-    // The frame size may change on the way; every picture still comes out
-    // at the size the connection announced.
+    // Straight from the decoded format to the size the picture is drawn at:
+    // averaged over each target pixel's area where it shrinks (every source
+    // pixel counts, so fine detail turns to its true mean instead of
+    // aliasing), Lanczos where it grows. Chroma interpolated at full
+    // resolution and accurate rounding: 4:4:4 keeps its colour detail and
+    // 10-bit sources their smooth gradients. The frame size may change on
+    // the way; every picture still comes out at the size asked for.
+    const bool shrinks = width < frame->width || height < frame->height;
+    const int filter = shrinks ? SWS_AREA : SWS_LANCZOS;
     sws_.reset(sws_getCachedContext(
         sws_.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-        width_, height_, AV_PIX_FMT_BGR24, SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND,
-        nullptr, nullptr, nullptr));
+        width, height, AV_PIX_FMT_RGB24, filter | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr,
+        nullptr, nullptr));
     if (!sws_)
-        return E_NO_CONVERSION;
+        return noConversionResult();
     const int matrix = swsColorspace(effectiveColorspace(frame->colorspace, frame->height));
     sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(matrix), isFullRange(frame) ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, bgr_->data,
-              bgr_->linesize);
-    return S_OK;
+    sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, rgb_->data,
+              rgb_->linesize);
+    return Result::success();
 }
 
-// Bottom-up rows padded to four bytes, as a device-independent bitmap has
-// them, with the picture turned and mirrored on the way.
-void PictureMaker::orient(std::vector<uint8_t>* pixels) const {
-    const int w = outputWidth(), h = outputHeight();
-    const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
-    pixels->assign(stride * h, 0);
-    const uint8_t* src = bgr_->data[0];
-    const ptrdiff_t srcStride = bgr_->linesize[0];
+// Rows top-down without padding, with the picture turned and mirrored on the
+// way.
+void PictureMaker::orient(int width, int height, Picture* out) const {
+    out->width = width;
+    out->height = height;
+    const size_t stride = static_cast<size_t>(width) * 3;
+    out->rgb.resize(stride * static_cast<size_t>(height));
+    const uint8_t* src = rgb_->data[0];
+    const ptrdiff_t srcStride = rgb_->linesize[0];
     const Orientation& o = orientation_;
     if (o.identity()) {
-        for (int y = 0; y < h; ++y)
-            std::memcpy(pixels->data() + stride * (h - 1 - y), src + y * srcStride,
-                        static_cast<size_t>(w) * 3);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(out->rgb.data() + stride * static_cast<size_t>(y), src + y * srcStride,
+                        stride);
         return;
     }
     // x' = a·x + c·y, y' = b·x + d·y, moved back into the picture.
-    const int offX = -std::min(0, o.a * (width_ - 1)) - std::min(0, o.c * (height_ - 1));
-    const int offY = -std::min(0, o.b * (width_ - 1)) - std::min(0, o.d * (height_ - 1));
-    for (int y = 0; y < height_; ++y) {
+    const int w = rgb_->width, h = rgb_->height;
+    const int offX = -std::min(0, o.a * (w - 1)) - std::min(0, o.c * (h - 1));
+    const int offY = -std::min(0, o.b * (w - 1)) - std::min(0, o.d * (h - 1));
+    for (int y = 0; y < h; ++y) {
         const uint8_t* row = src + y * srcStride;
-        for (int x = 0; x < width_; ++x) {
+        for (int x = 0; x < w; ++x) {
             const int tx = o.a * x + o.c * y + offX;
             const int ty = o.b * x + o.d * y + offY;
-            uint8_t* to = pixels->data() + stride * (h - 1 - ty) + 3 * static_cast<size_t>(tx);
-            std::memcpy(to, row + 3 * x, 3);
+            std::memcpy(out->rgb.data() + stride * static_cast<size_t>(ty) +
+                            3 * static_cast<size_t>(tx),
+                        row + 3 * x, 3);
         }
     }
 }

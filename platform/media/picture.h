@@ -1,7 +1,8 @@
 #pragma once
-// Turns a decoded frame into the picture a player shows: colours converted
-// with the stream's own matrix, range and transfer (HDR tone-mapped to SDR
-// BT.709), pixels stretched to their display aspect ratio, and the picture
+// Turns a decoded frame into the picture a player shows, at the size it is
+// asked for, in one conversion: colours converted with the stream's own
+// matrix, range and transfer (HDR tone-mapped to SDR BT.709), pixels scaled
+// to the size (which carries the display aspect ratio), and the picture
 // turned and mirrored as the display matrix says.
 //
 // Ownership: a PictureMaker owns its scaler and, for HDR, its filter graph,
@@ -11,7 +12,11 @@
 #include <vector>
 
 #include "platform/media/av_ptr.h"
-#include "platform/media/graph.h"
+#include "platform/types/result.h"
+
+namespace media {
+struct Picture;
+}
 
 namespace media::detail {
 
@@ -36,30 +41,23 @@ bool isHdrTransfer(AVColorTransferCharacteristic trc);
 
 class PictureMaker {
 public:
-    // `width` × `height`: the display size before the orientation is applied
-    // (the sample aspect ratio already taken into account).
-    PictureMaker(int width, int height, Orientation orientation);
+    explicit PictureMaker(Orientation orientation);
     ~PictureMaker();
     PictureMaker(const PictureMaker&) = delete;
     PictureMaker& operator=(const PictureMaker&) = delete;
 
-    // Blue, green, red; rows bottom-up, each padded to a multiple of 4 bytes;
-    // at the display size after orientation.
-    Result make(const AVFrame* frame, std::vector<uint8_t>* pixels);
-
-    int outputWidth() const { return orientation_.swapsAxes() ? height_ : width_; }
-    int outputHeight() const { return orientation_.swapsAxes() ? width_ : height_; }
+    // The picture at `width` × `height` as shown (after the turn): red,
+    // green, blue, rows top-down, no padding.
+    Result make(const AVFrame* frame, int width, int height, Picture* out);
 
 private:
     Result toneMap(const AVFrame* frame, const AVFrame** out);
-    Result scale(const AVFrame* frame);
-    void orient(std::vector<uint8_t>* pixels) const;
+    Result scale(const AVFrame* frame, int width, int height);
+    void orient(int width, int height, Picture* out) const;
 
-    int width_;
-    int height_;
     Orientation orientation_;
     av::SwsPtr sws_;
-    av::FramePtr bgr_;
+    av::FramePtr rgb_;
     // Tone mapping: a filter graph for the format it was built for.
     av::FilterGraphPtr graph_;
     AVFilterContext* source_ = nullptr;

@@ -71,9 +71,10 @@ public:
         EXPECT_GT(sheet.width(), 0);
         ++painted;
     }
-    void frameArrived(int moment, double seconds, const RasterImage& frame) override {
+    bool wantsFullFrames() const override { return true; }
+    void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) override {
         EXPECT_EQ(moment, moments); // before its moment is done
-        EXPECT_GE(seconds, 0);
+        EXPECT_GE(time.ticks, 0);
         EXPECT_EQ(frame.width(), 176);
         ++frames;
     }

@@ -200,8 +200,10 @@ TEST(InformationText, ElementaryStreamLastsToTheEndOfItsLastFrame) {
 
 namespace {
 
-// Moments whose picture is destroyed leave their own cells black and are
-// named in the result, with the decoder's errors; the others are whole.
+// Moments whose picture is destroyed are marked in their own cells and named
+// in the result, with the decoder's errors, unless the first frame that
+// decodes after them comes before the next moment (then that frame stands
+// in, with its own time); the others are whole.
 TEST(Outcome, DamagedMomentsAreNamedAndTheirErrorsCounted) {
     testmovies::TempDir dir;
     testmovies::FootageSpec spec;
@@ -217,10 +219,13 @@ TEST(Outcome, DamagedMomentsAreNamedAndTheirErrorsCounted) {
     ASSERT_TRUE(result.ok()) << result.errorText;
 
     std::vector<int64_t> expected;
-    for (int64_t m : capturePositions(probe.facts.duration, 25)) {
-        const int n = frameAt(m, spec.frames);
-        if (n >= spec.damageFrom && n < spec.damageTo)
-            expected.push_back(m);
+    const std::vector<int64_t> moments = capturePositions(probe.facts.duration, 25);
+    const int64_t firstWhole = int64_t{spec.damageTo} * 10'000'000 / 25;
+    for (size_t i = 0; i < moments.size(); ++i) {
+        const int n = frameAt(moments[i], spec.frames);
+        const bool standIn = i + 1 < moments.size() && firstWhole < moments[i + 1];
+        if (n >= spec.damageFrom && n < spec.damageTo && !standIn)
+            expected.push_back(moments[i]);
     }
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(result.missingMoments, expected);

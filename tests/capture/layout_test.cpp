@@ -1,6 +1,6 @@
 #include "capture/capture_job.h"
+#include "capture/cell_painter.h"
 #include "capture/frame_choice.h"
-#include "capture/grabber_callback.h"
 #include "capture/layout.h"
 #include "capture/movie_probe.h"
 
@@ -316,7 +316,8 @@ TEST(Layout, TruncationSaturates) {
 TEST(TimeText, TruncatesEveryPart) {
     EXPECT_EQ(timeText(3723.456), "01:02:03.45");
     EXPECT_EQ(timeText(59.999), "00:00:59.99");
-    EXPECT_EQ(timeText(1.15), "00:00:01.14");
+    EXPECT_EQ(timeText(1.15), "00:00:01.15");
+    EXPECT_EQ(timeText(4.64), "00:00:04.64");
     EXPECT_EQ(timeText(3600.0), "01:00:00.00");
     EXPECT_EQ(timeText(0.0), "00:00:00.00");
     EXPECT_EQ(timeText(360000.5), "100:00:00.50");

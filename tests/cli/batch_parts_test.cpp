@@ -142,12 +142,14 @@ TEST(Plan, ALaterMovieWhoseSheetOrFramesWouldLandOnAnEarliersIsRefused) {
 }
 
 TEST(Plan, FrameNamesAreNumberedAndCarryTheTime) {
-    EXPECT_EQ(cli::frameFileName("Clip One", 0, 25, 83.456, "jpg"),
+    EXPECT_EQ(cli::frameFileName("Clip One", 0, 25, MediaTime{83456, 1, 1000}, "jpg"),
               "Clip One-01-00h01m23.456s.jpg");
-    EXPECT_EQ(cli::frameFileName("x", 99, 100, 3725.04, "png"), "x-100-01h02m05.040s.png");
-    EXPECT_EQ(cli::frameFileName("x", 6, 1000, 0.0, "png"), "x-0007-00h00m00.000s.png");
+    EXPECT_EQ(cli::frameFileName("x", 99, 100, MediaTime{372504, 1, 100}, "png"),
+              "x-100-01h02m05.040s.png");
+    EXPECT_EQ(cli::frameFileName("x", 6, 1000, MediaTime{0, 1, 25}, "png"),
+              "x-0007-00h00m00.000s.png");
     // 1.04 s is stored a hair below; it is still 1.040.
-    EXPECT_EQ(cli::frameFileName("x", 0, 1, 26 / 25.0, "jpg"), "x-01-00h00m01.040s.jpg");
+    EXPECT_EQ(cli::frameFileName("x", 0, 1, MediaTime{26, 1, 25}, "jpg"), "x-01-00h00m01.040s.jpg");
 }
 
 TEST(Terminal, TimesAreSpokenAsPeopleSayThem) {

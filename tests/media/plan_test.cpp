@@ -73,10 +73,10 @@ TEST_P(PlannedPasses, GiveEveryPositionTheFrameALoneSearchGivesWithAnyWorkers) {
     std::vector<Delivery> lone;
     {
         Rig rig;
-        ASSERT_EQ(rig.open(path), media::S_OK);
+        ASSERT_TRUE(rig.open(path).ok());
         for (int64_t p : positions) {
             Delivery d;
-            ASSERT_EQ(rig.grab(p, &d), media::S_OK);
+            ASSERT_TRUE(rig.grab(p, &d).ok());
             ASSERT_EQ(d.calls, 1) << "position " << p;
             EXPECT_EQ(d.index, expectedFrame(timeline, p).index) << "position " << p;
             lone.push_back(std::move(d));
@@ -84,11 +84,11 @@ TEST_P(PlannedPasses, GiveEveryPositionTheFrameALoneSearchGivesWithAnyWorkers) {
     }
     for (int workers : {1, 2, 3}) {
         Rig rig;
-        ASSERT_EQ(rig.open(path, workers), media::S_OK);
-        rig.graph().announcePositions(positions);
+        ASSERT_TRUE(rig.open(path, workers).ok());
+        std::vector<Delivery> all;
+        ASSERT_TRUE(rig.grabAll(positions, &all).ok());
         for (size_t i = 0; i < positions.size(); ++i) {
-            Delivery d;
-            ASSERT_EQ(rig.grab(positions[i], &d), media::S_OK);
+            const Delivery& d = all[i];
             ASSERT_EQ(d.calls, 1) << workers << " workers, position " << i;
             EXPECT_EQ(d.index, lone[i].index) << workers << " workers, position " << i;
             EXPECT_EQ(d.seconds, lone[i].seconds) << workers << " workers, position " << i;
@@ -125,17 +125,19 @@ TEST(PlannedPasses, DecodeASharedGopOnce) {
         const std::string path = makeKind(dir, k);
         const std::vector<TimelineFrame> timeline = decodeTimeline(path);
         const std::vector<int64_t> positions = sheetPositions(timeline, 25);
-        const auto decodeAll = [&](bool announce) {
+        const auto decodeAll = [&](bool planned) {
             Rig rig;
-            EXPECT_EQ(rig.open(path, 2), media::S_OK);
-            const int64_t before = media::decodedFrameCount();
-            if (announce)
-                rig.graph().announcePositions(positions);
-            for (int64_t p : positions) {
-                Delivery d;
-                EXPECT_EQ(rig.grab(p, &d), media::S_OK);
+            EXPECT_TRUE(rig.open(path, 2).ok());
+            if (planned) {
+                std::vector<Delivery> all;
+                EXPECT_TRUE(rig.grabAll(positions, &all).ok());
+            } else {
+                for (int64_t p : positions) {
+                    Delivery d;
+                    EXPECT_TRUE(rig.grab(p, &d).ok());
+                }
             }
-            return media::decodedFrameCount() - before;
+            return rig.reader().framesDecoded();
         };
         const int64_t planned = decodeAll(true);
         const int64_t lone = decodeAll(false);
@@ -161,13 +163,13 @@ TEST(KeyFrameMode, CellsAreTheNearestKeyFramesWithinTheToleranceAtTheirOwnTimes)
         const int64_t halfStep = end / (cells + 1) / 2;
 
         Rig rig;
-        ASSERT_EQ(rig.open(path, 2), media::S_OK);
-        rig.graph().setKeyFrameTolerance(halfStep);
-        rig.graph().announcePositions(positions);
+        ASSERT_TRUE(rig.open(path, 2).ok());
+        std::vector<Delivery> all;
+        ASSERT_TRUE(rig.grabAll(positions, &all, halfStep).ok());
         int keyFramesShown = 0;
-        for (int64_t p : positions) {
-            Delivery d;
-            ASSERT_EQ(rig.grab(p, &d), media::S_OK);
+        for (size_t i = 0; i < positions.size(); ++i) {
+            const int64_t p = positions[i];
+            const Delivery& d = all[i];
             ASSERT_EQ(d.calls, 1);
             ASSERT_GE(d.index, 0);
             // The nearest key frame by the times the frames are shown.
@@ -191,14 +193,11 @@ TEST(KeyFrameMode, CellsAreTheNearestKeyFramesWithinTheToleranceAtTheirOwnTimes)
 
         // A tolerance smaller than any distance to a key frame: exact frames.
         Rig exact;
-        ASSERT_EQ(exact.open(path, 2), media::S_OK);
-        exact.graph().setKeyFrameTolerance(1);
-        exact.graph().announcePositions(positions);
-        for (int64_t p : positions) {
-            Delivery d;
-            ASSERT_EQ(exact.grab(p, &d), media::S_OK);
-            EXPECT_EQ(d.index, expectedFrame(timeline, p).index) << "position " << p;
-        }
+        ASSERT_TRUE(exact.open(path, 2).ok());
+        ASSERT_TRUE(exact.grabAll(positions, &all, 1).ok());
+        for (size_t i = 0; i < positions.size(); ++i)
+            EXPECT_EQ(all[i].index, expectedFrame(timeline, positions[i]).index)
+                << "position " << positions[i];
     }
 }
 
@@ -212,14 +211,12 @@ TEST(KeyFrameMode, MoviesWithoutReliableKeyFrameTimesKeepExactFrames) {
         const std::vector<TimelineFrame> timeline = decodeTimeline(path);
         const std::vector<int64_t> positions = sheetPositions(timeline, 9);
         Rig rig;
-        ASSERT_EQ(rig.open(path, 2), media::S_OK);
-        rig.graph().setKeyFrameTolerance(floorPosition(timeline.back()));
-        rig.graph().announcePositions(positions);
-        for (int64_t p : positions) {
-            Delivery d;
-            ASSERT_EQ(rig.grab(p, &d), media::S_OK);
-            EXPECT_EQ(d.index, expectedFrame(timeline, p).index) << "position " << p;
-        }
+        ASSERT_TRUE(rig.open(path, 2).ok());
+        std::vector<Delivery> all;
+        ASSERT_TRUE(rig.grabAll(positions, &all, floorPosition(timeline.back())).ok());
+        for (size_t i = 0; i < positions.size(); ++i)
+            EXPECT_EQ(all[i].index, expectedFrame(timeline, positions[i]).index)
+                << "position " << positions[i];
     }
 }
 

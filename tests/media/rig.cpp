@@ -1,109 +1,72 @@
 #include "tests/media/rig.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <numeric>
-#include <stdexcept>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
-}
-
 namespace mediatest {
 
-using namespace media;
+namespace {
 
-class Rig::Callback : public SampleGrabberCB {
-public:
-    Result BufferCB(double sampleTime, uint8_t* buffer, long length) override {
-        Delivery& d = *current;
-        ++d.calls;
-        d.seconds = sampleTime;
-        d.length = length;
-        d.pixels.assign(buffer, buffer + length);
-        const int stride = (width * 3 + 3) & ~3;
-        // The middle of the picture, away from any edge ringing.
-        d.index =
-            testmovies::indexFromBgr(buffer, stride, width / 4, height / 4, width / 2, height / 2);
-        return S_OK;
-    }
-    Delivery* current = nullptr;
-    int width = 0;
-    int height = 0;
-};
-
-Rig::Rig() : callback_(std::make_unique<Callback>()) {}
-Rig::~Rig() = default;
-
-Result Rig::open(const std::string& path, int workers) {
-    Result hr = FilterGraph::create(&graph_);
-    if (failed(hr))
-        return hr;
-    graph_->setWorkerCount(workers);
-    hr = SourceFilter::create(SourceRole::AsfReader, &source_);
-    if (failed(hr))
-        return hr;
-    source_->load(path);
-    asf_ = succeeded(graph_->addFilter(*source_, "SourceWMV"));
-    if (!asf_) {
-        hr = SourceFilter::create(SourceRole::AsyncReader, &source_);
-        if (succeeded(hr))
-            hr = source_->load(path);
-        if (succeeded(hr))
-            hr = graph_->addFilter(*source_, "Source");
-        if (failed(hr))
-            return hr;
-    }
-    hr = SampleGrabber::create(&grabber_);
-    if (succeeded(hr))
-        hr = graph_->addFilter(*grabber_, "Grabber");
-    if (failed(hr))
-        return hr;
-    grabber_->setMediaType(MediaType{MajorType::Video, SubType::RGB24});
-    Pin* video = nullptr;
-    for (int i = 0; Pin* p = outputPin(*source_, i); ++i) {
-        if (p->majorType() == MajorType::Video) {
-            video = p;
-            break;
+Delivery delivery(media::Frame&& frame) {
+    Delivery d;
+    d.decodeErrors = frame.decodeErrors;
+    if (!frame.found)
+        return d;
+    d.calls = 1;
+    d.time = frame.time;
+    d.seconds = frame.time.seconds();
+    const media::Picture& p = frame.picture;
+    d.width = p.width;
+    d.height = p.height;
+    const int stride = (p.width * 3 + 3) & ~3;
+    d.pixels.assign(static_cast<size_t>(stride) * p.height, 0);
+    for (int y = 0; y < p.height; ++y) {
+        const uint8_t* from = p.rgb.data() + static_cast<size_t>(y) * p.width * 3;
+        uint8_t* to = d.pixels.data() + static_cast<size_t>(stride) * (p.height - 1 - y);
+        for (int x = 0; x < p.width; ++x) {
+            to[3 * x] = from[3 * x + 2];
+            to[3 * x + 1] = from[3 * x + 1];
+            to[3 * x + 2] = from[3 * x];
         }
     }
-    if (!video)
-        return E_NO_VIDEO_STREAM;
-    hr = graph_->connect(*video, *inputPin(*grabber_, 0));
-    if (succeeded(hr))
-        hr = graph_->render(*outputPin(*grabber_, 0));
-    if (succeeded(hr))
-        hr = grabber_->setBufferSamples(false);
-    if (succeeded(hr))
-        hr = grabber_->setOneShot(true);
-    if (succeeded(hr))
-        hr = grabber_->setCallback(callback_.get(), 1);
-    if (succeeded(hr))
-        hr = grabber_->getConnectedSize(&width_, &height_);
-    callback_->width = width_;
-    callback_->height = height_;
-    return hr;
+    // The middle of the picture, away from any edge ringing.
+    d.index = testmovies::indexFromBgr(d.pixels.data(), stride, p.width / 4, p.height / 4,
+                                       p.width / 2, p.height / 2);
+    return d;
+}
+
+} // namespace
+
+Rig::Rig() = default;
+Rig::~Rig() = default;
+
+Result Rig::open(const std::string& path, int cores) {
+    Result rc = media::MovieReader::open(path, nullptr, &reader_);
+    if (!rc.ok())
+        return rc;
+    rc = reader_->videoReady();
+    if (!rc.ok())
+        return rc;
+    reader_->setCores(cores);
+    width_ = reader_->facts().video.displayWidth;
+    height_ = reader_->facts().video.displayHeight;
+    return Result::success();
 }
 
 Result Rig::grab(int64_t position, Delivery* out) {
-    const Result hr = graph_->setPositions(position);
-    return failed(hr) ? hr : runAndWait(out);
-}
-
-Result Rig::runAndWait(Delivery* out) {
     *out = Delivery{};
-    const Result hr = graph_->run();
-    return failed(hr) ? hr : wait(out, -1);
+    return reader_->frames({position}, media::FrameRequest{}, [out](size_t, media::Frame&& frame) {
+        *out = delivery(std::move(frame));
+        return true;
+    });
 }
 
-Result Rig::wait(Delivery* out, int32_t timeoutMs) {
-    callback_->current = out;
-    const Result hr = graph_->waitForCompletion(timeoutMs, &out->event);
-    callback_->current = nullptr;
-    return hr;
+Result Rig::grabAll(const std::vector<int64_t>& positions, std::vector<Delivery>* out,
+                    int64_t keyFrameTolerance) {
+    out->assign(positions.size(), Delivery{});
+    media::FrameRequest request;
+    request.keyFrameTolerance = keyFrameTolerance;
+    return reader_->frames(positions, request, [out](size_t i, media::Frame&& frame) {
+        (*out)[i] = delivery(std::move(frame));
+        return true;
+    });
 }
 
 } // namespace mediatest

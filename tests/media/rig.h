@@ -1,14 +1,15 @@
 #pragma once
-// Test helpers: a graph built the way the capture builds it.
+// Test helpers: a movie reader, and its frames in a form the colour code can
+// be read from.
 //
-// Ownership: the rig owns its graph, filters and callback.
+// Ownership: the rig owns its reader.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/media/graph.h"
+#include "platform/media/movie_reader.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
 #include "tests/support/timeline.h"
@@ -16,48 +17,39 @@
 namespace mediatest {
 
 struct Delivery {
-    int calls = 0;      // BufferCB calls during the wait
-    double seconds = 0; // sample time
-    int index = -1;     // frame index read from the colour code
-    long length = 0;
+    int calls = 0;      // frames delivered for the position: 0 or 1
+    double seconds = 0; // the frame's time
+    MediaTime time;
+    int index = -1; // frame index read from the colour code
+    // The picture as blue, green, red rows bottom-up padded to 4 bytes, the
+    // layout the colour-code readers take.
     std::vector<uint8_t> pixels;
-    int32_t event = 0;
+    int width = 0;
+    int height = 0;
+    int decodeErrors = 0;
 };
 
 class Rig {
 public:
     Rig();
     ~Rig();
-    // Builds the graph: ASF reader first, the async reader when that refuses
-    // the file, grabber for RGB24, the source's video pin connected, rendered,
-    // one-shot with the callback.
-    media::Result open(const std::string& path, int workers = 0);
-    media::Result grab(int64_t position, Delivery* out);
-    // Runs and waits without seeking first.
-    media::Result runAndWait(Delivery* out);
-    // Waits once, for at most `timeoutMs`; BufferCB calls add to `out`.
-    media::Result wait(Delivery* out, int32_t timeoutMs);
-    // Destroys the graph while the filters live on, or the filters first.
-    void dropGraph() { graph_.reset(); }
-    void dropFilters() {
-        grabber_.reset();
-        source_.reset();
-    }
-    media::FilterGraph& graph() { return *graph_; }
-    media::SourceFilter& source() { return *source_; }
-    bool usedAsfReader() const { return asf_; }
-    int32_t width() const { return width_; }
-    int32_t height() const { return height_; }
+    // Opens the movie; `cores` limits the reader's decoding (0: every core).
+    Result open(const std::string& path, int cores = 0);
+    // The frame for one position, found on its own.
+    Result grab(int64_t position, Delivery* out);
+    // The frames for positions in one planned call; `keyFrameTolerance` >= 0
+    // asks for key-frame mode.
+    Result grabAll(const std::vector<int64_t>& positions, std::vector<Delivery>* out,
+                   int64_t keyFrameTolerance = -1);
+    media::MovieReader& reader() { return *reader_; }
+    // The size frames are delivered at: the movie's display size.
+    int width() const { return width_; }
+    int height() const { return height_; }
 
 private:
-    class Callback;
-    std::unique_ptr<media::FilterGraph> graph_;
-    std::unique_ptr<media::SourceFilter> source_;
-    std::unique_ptr<media::SampleGrabber> grabber_;
-    std::unique_ptr<Callback> callback_;
-    bool asf_ = false;
-    int32_t width_ = 0;
-    int32_t height_ = 0;
+    std::unique_ptr<media::MovieReader> reader_;
+    int width_ = 0;
+    int height_ = 0;
 };
 
 // The shared helpers under the names these tests have always used.

@@ -1,0 +1,139 @@
+#include "capture/cell_painter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string hundredthsText(int64_t hundredths) {
+    if (hundredths < 0)
+        hundredths = 0;
+    const int64_t seconds = hundredths / 100;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%02lld",
+                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                  static_cast<long long>(seconds % 60), static_cast<long long>(hundredths % 100));
+    return text;
+}
+
+// The widest text a stamp may carry: every digit drawn as wide as the widest.
+constexpr const char* kWidestStamp = "00:00:00.00";
+
+int textWidth(const std::string& text, const LOGFONTA& font, COLORREF color) {
+    RasterImage scratch;
+    scratch.create(0, 0);
+    RECT r{0, 0, 0, 0};
+    scratch.drawText(text, r, DT_CALCRECT | DT_SINGLELINE, true, font, color);
+    return r.right - r.left;
+}
+
+} // namespace
+
+std::string timeText(const MediaTime& time) {
+    return hundredthsText(time.hundredths());
+}
+
+std::string timeText(double seconds) {
+    // Through the 100-ns units positions are counted in, so that a moment
+    // and the frame at it read alike.
+    return timeText(MediaTime::fromUnits(static_cast<int64_t>(std::floor(seconds * 1e7 + 1e-3))));
+}
+
+RasterImage toRasterImage(const media::Picture& picture) {
+    RasterImage image;
+    if (!image.create(picture.width, picture.height))
+        return image;
+    const size_t rowBytes = static_cast<size_t>(picture.width) * 3;
+    for (int y = 0; y < picture.height; ++y) {
+        const uint8_t* from = picture.rgb.data() + rowBytes * static_cast<size_t>(y);
+        uint8_t* to = image.pixels + static_cast<int64_t>(image.stride) * (picture.height - 1 - y);
+        for (int x = 0; x < picture.width; ++x) {
+            to[3 * x] = from[3 * x + 2];
+            to[3 * x + 1] = from[3 * x + 1];
+            to[3 * x + 2] = from[3 * x];
+        }
+    }
+    return image;
+}
+
+CellPainter::CellPainter(RasterImage& sheet, const SheetLayout& layout, const Options& options,
+                         CaptureProgress& progress)
+    : sheet_(sheet), layout_(layout), options_(options), progress_(progress) {
+    stampsWanted_ = options.timeStampsEnabled != 0 && layout.cells > 0;
+    stampFont_ = options.font;
+    if (!stampsWanted_)
+        return;
+    // All cells are as wide: the font is fitted once.
+    const int room = SheetLayout::stampOf(layout.cellAt(0)).width;
+    int width = textWidth(kWidestStamp, stampFont_, options.textColor);
+    if (width <= room)
+        return;
+    // A positive height is the whole cell of a line; its em is smaller, and
+    // the least size is said of the em.
+    const int32_t height = stampFont_.lfHeight;
+    int em = height < 0 ? -height : height > 0 ? height : 16;
+    if (height > 0)
+        stampFont_.lfHeight = -std::max(1, em * 4 / 5);
+    em = std::abs(stampFont_.lfHeight);
+    while (width > room && em > kSmallestStampPixels) {
+        em = std::max(kSmallestStampPixels,
+                      std::min(em - 1, static_cast<int>(em * static_cast<double>(room) / width)));
+        stampFont_.lfHeight = -em;
+        width = textWidth(kWidestStamp, stampFont_, options.textColor);
+    }
+    stampFits_ = width <= room;
+}
+
+void CellPainter::stamp(const CellRect& box, const std::string& text) {
+    if (!stampsWanted_ || !stampFits_)
+        return;
+    const CellRect s = SheetLayout::stampOf(box);
+    RECT r{s.x, s.y, s.x + s.width, s.y + s.height};
+    sheet_.drawText(text, r, DT_SINGLELINE | DT_BOTTOM, true, stampFont_, options_.textColor);
+}
+
+void CellPainter::drawFrame(int64_t moment, const media::Frame& frame) {
+    const CellRect box = layout_.cellAt(moment);
+    const RasterImage picture = toRasterImage(frame.picture);
+    if (!frame.full.empty())
+        progress_.frameArrived(static_cast<int>(moment), frame.time, toRasterImage(frame.full));
+    else
+        progress_.frameArrived(static_cast<int>(moment), frame.time, picture);
+    sheet_.drawScaled(box.x, box.y, static_cast<unsigned>(box.width),
+                      static_cast<unsigned>(box.height), picture);
+    stamp(box, timeText(frame.time));
+}
+
+void CellPainter::drawEmpty(int64_t moment, int64_t position) {
+    const CellRect box = layout_.cellAt(moment);
+    const COLORREF bg = options_.backgroundColor;
+    const COLORREF ink = options_.textColor;
+    sheet_.fillRect(box.x, box.y, box.width, box.height, GetRValue(bg), GetGValue(bg),
+                    GetBValue(bg));
+    // A two-pixel outline where the frame would be.
+    const int line = std::max(1, std::min({2, box.width / 2, box.height / 2}));
+    const uint8_t r = GetRValue(ink), g = GetGValue(ink), b = GetBValue(ink);
+    sheet_.fillRect(box.x, box.y, box.width, line, r, g, b);
+    sheet_.fillRect(box.x, box.y + box.height - line, box.width, line, r, g, b);
+    sheet_.fillRect(box.x, box.y, line, box.height, r, g, b);
+    sheet_.fillRect(box.x + box.width - line, box.y, line, box.height, r, g, b);
+    // The time and the words on two lines when the cell is too narrow for
+    // one; the words count even when the sheet has no stamps.
+    const std::string time = timeText(MediaTime::fromUnits(position));
+    const CellRect s = SheetLayout::stampOf(box);
+    std::string text = time + " no picture";
+    if (textWidth(text, stampFont_, ink) > s.width)
+        text = time + "\nno picture";
+    RECT rect{s.x, s.y, s.x + s.width, s.y + s.height};
+    RECT measure{0, 0, s.width, 0};
+    RasterImage scratch;
+    scratch.create(0, 0);
+    scratch.drawText(text, measure, DT_CALCRECT, true, stampFont_, ink);
+    // Centred in the cell.
+    const int h = measure.bottom - measure.top;
+    rect.top = box.y + std::max(0, (box.height - h) / 2);
+    rect.bottom = rect.top + h;
+    sheet_.drawText(text, rect, DT_TOP, true, stampFont_, ink);
+}

@@ -1,0 +1,271 @@
+// The movie reader's own promises: what it reads of a file, the shape of the
+// pictures it hands out, how it fails, how few times it opens the file, and
+// how soon it lets go when the caller has what it needs.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "platform/media/errors.h"
+#include "platform/media/input_source.h"
+#include "tests/media/rig.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+namespace {
+
+using namespace media;
+using namespace mediatest;
+
+std::string makeMovie(const TempDir& dir, const std::string& name, testmovies::MovieSpec spec) {
+    spec.path = dir.file(name);
+    std::string error;
+    EXPECT_EQ(testmovies::make(spec, &error), 0) << error;
+    return spec.path;
+}
+
+TEST(Pictures, AreTopDownRedGreenBlueAtTheSizeAskedFor) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.pattern = testmovies::Pattern::Pleasant;
+    spec.indexPatch = true;
+    spec.width = 320;
+    spec.height = 240;
+    spec.frames = 30;
+    const std::string movie = makeMovie(dir, "clip.mp4", spec);
+    std::unique_ptr<MovieReader> reader;
+    ASSERT_TRUE(MovieReader::open(movie, nullptr, &reader).ok());
+    Frame got;
+    FrameRequest request;
+    request.fullSize = true;
+    request.width = 160;
+    request.height = 120;
+    ASSERT_TRUE(reader
+                    ->frames({8'000'000}, request,
+                             [&](size_t, Frame&& f) {
+                                 got = std::move(f);
+                                 return true;
+                             })
+                    .ok());
+    ASSERT_TRUE(got.found);
+    EXPECT_EQ(got.time.hundredths(), 80); // frame 20
+    ASSERT_EQ(got.full.width, 320);
+    ASSERT_EQ(got.full.height, 240);
+    ASSERT_EQ(got.full.rgb.size(), size_t{320 * 240 * 3});
+    EXPECT_EQ(got.picture.width, 160);
+    EXPECT_EQ(got.picture.height, 120);
+    EXPECT_EQ(got.picture.rgb.size(), size_t{160 * 120 * 3});
+    // The patch sits at the top of the picture, so at the start of memory.
+    const testmovies::Box box = testmovies::indexPatchBox(320, 240);
+    const int inset = 4;
+    double r = 0, g = 0, b = 0;
+    int n = 0;
+    for (int y = box.y + inset; y < box.y + box.h - inset; ++y)
+        for (int x = box.x + inset; x < box.x + box.w - inset; ++x, ++n) {
+            const uint8_t* p = got.full.rgb.data() + (static_cast<size_t>(y) * 320 + x) * 3;
+            r += p[0];
+            g += p[1];
+            b += p[2];
+        }
+    EXPECT_EQ(testmovies::indexFromColor(static_cast<uint8_t>(r / n + 0.5),
+                                         static_cast<uint8_t>(g / n + 0.5),
+                                         static_cast<uint8_t>(b / n + 0.5)),
+              20);
+}
+
+TEST(Measure, ReadsSizeFrameTimeAndTheTrueDuration) {
+    TempDir dir;
+    struct Expect {
+        const char* file;
+        int fpsNum, fpsDen, bFrames;
+        double frameTime;
+    };
+    // 240 frames: the elementary stream's and the program streams' lengths
+    // must come from their time stamps, not from a guess by bit rate.
+    for (const Expect& e :
+         {Expect{"a.m1v", 25, 1, 2, 0.04}, Expect{"b.mpg", 30000, 1001, 2, 1001.0 / 30000},
+          Expect{"c.mpeg", 24, 1, 2, 1.0 / 24}, Expect{"d.mp4", 25, 1, 2, 0.04},
+          Expect{"e.wmv", 25, 1, 0, 0.04}, Expect{"f.rm", 25, 1, 0, 0.04}}) {
+        testmovies::MovieSpec spec;
+        spec.fpsNum = e.fpsNum;
+        spec.fpsDen = e.fpsDen;
+        spec.bFrames = e.bFrames;
+        spec.frames = 240;
+        spec.gop = 12;
+        const std::string movie = makeMovie(dir, e.file, spec);
+        std::unique_ptr<MovieReader> reader;
+        ASSERT_TRUE(MovieReader::open(movie, nullptr, &reader).ok()) << e.file;
+        ASSERT_TRUE(reader->videoReady().ok());
+        ASSERT_TRUE(reader->measure().ok()) << e.file;
+        EXPECT_EQ(reader->facts().video.width, 176);
+        EXPECT_EQ(reader->facts().video.height, 144);
+        EXPECT_NEAR(reader->averageFrameTime(), e.frameTime, 1e-6) << e.file;
+        EXPECT_NEAR(reader->length() / 1e7, 240 * e.frameTime, 1.5 * e.frameTime) << e.file;
+        EXPECT_EQ(reader->facts().readableDuration, -1) << e.file << " is whole";
+    }
+}
+
+TEST(Open, BrokenFilesFailWithTheirOwnReasons) {
+    TempDir dir;
+    std::string error;
+    ASSERT_EQ(testmovies::writeRandomBytes(dir.file("garbage.avi"), 20000, 7, &error), 0);
+    ASSERT_EQ(testmovies::writeEmpty(dir.file("empty.mpg"), &error), 0);
+    testmovies::MovieSpec sound;
+    sound.video = false;
+    sound.audio = true;
+    const std::string audio = makeMovie(dir, "sound.wav", sound);
+
+    std::set<std::string> texts;
+    for (const std::string& path :
+         {dir.file("missing.avi"), dir.file("garbage.avi"), dir.file("empty.mpg"), audio}) {
+        std::unique_ptr<MovieReader> reader;
+        Result rc = MovieReader::open(path, nullptr, &reader);
+        if (rc.ok())
+            rc = reader->videoReady();
+        EXPECT_FALSE(rc.ok()) << path;
+        EXPECT_FALSE(rc.text().empty());
+        texts.insert(rc.text());
+    }
+    EXPECT_EQ(texts.size(), 3u) << "garbage and an empty file may share a reason, no more";
+    EXPECT_TRUE(texts.count(avResult(AVERROR(ENOENT)).text()));
+    EXPECT_TRUE(texts.count(noVideoResult().text()));
+}
+
+TEST(ResultText, FfmpegCodesReadAsSomethingAUserCanActOn) {
+    EXPECT_EQ(avResult(AVERROR_INVALIDDATA).text(),
+              "The file is damaged, or it is not a movie the installed FFmpeg libraries can read.");
+    EXPECT_EQ(avResult(AVERROR_EOF).text(),
+              "The file ends before its first picture: it is cut short or empty.");
+    EXPECT_EQ(avResult(AVERROR_PATCHWELCOME).text(),
+              "This movie uses a feature the installed FFmpeg libraries do not support (FFmpeg: "
+              "Not yet implemented in FFmpeg, patches welcome).");
+    EXPECT_EQ(avResult(AVERROR(EAGAIN)).text(), "Resource temporarily unavailable.");
+    EXPECT_EQ(avResult(AVERROR(ENOENT)).text(), "No such file or directory.");
+    EXPECT_EQ(avResult(-1234567).text(), "Unknown error 0xFFED2979.");
+    EXPECT_TRUE(avResult(AVERROR_EXIT).isCancelled());
+    EXPECT_TRUE(avResult(0).ok());
+}
+
+// A program stream cut short: the frames that are there, each its own.
+TEST(Frames, ATruncatedMovieDeliversWhatItHas) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.frames = 100;
+    spec.bFrames = 2;
+    const std::string whole = makeMovie(dir, "whole.mpg", spec);
+    std::string error;
+    ASSERT_EQ(testmovies::writeTruncated(whole, dir.file("half.mpg"), 30000, &error), 0);
+    Rig rig;
+    ASSERT_TRUE(rig.open(dir.file("half.mpg")).ok());
+    ASSERT_TRUE(rig.reader().measure().ok());
+    const int64_t length = rig.reader().length();
+    EXPECT_LT(length, 39'000'000);
+    Delivery early;
+    ASSERT_TRUE(rig.grab(4'000'000, &early).ok());
+    EXPECT_EQ(early.calls, 1);
+    EXPECT_GE(early.index, 9); // the container starts a few hundredths in
+    EXPECT_LE(early.index, 10);
+    Delivery late;
+    ASSERT_TRUE(rig.grab(length - 10'000, &late).ok()); // the end of what is left
+    ASSERT_EQ(late.calls, 1);
+    EXPECT_GT(late.index, 10);
+    EXPECT_LT(late.index, 99);
+}
+
+// One opening for the facts, the length, the key frames and the first
+// decoder; a second thread of decoding opens the file once more.
+TEST(Openings, AMovieIsOpenedOnceForASheetAndOnceMoreForASecondDecoder) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.frames = 250;
+    spec.gop = 25;
+    spec.bFrames = 2;
+    for (const char* name : {"m.mp4", "m.ts", "m.mkv"}) {
+        SCOPED_TRACE(name);
+        spec.container = std::string(name) == "m.ts" ? "mpegts" : "";
+        spec.codec = "libx264";
+        const std::string path = makeMovie(dir, name, spec);
+        std::ifstream in(path, std::ios::binary);
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+        MemoryMovies memory;
+        memory.add("memory/movie", std::move(bytes));
+        setInputSource(&memory);
+        for (int cores : {1, 2}) {
+            const size_t before = memory.openings();
+            std::unique_ptr<MovieReader> reader;
+            ASSERT_TRUE(MovieReader::open("memory/movie", nullptr, &reader).ok());
+            ASSERT_TRUE(reader->measure().ok());
+            reader->setCores(cores);
+            std::vector<int64_t> positions;
+            for (int i = 1; i <= 25; ++i)
+                positions.push_back(reader->length() * i / 26);
+            int found = 0;
+            ASSERT_TRUE(reader
+                            ->frames(positions, FrameRequest{},
+                                     [&](size_t, Frame&& f) {
+                                         found += f.found;
+                                         return true;
+                                     })
+                            .ok());
+            EXPECT_EQ(found, 25);
+            EXPECT_EQ(memory.openings() - before, static_cast<size_t>(cores)) << cores;
+        }
+        setInputSource(nullptr);
+    }
+}
+
+// A caller that has what it needs ends the call at once: the workers stop at
+// the next packet instead of searching on to the end of a long GOP.
+TEST(Frames, ACallEndedByTheCallerStopsItsWorkersAtOnce) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.pattern = testmovies::Pattern::Pleasant;
+    spec.noise = 16;
+    spec.width = 320;
+    spec.height = 180;
+    spec.frames = 1000;
+    spec.gop = 1000;
+    spec.bFrames = 0;
+    const std::string movie = makeMovie(dir, "long.mp4", spec);
+    std::unique_ptr<MovieReader> reader;
+    ASSERT_TRUE(MovieReader::open(movie, nullptr, &reader).ok());
+    reader->setCores(2);
+    // The first moment early, the others near the end of the one GOP.
+    const std::vector<int64_t> positions = {4'000'000, 390'000'000, 395'000'000};
+    int64_t atStop = 0;
+    ASSERT_TRUE(reader
+                    ->frames(positions, FrameRequest{},
+                             [&](size_t, Frame&&) {
+                                 atStop = reader->framesDecoded();
+                                 return false;
+                             })
+                    .ok());
+    EXPECT_LT(reader->framesDecoded() - atStop, 60);
+    EXPECT_LT(reader->framesDecoded(), 500) << "a search ran to its end";
+}
+
+// The frame code other tests rely on: every index reads back through the
+// noise lossy coding adds, and a colour between codes reads as none.
+TEST(TestMovieCode, SurvivesCodingNoiseAndRefusesColoursBetweenCodes) {
+    for (int n = 0; n <= testmovies::kMaxIndex; ++n) {
+        uint8_t r, g, b;
+        testmovies::colorForIndex(n, &r, &g, &b);
+        ASSERT_FALSE(r == 0 && g == 0 && b == 0) << "an empty cell must not read as a frame";
+        for (int d : {-8, 0, 8}) {
+            const auto shift = [d](uint8_t v) {
+                return static_cast<uint8_t>(std::clamp(v + d, 0, 255));
+            };
+            ASSERT_EQ(testmovies::indexFromColor(shift(r), shift(g), shift(b)), n) << d;
+        }
+    }
+    EXPECT_EQ(testmovies::indexFromColor(0, 0, 0), -1);
+    EXPECT_EQ(testmovies::indexFromColor(0, 0, 12), -1); // halfway between two levels
+}
+
+} // namespace
