@@ -339,8 +339,11 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
     case Footage::TsH264Interlaced:
         add({"-i", src});
         args.insert(args.end(), h264.begin(), h264.end());
-        add({"-bf", "2", "-g", "25", "-x264-params", x264("keyint=25:interlaced=1:tff=1"),
-             "-field_order", "tt", "-f", "mpegts", path});
+        // The source's frames say top field first, or libavcodec's wrapper
+        // turns x264 back to bottom first while the timing messages still
+        // say top first.
+        add({"-vf", "setfield=tff", "-bf", "2", "-g", "25", "-x264-params",
+             x264("keyint=25:interlaced=1:tff=1"), "-field_order", "tt", "-f", "mpegts", path});
         break;
     case Footage::TsHevc:
         add({"-i", src, "-c:v", "libx265", "-preset", "ultrafast", "-crf", "12", "-x265-params",
