@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "tests/support/bit_writer.h"
@@ -519,8 +520,12 @@ int writeFieldMovie(const FieldStreamSpec& spec, const std::string& path, const 
         *error = path + ": " + *error;
         return -1;
     }
+    bool created = false;
     const auto fail = [&](const std::string& what, int code) {
         *error = path + ": " + what + (code < 0 ? ": " + averrorText(code) : std::string());
+        // No half-written movie for a test to trip over.
+        if (created)
+            std::remove(path.c_str());
         return -1;
     };
     const bool m2ts = muxer == "m2ts";
@@ -561,6 +566,7 @@ int writeFieldMovie(const FieldStreamSpec& spec, const std::string& path, const 
         rc = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (rc < 0)
             return fail("cannot create the file", rc);
+        created = true;
     }
     AVDictionary* rawOptions = nullptr;
     if (m2ts)
