@@ -243,19 +243,44 @@ std::vector<uint8_t> slice(const FieldStreamSpec& spec, const FieldSlice& s, con
     }
     w.se(0); // slice_qp_delta
     w.ue(1); // disable_deblocking_filter_idc
-    const int mbs = spec.width / 16 * (codedHeight(spec) / 32);
-    const uint32_t pcmType = s.type == 'I' ? 25 : s.type == 'P' ? 5 + 25 : 23 + 25;
+    const int columns = spec.width / 16;
+    const int mbs = columns * (codedHeight(spec) / 32);
+    // mb_type counts on from the inter types in P and B slices.
+    const uint32_t intraBase = s.type == 'I' ? 0 : s.type == 'P' ? 5 : 23;
     for (int mb = 0; mb < mbs; ++mb) {
         if (s.type != 'I')
             w.ue(0); // mb_skip_run
-        w.ue(pcmType);
-        w.alignWithZeros();
-        for (int i = 0; i < 256; ++i)
-            w.byte(colour.y);
-        for (int i = 0; i < 64; ++i)
-            w.byte(colour.cb);
-        for (int i = 0; i < 64; ++i)
-            w.byte(colour.cr);
+        if (mb == 0 || !spec.compact) {
+            w.ue(intraBase + 25); // I_PCM
+            w.alignWithZeros();
+            for (int i = 0; i < 256; ++i)
+                w.byte(colour.y);
+            for (int i = 0; i < 64; ++i)
+                w.byte(colour.cb);
+            for (int i = 0; i < 64; ++i)
+                w.byte(colour.cr);
+            continue;
+        }
+        // Intra 16x16, DC prediction, no coefficients: the mean of the
+        // samples above and to the left, which in a flat field is its colour.
+        w.ue(intraBase + 3);
+        w.ue(0); // intra_chroma_pred_mode: DC
+        w.se(0); // mb_qp_delta
+        // The luma DC block's coeff_token for no coefficients. Its table
+        // follows the coefficients of the blocks left and above, which only
+        // the raw first macroblock has (counted as 16).
+        const int x = mb % columns, y = mb / columns;
+        const int left = x == 0 ? -1 : (x == 1 && y == 0) ? 16 : 0;
+        const int above = y == 0 ? -1 : (y == 1 && x == 0) ? 16 : 0;
+        const int nC = left >= 0 && above >= 0 ? (left + above + 1) >> 1 : std::max(left, above);
+        if (nC >= 8)
+            w.bits(3, 6);
+        else if (nC >= 4)
+            w.bits(15, 4);
+        else if (nC >= 2)
+            w.bits(3, 2);
+        else
+            w.bit(1);
     }
     w.trailingBits();
     return w.bytes();

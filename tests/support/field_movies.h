@@ -10,7 +10,8 @@
 // of its index (test_movies.h), on both of its fields, so a decoder that pairs
 // the wrong fields shows stripes of two colours instead of one flat frame.
 // H.264 fields are made of I_PCM macroblocks (raw samples) in I, P and B
-// slices; MPEG-2 fields of intra macroblocks whose blocks carry their DC
+// slices (or, compact, one such macroblock a field and the rest predicted
+// from it); MPEG-2 fields of intra macroblocks whose blocks carry their DC
 // coefficient only. Neither predicts from another picture, yet the slices
 // are typed I, P and B, the B pictures are never used as references, and
 // the pictures are sent in coding order, so decoders build their reference
@@ -40,6 +41,11 @@ struct FieldStreamSpec {
     int frames = 50;
     int gop = 12;    // frames from one key frame to the next
     int bFrames = 2; // B-frames between references
+    // H.264: only the first macroblock of each field carries raw samples, the
+    // others are predicted from it (intra 16x16, DC, no coefficients): the
+    // same pictures in a few hundred bytes a field instead of 384 bytes a
+    // macroblock, so that 1080 lines stay small.
+    bool compact = false;
 };
 
 // One coded field picture.
