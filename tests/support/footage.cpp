@@ -280,6 +280,7 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
         fields.frames = spec.frames;
         fields.gop = halfSecondGop(spec.fpsNum, spec.fpsDen);
         fields.bFrames = 2;
+        fields.compact = spec.compactFields;
         const char* muxer = k == Footage::MtsH264Paff   ? "m2ts"
                             : k == Footage::EsH264Paff  ? "h264"
                             : k == Footage::MkvH264Paff ? "matroska"

@@ -63,6 +63,8 @@ struct FootageSpec {
     // theirs.
     int width = 0;
     int height = 0;
+    // The H.264 field kinds coded compactly (FieldStreamSpec::compact).
+    bool compactFields = false;
 };
 
 const char* footageName(Footage kind);

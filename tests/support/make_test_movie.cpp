@@ -35,7 +35,9 @@ void usage(std::FILE* to) {
                "Footage as devices write it (index pattern; --fps, --seconds and for the\n"
                "field kinds --size apply; the other options do not):\n"
                "  --footage KIND             one of the kinds below; OUTPUT should carry the\n"
-               "                             kind's extension (given after the name)\n",
+               "                             kind's extension (given after the name)\n"
+               "  --compact                  H.264 field kinds: one raw macroblock a field, the\n"
+               "                             rest predicted from it (small at 1920x1080)\n",
                to);
     for (const testmovies::Footage kind : testmovies::allFootage())
         std::fprintf(to, "      %-24s %s%s\n", testmovies::footageName(kind),
@@ -91,6 +93,7 @@ int main(int argc, char** argv) {
     bool secondsGiven = false;
     bool sizeGiven = false;
     bool footage = false;
+    bool compact = false;
     testmovies::Footage kind = testmovies::Footage::TsH264Paff;
     std::string cutSource;
     bool keepGiven = false;
@@ -180,6 +183,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--footage") {
             ok = value(&v) && testmovies::footageByName(v, &kind);
             footage = true;
+        } else if (arg == "--compact") {
+            compact = true;
         } else if (arg == "--cut-from") {
             ok = value(&v);
             if (ok)
@@ -241,6 +246,7 @@ int main(int argc, char** argv) {
         f.frames = spec.frames;
         f.fpsNum = spec.fpsNum;
         f.fpsDen = spec.fpsDen;
+        f.compactFields = compact;
         if (sizeGiven) {
             f.width = spec.width;
             f.height = spec.height;
