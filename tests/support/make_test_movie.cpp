@@ -40,9 +40,9 @@ void usage(std::FILE* to) {
                "                             rest predicted from it (small at 1920x1080)\n",
                to);
     for (const testmovies::Footage kind : testmovies::allFootage())
-        std::fprintf(to, "      %-24s %s%s\n", testmovies::footageName(kind),
+        std::fprintf(to, "      %-24s %-6s%s\n", testmovies::footageName(kind),
                      testmovies::footageExtension(kind),
-                     testmovies::footageHasFieldPictures(kind) ? "  field pictures" : "");
+                     testmovies::footageHasFieldPictures(kind) ? "field pictures" : "");
     std::fputs("\n"
                "Damage, to OUTPUT after it is written (or cut from another file):\n"
                "  --cut-from SOURCE          OUTPUT is the start of SOURCE, as a download that\n"
