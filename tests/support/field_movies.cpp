@@ -605,6 +605,9 @@ int writeFieldMovie(const FieldStreamSpec& spec, const std::string& path, const 
     if (!pkt)
         return fail("no memory", 0);
     const int delay = fieldReorderDelay(spec);
+    // Matroska files start showing at 0, as FFmpeg writes them; the
+    // pictures decoded before the first one shown get negative times.
+    const int64_t shift = muxer == "matroska" ? -2 * delay : 0;
     for (size_t k = 0; k < fields.size(); ++k) {
         const CodedField& f = fields[k];
         rc = av_new_packet(pkt.get(), static_cast<int>(f.data.size()));
@@ -612,8 +615,8 @@ int writeFieldMovie(const FieldStreamSpec& spec, const std::string& path, const 
             return fail("no memory", rc);
         std::copy(f.data.begin(), f.data.end(), pkt->data);
         pkt->stream_index = st->index;
-        pkt->dts = static_cast<int64_t>(k);
-        pkt->pts = 2 * static_cast<int64_t>(f.frame + delay) + (f.bottom ? 1 : 0);
+        pkt->dts = static_cast<int64_t>(k) + shift;
+        pkt->pts = 2 * static_cast<int64_t>(f.frame + delay) + (f.bottom ? 1 : 0) + shift;
         pkt->duration = 1;
         pkt->flags = f.key ? AV_PKT_FLAG_KEY : 0;
         av_packet_rescale_ts(pkt.get(), fieldTime, st->time_base);
