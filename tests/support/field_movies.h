@@ -77,7 +77,10 @@ int fieldReorderDelay(const FieldStreamSpec& spec);
 // (the same with the 192-byte packets of AVCHD's .mts and Blu-ray), "matroska",
 // or the raw "h264" / "mpeg2video" elementary streams. Field k in coding
 // order is decoded at k/2 frames and the top field of frame n is shown at
-// n + delay frames, the bottom field half a frame after it.
+// n + delay frames, the bottom field half a frame after it. Matroska counts
+// from the first picture shown instead, and states a frame's length as its
+// default duration while its blocks are fields, as FFmpeg's remuxing of
+// camcorder files writes it.
 int writeFieldMovie(const FieldStreamSpec& spec, const std::string& path, const std::string& muxer,
                     std::string* error);
 
