@@ -459,8 +459,10 @@ bool footageHasFieldPictures(Footage kind) {
 
 const std::vector<Footage>& allFootage() {
     static const std::vector<Footage> kinds = [] {
+        // Every value up to the first without a name, so that a kind added
+        // at the end of the enumeration is listed once it is named.
         std::vector<Footage> all;
-        for (int k = 0; k <= static_cast<int>(Footage::EsHevcNoB); ++k)
+        for (int k = 0; std::string(footageName(static_cast<Footage>(k))) != "unknown"; ++k)
             all.push_back(static_cast<Footage>(k));
         return all;
     }();
