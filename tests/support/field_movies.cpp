@@ -11,7 +11,6 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/opt.h>
 }
 
 namespace testmovies {
@@ -307,10 +306,14 @@ void encode(const FieldStreamSpec& spec, std::vector<CodedField>* fields) {
             if (field.key)
                 field.data.insert(field.data.end(), parameterSets.begin(), parameterSets.end());
             const FieldSlice s{
-                field.key,       bottom,
-                field.type,      field.reference ? 2 : 0,
-                frameNum,        (2 * (f.frame - f.gopStart) + (bottom ? 1 : 0)) % pocModulus,
-                idrCount % 65536};
+                .idr = field.key,
+                .bottom = bottom,
+                .type = field.type,
+                .refIdc = field.reference ? 2 : 0,
+                .frameNum = frameNum,
+                .poc = (2 * (f.frame - f.gopStart) + (bottom ? 1 : 0)) % pocModulus,
+                .idrPicId = idrCount % 65536,
+            };
             appendNal(field.data, s.refIdc, s.idr ? 5 : 1, slice(spec, s, colour));
             fields->push_back(std::move(field));
         }
