@@ -19,7 +19,7 @@ namespace testmovies {
 enum class Footage {
     TsH264OneKeyFrame, // one key frame at the start, three B-frames
     TsH264ManyKeyFrames,
-    TsH264Interlaced,
+    TsH264Interlaced, // libx264's MBAFF: one picture a frame, top field first
     TsHevc,
     TsMpeg2,
     PsMpeg2OpenGop,  // GOP 30, two B-frames, open GOPs
@@ -36,13 +36,13 @@ enum class Footage {
     Hlg,           // HEVC 10-bit, BT.2020, HLG
     DamagedMiddle, // MJPEG in QuickTime whose middle frames are zeroed
     // Interlaced as AVCHD camcorders write 1080i: H.264 field pictures
-    // (field_movies.h), every field its own packet, GOPs of half a second,
-    // I P B B P ..., 320x256 unless asked otherwise.
+    // (field_movies.h), every field its own packet, closed GOPs of half a
+    // second shown I B B P B B P ..., 320x256 unless asked otherwise.
     TsH264Paff,    // transport stream, every field its own PES packet
     MtsH264Paff,   // the same with the 192-byte packets of .mts and .m2ts
     EsH264Paff,    // the bare stream, .h264
     MkvH264Paff,   // remuxed to Matroska, one block per field
-    TsMpeg2Fields, // MPEG-2 field pictures, as broadcast SD and HDV
+    TsMpeg2Fields, // MPEG-2 field pictures, as SD broadcast encoders write them
     // Bare elementary streams, as dash cams and security cameras write them:
     // no container, so no time stamps but the stream's own frame rate.
     EsH264,    // .h264, two B-frames
