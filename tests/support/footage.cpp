@@ -1,10 +1,14 @@
 #include "tests/support/footage.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "platform/media/av_ptr.h"
+#include "tests/support/field_movies.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_movies.h"
 
@@ -83,6 +87,16 @@ int remuxWithMatrix(const std::string& in, const std::string& out, bool hflip, s
     return av_write_trailer(output.get()) < 0 ? -1 : 0;
 }
 
+// Key frames as cameras space them: every half second for interlaced
+// footage, in steps of three frames so that GOPs end I B B P ... P.
+int halfSecondGop(int fpsNum, int fpsDen) {
+    return std::max(3, 3 * static_cast<int>(std::lround(fpsNum / (6.0 * fpsDen))));
+}
+
+int oneSecondGop(int fpsNum, int fpsDen) {
+    return std::max(1, static_cast<int>(std::lround(static_cast<double>(fpsNum) / fpsDen)));
+}
+
 } // namespace
 
 const char* footageName(Footage kind) {
@@ -123,6 +137,24 @@ const char* footageName(Footage kind) {
         return "hlg";
     case Footage::DamagedMiddle:
         return "damaged_middle";
+    case Footage::TsH264Paff:
+        return "ts_h264_paff";
+    case Footage::MtsH264Paff:
+        return "mts_h264_paff";
+    case Footage::EsH264Paff:
+        return "es_h264_paff";
+    case Footage::MkvH264Paff:
+        return "mkv_h264_paff";
+    case Footage::TsMpeg2Fields:
+        return "ts_mpeg2_fields";
+    case Footage::EsH264:
+        return "es_h264";
+    case Footage::EsH264NoB:
+        return "es_h264_no_b";
+    case Footage::EsHevc:
+        return "es_hevc";
+    case Footage::EsHevcNoB:
+        return "es_hevc_no_b";
     }
     return "unknown";
 }
@@ -134,7 +166,22 @@ const char* footageExtension(Footage kind) {
     case Footage::TsH264Interlaced:
     case Footage::TsHevc:
     case Footage::TsMpeg2:
+    case Footage::TsH264Paff:
+    case Footage::TsMpeg2Fields:
         return ".ts";
+    case Footage::MtsH264Paff:
+        return ".mts";
+    case Footage::EsH264Paff:
+    case Footage::EsH264:
+        return ".h264";
+    case Footage::EsH264NoB:
+        return ".264";
+    case Footage::EsHevc:
+        return ".hevc";
+    case Footage::EsHevcNoB:
+        return ".265";
+    case Footage::MkvH264Paff:
+        return ".mkv";
     case Footage::PsMpeg2OpenGop:
         return ".mpg";
     case Footage::AviMpeg4BFrames:
@@ -186,6 +233,14 @@ void footageSizes(Footage kind, int* width, int* height, int* displayWidth, int*
     case Footage::Anamorphic8x9:
         *displayWidth = 156;
         break;
+    case Footage::TsH264Paff:
+    case Footage::MtsH264Paff:
+    case Footage::EsH264Paff:
+    case Footage::MkvH264Paff:
+    case Footage::TsMpeg2Fields:
+        *width = *displayWidth = 320;
+        *height = *displayHeight = 256;
+        break;
     default:
         break;
     }
@@ -209,9 +264,28 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
         movie.container = "mov";
         movie.codec = "mjpeg";
         movie.frames = spec.frames;
+        movie.fpsNum = spec.fpsNum;
+        movie.fpsDen = spec.fpsDen;
         if (make(movie, error) != 0)
             return -1;
         return zeroVideoFrames(path, spec.damageFrom, spec.damageTo, error);
+    }
+    if (footageHasFieldPictures(k)) {
+        FieldStreamSpec fields;
+        fields.codec = k == Footage::TsMpeg2Fields ? FieldCodec::Mpeg2 : FieldCodec::H264;
+        fields.width = spec.width > 0 ? spec.width : width;
+        fields.height = spec.height > 0 ? spec.height : height;
+        fields.fpsNum = spec.fpsNum;
+        fields.fpsDen = spec.fpsDen;
+        fields.frames = spec.frames;
+        fields.gop = halfSecondGop(spec.fpsNum, spec.fpsDen);
+        fields.bFrames = 2;
+        fields.compact = spec.compactFields;
+        const char* muxer = k == Footage::MtsH264Paff   ? "m2ts"
+                            : k == Footage::EsH264Paff  ? "h264"
+                            : k == Footage::MkvH264Paff ? "matroska"
+                                                        : "mpegts";
+        return writeFieldMovie(fields, path, muxer, error);
     }
 
     // The lossless source; NUT keeps exact frame times.
@@ -222,6 +296,8 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
     source.width = width;
     source.height = height;
     source.frames = spec.frames;
+    source.fpsNum = spec.fpsNum;
+    source.fpsDen = spec.fpsDen;
     if (!footageIsFlat(k)) {
         source.pattern = Pattern::Pleasant;
         source.indexPatch = true;
@@ -264,8 +340,11 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
     case Footage::TsH264Interlaced:
         add({"-i", src});
         args.insert(args.end(), h264.begin(), h264.end());
-        add({"-bf", "2", "-g", "25", "-x264-params", x264("keyint=25:interlaced=1:tff=1"),
-             "-field_order", "tt", "-f", "mpegts", path});
+        // The source's frames say top field first, or libavcodec's wrapper
+        // turns x264 back to bottom first while the timing messages still
+        // say top first.
+        add({"-vf", "setfield=tff", "-bf", "2", "-g", "25", "-x264-params",
+             x264("keyint=25:interlaced=1:tff=1"), "-field_order", "tt", "-f", "mpegts", path});
         break;
     case Footage::TsHevc:
         add({"-i", src, "-c:v", "libx265", "-preset", "ultrafast", "-crf", "12", "-x265-params",
@@ -333,14 +412,147 @@ int makeFootage(const FootageSpec& spec, const std::string& path, std::string* e
              "-color_primaries", "bt2020", "-color_trc", trc, "-colorspace", "bt2020nc", path});
         break;
     }
+    case Footage::EsH264:
+    case Footage::EsH264NoB: {
+        const std::string keyint = std::to_string(oneSecondGop(spec.fpsNum, spec.fpsDen));
+        add({"-i", src});
+        args.insert(args.end(), h264.begin(), h264.end());
+        if (k == Footage::EsH264NoB)
+            add({"-profile:v", "baseline", "-bf", "0"});
+        else
+            add({"-bf", "2"});
+        add({"-g", keyint, "-x264-params", x264("keyint=" + keyint), "-f", "h264", path});
+        break;
+    }
+    case Footage::EsHevc:
+    case Footage::EsHevcNoB: {
+        const std::string keyint = std::to_string(oneSecondGop(spec.fpsNum, spec.fpsDen));
+        add({"-i", src, "-c:v", "libx265", "-preset", "ultrafast", "-crf", "12", "-x265-params",
+             "log-level=error:keyint=" + keyint + ":min-keyint=" + keyint +
+                 ":scenecut=0:b-adapt=0:bframes=" + (k == Footage::EsHevc ? "3" : "0"),
+             "-f", "hevc", path});
+        break;
+    }
     case Footage::DamagedMiddle:
+    case Footage::TsH264Paff:
+    case Footage::MtsH264Paff:
+    case Footage::EsH264Paff:
+    case Footage::MkvH264Paff:
+    case Footage::TsMpeg2Fields:
         break;
     }
     return runFfmpeg(args, error);
 }
 
+bool footageHasFieldPictures(Footage kind) {
+    switch (kind) {
+    case Footage::TsH264Paff:
+    case Footage::MtsH264Paff:
+    case Footage::EsH264Paff:
+    case Footage::MkvH264Paff:
+    case Footage::TsMpeg2Fields:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const std::vector<Footage>& allFootage() {
+    static const std::vector<Footage> kinds = [] {
+        // Every value up to the first without a name, so that a kind added
+        // at the end of the enumeration is listed once it is named.
+        std::vector<Footage> all;
+        for (int k = 0; std::string(footageName(static_cast<Footage>(k))) != "unknown"; ++k)
+            all.push_back(static_cast<Footage>(k));
+        return all;
+    }();
+    return kinds;
+}
+
+bool footageByName(const std::string& name, Footage* kind) {
+    for (const Footage k : allFootage()) {
+        if (name == footageName(k)) {
+            *kind = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+using Span = std::pair<int64_t, int64_t>; // offset, length
+
+int64_t fileSize(const std::string& path) {
+    std::error_code failed;
+    const auto size = std::filesystem::file_size(path, failed);
+    return failed ? -1 : static_cast<int64_t>(size);
+}
+
+// The bytes that carry `length` bytes of one stream's payload in a
+// transport stream, from the packet at `pos` on: the payloads of that
+// stream's packets after their PES headers, so that the transport packets,
+// their continuity and the PES headers stay as they were. Packets of 188
+// bytes, or 192 with the 4-byte time prefix of .m2ts.
+void transportSpans(std::istream& file, int64_t pos, int64_t length, int pid,
+                    std::vector<Span>* spans) {
+    const auto byteAt = [&](int64_t at) {
+        char c = 0;
+        file.clear();
+        file.seekg(at);
+        file.get(c);
+        return file ? static_cast<uint8_t>(c) : uint8_t{0};
+    };
+    int64_t at = byteAt(pos) == 0x47 ? pos : byteAt(pos + 4) == 0x47 ? pos + 4 : -1;
+    if (at < 0)
+        return;
+    const int stride = byteAt(at + 188) == 0x47 && byteAt(at + 376) == 0x47 ? 188 : 192;
+    uint8_t p[188];
+    while (length > 0) {
+        file.clear();
+        file.seekg(at);
+        if (!file.read(reinterpret_cast<char*>(p), sizeof p) || p[0] != 0x47)
+            return;
+        const int packetPid = (p[1] & 0x1F) << 8 | p[2];
+        const int control = p[3] >> 4 & 3;
+        if (packetPid == pid && (control & 1)) {
+            int payload = 4 + ((control & 2) ? 1 + p[4] : 0);
+            // A packet that starts a PES: its header is container, not picture.
+            if ((p[1] & 0x40) && payload + 9 <= 188)
+                payload += 9 + p[payload + 8];
+            if (payload < 188) {
+                const int64_t n = std::min<int64_t>(length, 188 - payload);
+                spans->emplace_back(at + payload, n);
+                length -= n;
+            }
+        }
+        at += stride;
+    }
+}
+
+int zeroSpans(const std::string& path, const std::vector<Span>& spans, std::string* error) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (const auto& [pos, size] : spans) {
+        const std::vector<char> zeros(static_cast<size_t>(size), 0);
+        file.seekp(pos);
+        file.write(zeros.data(), static_cast<std::streamsize>(size));
+    }
+    if (!file || spans.empty()) {
+        *error = path + ": the bytes could not be zeroed";
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
 int zeroVideoFrames(const std::string& path, int from, int to, std::string* error) {
-    std::vector<std::pair<int64_t, int>> spans;
+    std::string ignored;
+    if (!error)
+        error = &ignored;
+    std::vector<Span> packets;
+    bool transport = false;
+    int pid = -1;
     {
         AVFormatContext* raw = nullptr;
         if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
@@ -350,28 +562,67 @@ int zeroVideoFrames(const std::string& path, int from, int to, std::string* erro
         const av::InputPtr input(raw);
         avformat_find_stream_info(input.get(), nullptr);
         const int video = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (video < 0) {
+            *error = path + ": no video";
+            return -1;
+        }
+        transport = std::string(input->iformat->name) == "mpegts";
+        pid = input->streams[video]->id;
         const av::PacketPtr pkt(av_packet_alloc());
         int n = 0;
         while (av_read_frame(input.get(), pkt.get()) >= 0) {
             if (pkt->stream_index == video) {
                 if (n >= from && n < to && pkt->pos >= 0)
-                    spans.emplace_back(pkt->pos, pkt->size);
+                    packets.emplace_back(pkt->pos, pkt->size);
                 ++n;
             }
             av_packet_unref(pkt.get());
         }
     }
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    for (const auto& [pos, size] : spans) {
-        const std::vector<char> zeros(static_cast<size_t>(size), 0);
-        file.seekp(pos);
-        file.write(zeros.data(), size);
+    std::vector<Span> spans;
+    if (transport) {
+        std::ifstream file(path, std::ios::binary);
+        for (const auto& [pos, size] : packets)
+            transportSpans(file, pos, size, pid, &spans);
+    } else {
+        spans = packets;
     }
-    if (!file || spans.empty()) {
+    if (zeroSpans(path, spans, error) != 0) {
         *error = path + ": the frames could not be damaged";
         return -1;
     }
     return 0;
+}
+
+int64_t FilePoint::in(int64_t size) const {
+    if (bytes >= 0)
+        return std::min(bytes, size);
+    return std::clamp<int64_t>(
+        static_cast<int64_t>(std::llround(fraction * static_cast<double>(size))), 0, size);
+}
+
+int cutAt(const std::string& source, const std::string& dest, FilePoint end, std::string* error) {
+    const int64_t size = fileSize(source);
+    if (size < 0) {
+        if (error)
+            *error = source + ": cannot read the file";
+        return -1;
+    }
+    return writeTruncated(source, dest, static_cast<size_t>(end.in(size)), error);
+}
+
+int zeroStretch(const std::string& path, FilePoint from, FilePoint to, std::string* error) {
+    std::string ignored;
+    if (!error)
+        error = &ignored;
+    const int64_t size = fileSize(path);
+    const int64_t begin = from.in(std::max<int64_t>(size, 0));
+    const int64_t end = to.in(std::max<int64_t>(size, 0));
+    if (size < 0 || end <= begin) {
+        *error = path + ": nothing to zero";
+        return -1;
+    }
+    return zeroSpans(path, {Span{begin, end - begin}}, error);
 }
 
 } // namespace testmovies

@@ -87,9 +87,16 @@ std::vector<TimelineFrame> decodeTimeline(const std::string& path) {
                 ts = previous + frameTicks;
             previous = ts;
             // An elementary stream has no clock of its own: frame n of it is
-            // shown n frames after its start.
-            if (!haveZero)
-                ts = firstShown + static_cast<int64_t>(out.size()) * frameTicks;
+            // shown n frames after its start, at the rate the stream states
+            // when it states one. FFmpeg's average is an estimate, which a
+            // short stream of field pictures throws off (25.42 for 25).
+            if (!haveZero) {
+                const AVRational stated = dec->framerate;
+                const int64_t ticks = stated.num > 0 && stated.den > 0
+                                          ? av_rescale_q(1, av_inv_q(stated), st->time_base)
+                                          : frameTicks;
+                ts = firstShown + static_cast<int64_t>(out.size()) * ticks;
+            }
             // ts·tn/td − zn/zd, in 100-ns units, as a reduced fraction.
             __extension__ typedef __int128 Wide;
             const Wide zn = zero.num, zd = zero.den;
