@@ -680,20 +680,23 @@ QString CMainDlg::incompleteLine(const CaptureResult& result) {
     return parts.join(QStringLiteral("; "));
 }
 
-void CMainDlg::showFinished(const CaptureResult& result) {
-    const QString movie = fileName(fromLocalPath(job_.moviePath()));
+MessageRequest CMainDlg::finishedMessage(const QString& movie, const QString& sheet,
+                                         const CaptureResult& result) {
     QString text =
-        tr("The sheet of %1 is saved as\n%2").arg(movie, QDir::toNativeSeparators(target_));
+        tr("The sheet of %1 is saved as\n%2").arg(fileName(movie), QDir::toNativeSeparators(sheet));
     const QString note = finishedNote(result);
     if (!note.isEmpty())
         text += QStringLiteral("\n\n") + note;
     // Stamps too small to draw take nothing from the frames; a sheet that
     // lacks part of the movie, or met a broken decoder, earns a warning.
     const bool warn = result.incomplete() || result.decoderErrors > 0;
+    return MessageRequest{warn ? QMessageBox::Warning : QMessageBox::Information, tr("Finished!"),
+                          text, QMessageBox::Close, QMessageBox::Close};
+}
+
+void CMainDlg::showFinished(const CaptureResult& result) {
     const int action = seams_.messageWithActions(
-        this,
-        MessageRequest{warn ? QMessageBox::Warning : QMessageBox::Information, tr("Finished!"),
-                       text, QMessageBox::Close, QMessageBox::Close},
+        this, finishedMessage(fromLocalPath(job_.moviePath()), target_, result),
         {tr("&Open"), tr("Show in &Folder")});
     QUrl url;
     if (action == 0)

@@ -114,6 +114,10 @@ public:
     // a picture), stamps left out, decoding errors. Empty for a sheet without
     // any of them.
     static QString finishedNote(const CaptureResult& result);
+    // The finished message of a sheet of `movie` saved as `sheet`: a warning
+    // when the sheet is incomplete or the decoder met errors.
+    static MessageRequest finishedMessage(const QString& movie, const QString& sheet,
+                                          const CaptureResult& result);
     // What an incomplete sheet lacks, in one short line for the queue's list
     // and summary; empty for a complete sheet.
     static QString incompleteLine(const CaptureResult& result);

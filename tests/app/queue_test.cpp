@@ -292,6 +292,39 @@ private slots:
         saveMessageShot(&dlg, done.request, done.actions, "finished-incomplete.png");
     }
 
+    void aCutShortSheetsMessageSaysHowMuchWasRead() {
+        CaptureResult result;
+        result.cutShort = true;
+        result.readableDuration = 274'000'000;
+        result.statedDuration = 600'000'000;
+        result.missingMoments = {123'400'000, 201'000'000};
+        result.stampsLeftOut = true;
+        const QString sheet = here("Download.jpg");
+        const MessageRequest m = CMainDlg::finishedMessage(here("Download.mkv"), sheet, result);
+        QCOMPARE(m.icon, QMessageBox::Warning);
+        QCOMPARE(m.title, QString("Finished!"));
+        QCOMPARE(m.text, "The sheet of Download.mkv is saved as\n" +
+                             QDir::toNativeSeparators(sheet) +
+                             "\n\nThe sheet is incomplete.\n"
+                             "Only 00:00:27 of the 00:01:00 of this movie could be read; the "
+                             "sheet shows that part.\n"
+                             "2 moments gave no picture (at 00:00:12.34, 00:00:20.10); their "
+                             "cells are marked “no picture”.\n"
+                             "The frames are too small for legible time stamps, so the sheet has "
+                             "none.");
+        saveMessageShot(nullptr, m, {"&Open", "Show in &Folder"}, "finished-cut-short.png");
+
+        // Stamps left out take nothing from the frames: no warning for them
+        // alone. Decoding errors keep the warning they had.
+        CaptureResult stamps;
+        stamps.stampsLeftOut = true;
+        QCOMPARE(CMainDlg::finishedMessage("a.avi", "a.jpg", stamps).icon,
+                 QMessageBox::Information);
+        CaptureResult errors;
+        errors.decoderErrors = 3;
+        QCOMPARE(CMainDlg::finishedMessage("a.avi", "a.jpg", errors).icon, QMessageBox::Warning);
+    }
+
     void aCompleteSheetsMessageStaysAsItWas() {
         const QString movie = makeMovie("whole.avi", 50);
         CMainDlg dlg(nullptr, fake_.seams());
