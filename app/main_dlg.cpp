@@ -411,6 +411,16 @@ QString CMainDlg::askTarget() {
                 continue;
         }
 
+        // A movie named like a picture (clip.jpg) is offered its own name;
+        // the chooser's "Replace?" does not say that the file is the movie.
+        if (sheetclash::samePlace(toLocalPath(target), job_.moviePath())) {
+            message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                    tr("“%1” is the movie itself: the sheet would replace it.\n\nChoose another "
+                       "name.")
+                        .arg(fileName(target)));
+            continue;
+        }
+
         const QString folder = QFileInfo(target).absolutePath();
         QString reason;
         if (!sheettarget::folderTakesFiles(folder, &reason)) {

@@ -261,6 +261,30 @@ private slots:
         QVERIFY(QFile::exists(here("one/clip.jpg")));
     }
 
+    void aSavedSheetNeverReplacesItsMovie() {
+        const QString movie = makeMovie("clip.jpg", 25, "avi");
+        const QByteArray movieBytes = contents(movie);
+        CMainDlg dlg(nullptr, fake_.seams());
+        QVERIFY(dlg.openMovie(movie));
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
+        QVERIFY(dlg.saveButton()->isEnabled());
+        // Its own name, proposed and taken, then the same file through a
+        // link: both refused, and the chooser asked again.
+        QVERIFY(QFile::link(movie, here("link.jpg")));
+        fake_.paths = {movie, here("link.jpg"), here("sheet.jpg")};
+        dlg.saveButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 60000);
+        QCOMPARE(fake_.fileRequests.size(), 3);
+        QCOMPARE(fake_.fileRequests[0].initialName, QString("clip.jpg"));
+        QCOMPARE(fake_.messages.size(), 2);
+        QVERIFY2(fake_.messages[0].text.startsWith("“clip.jpg” is the movie itself"),
+                 qPrintable(fake_.messages[0].text));
+        QVERIFY2(fake_.messages[1].text.startsWith("“link.jpg” is the movie itself"),
+                 qPrintable(fake_.messages[1].text));
+        QCOMPARE(contents(movie), movieBytes);
+        QVERIFY(contents(here("sheet.jpg")).startsWith("\xFF\xD8"));
+    }
+
     // ---- Incomplete sheets -----------------------------------------------
 
     void anIncompleteSheetIsCalledSo() {
