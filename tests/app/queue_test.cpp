@@ -52,11 +52,11 @@ const Clash kNone{};
 
 // A QuickTime movie of 150 frames whose frames 60 to 89 cannot be decoded.
 QString makeDamagedMovie(const QString& name) {
-    testmovies::FootageSpec spec;
-    spec.kind = testmovies::Footage::DamagedMiddle;
+    testmovies::FootageSpec footage;
+    footage.kind = testmovies::Footage::DamagedMiddle;
     const QString path = QDir::current().absoluteFilePath(name);
     std::string error;
-    if (testmovies::makeFootage(spec, path.toStdString(), &error) != 0)
+    if (testmovies::makeFootage(footage, path.toStdString(), &error) != 0)
         qWarning("damaged movie %s: %s", qPrintable(path), error.c_str());
     return path;
 }
