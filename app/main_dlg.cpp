@@ -23,9 +23,9 @@
 #include <algorithm>
 
 #include "app/info_text.h"
+#include "app/sheet_clashes.h"
 #include "app/sheet_preview.h"
 #include "app/sheet_target.h"
-#include "capture/cell_painter.h"
 #include "settings/dialog/options_dlg.h"
 
 // Resource initialisers live in the global namespace.
@@ -44,6 +44,9 @@ QIcon stillwickIcon() {
 
 namespace {
 
+// The capture's times are in 100-ns units.
+constexpr int64_t kUnitsPerSecond = 10'000'000;
+
 constexpr uint32_t kWorkerMessages[] = {ui::WM_PROBE_DONE, ui::WM_CAPTURE_DONE,
                                         ui::WM_CAPTURE_BEGIN, ui::WM_CAPTURE_STEP};
 
@@ -57,6 +60,37 @@ QString fromLocalPath(const std::string& path) {
 
 QString fileName(const QString& path) {
     return QFileInfo(path).fileName();
+}
+
+// "hh:mm:ss.cc" of a time in 100-ns units, truncated, in integers: through
+// a double, 2.53 s is 2.5299… s and would read 00:00:02.52.
+QString hundredthsText(int64_t units) {
+    const int64_t hundredths = std::max<int64_t>(units, 0) / (kUnitsPerSecond / 100);
+    const int64_t seconds = hundredths / 100;
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+        .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
+}
+
+// How much of a cut-short movie could be read. A short part needs its
+// hundredths: "00:00:00" would say that nothing could.
+QString readableText(const CaptureResult& result) {
+    return result.readableDuration >= 10 * kUnitsPerSecond
+               ? QString::fromStdString(momentText(result.readableDuration))
+               : hundredthsText(result.readableDuration);
+}
+
+// The first `most` moments without a picture, to the hundredth (moments of a
+// short movie lie within one second), and "…" for the rest.
+QString missingTimes(const CaptureResult& result, size_t most) {
+    QStringList times;
+    for (size_t i = 0; i < result.missingMoments.size() && i < most; ++i)
+        times << hundredthsText(result.missingMoments[i]);
+    if (result.missingMoments.size() > most)
+        times << QStringLiteral("…");
+    return times.join(QStringLiteral(", "));
 }
 
 QStringList patternsOf(const char* list) {
@@ -377,6 +411,16 @@ QString CMainDlg::askTarget() {
                 continue;
         }
 
+        // A movie named like a picture (clip.jpg) is offered its own name;
+        // the chooser's "Replace?" does not say that the file is the movie.
+        if (sheetclash::samePlace(toLocalPath(target), job_.moviePath())) {
+            message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                    tr("“%1” is the movie itself: the sheet would replace it.\n\nChoose another "
+                       "name.")
+                        .arg(fileName(target)));
+            continue;
+        }
+
         const QString folder = QFileInfo(target).absolutePath();
         QString reason;
         if (!sheettarget::folderTakesFiles(folder, &reason)) {
@@ -599,21 +643,30 @@ void CMainDlg::onProbeDone() {
     }
 }
 
-QString CMainDlg::missingNote(const CaptureResult& result) {
+QString CMainDlg::finishedNote(const CaptureResult& result) {
     QStringList parts;
-    const size_t missing = result.missingMoments.size();
-    if (missing > 0) {
-        QStringList times;
-        for (size_t i = 0; i < missing && i < 5; ++i)
-            times << QString::fromStdString(
-                timeText(static_cast<double>(result.missingMoments[i]) / 1e7));
-        if (missing > 5)
-            times << QStringLiteral("…");
-        parts << (missing == 1 ? tr("1 moment gave no picture (at %1); its cell stays black.")
-                               : tr("%1 moments gave no picture (at %2); their cells stay black.")
-                                     .arg(missing))
-                     .arg(times.join(QStringLiteral(", ")));
+    if (result.incomplete())
+        parts << tr("The sheet is incomplete.");
+    if (result.cutShort) {
+        parts << (result.statedDuration > result.readableDuration
+                      ? tr("Only %1 of the %2 of this movie could be read; the sheet shows that "
+                           "part.")
+                            .arg(readableText(result),
+                                 QString::fromStdString(momentText(result.statedDuration)))
+                      : tr("Only the first %1 of this movie could be read; the sheet shows that "
+                           "part.")
+                            .arg(readableText(result)));
     }
+    const size_t missing = result.missingMoments.size();
+    if (missing > 0)
+        parts << (missing == 1
+                      ? tr("1 moment gave no picture (at %1); its cell is marked “no picture”.")
+                      : tr("%1 moments gave no picture (at %2); their cells are marked “no "
+                           "picture”.")
+                            .arg(missing))
+                     .arg(missingTimes(result, 5));
+    if (result.stampsLeftOut)
+        parts << tr("The frames are too small for legible time stamps, so the sheet has none.");
     if (result.decoderErrors > 0)
         parts << (result.decoderErrors == 1
                       ? tr("The decoder met 1 error on the way.")
@@ -621,17 +674,39 @@ QString CMainDlg::missingNote(const CaptureResult& result) {
     return parts.join(QLatin1Char('\n'));
 }
 
-void CMainDlg::showFinished(const CaptureResult& result) {
-    const QString movie = fileName(fromLocalPath(job_.moviePath()));
+QString CMainDlg::incompleteLine(const CaptureResult& result) {
+    QStringList parts;
+    if (result.cutShort)
+        parts << (result.statedDuration > result.readableDuration
+                      ? tr("only %1 of %2 could be read")
+                            .arg(readableText(result),
+                                 QString::fromStdString(momentText(result.statedDuration)))
+                      : tr("only the first %1 could be read").arg(readableText(result)));
+    const size_t missing = result.missingMoments.size();
+    if (missing > 0)
+        parts << (missing == 1 ? tr("1 moment without a picture (%1)")
+                               : tr("%1 moments without a picture (%2)").arg(missing))
+                     .arg(missingTimes(result, 3));
+    return parts.join(QStringLiteral("; "));
+}
+
+MessageRequest CMainDlg::finishedMessage(const QString& movie, const QString& sheet,
+                                         const CaptureResult& result) {
     QString text =
-        tr("The sheet of %1 is saved as\n%2").arg(movie, QDir::toNativeSeparators(target_));
-    const QString missing = missingNote(result);
-    if (!missing.isEmpty())
-        text += QStringLiteral("\n\n") + missing;
+        tr("The sheet of %1 is saved as\n%2").arg(fileName(movie), QDir::toNativeSeparators(sheet));
+    const QString note = finishedNote(result);
+    if (!note.isEmpty())
+        text += QStringLiteral("\n\n") + note;
+    // Stamps too small to draw take nothing from the frames; a sheet that
+    // lacks part of the movie, or met a broken decoder, earns a warning.
+    const bool warn = result.incomplete() || result.decoderErrors > 0;
+    return MessageRequest{warn ? QMessageBox::Warning : QMessageBox::Information, tr("Finished!"),
+                          text, QMessageBox::Close, QMessageBox::Close};
+}
+
+void CMainDlg::showFinished(const CaptureResult& result) {
     const int action = seams_.messageWithActions(
-        this,
-        MessageRequest{missing.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
-                       tr("Finished!"), text, QMessageBox::Close, QMessageBox::Close},
+        this, finishedMessage(fromLocalPath(job_.moviePath()), target_, result),
         {tr("&Open"), tr("Show in &Folder")});
     QUrl url;
     if (action == 0)
@@ -657,7 +732,12 @@ void CMainDlg::onCaptureDone(intptr_t code) {
         QueueItem& item = queue_[static_cast<size_t>(queueAt_)];
         if (code == 0) {
             item.state = QueueItem::State::Saved;
-            item.note = missingNote(result);
+            item.incomplete = result.incomplete();
+            item.details = finishedNote(result);
+            // The list has one line: what an incomplete sheet lacks, else
+            // the first thing worth saying.
+            item.note = item.incomplete ? incompleteLine(result)
+                                        : item.details.section(QLatin1Char('\n'), 0, 0);
         } else if (stopped) {
             item.state = QueueItem::State::Stopped;
         } else {
@@ -698,14 +778,17 @@ bool CMainDlg::queueMovies(const QStringList& paths) {
         return openMovie(unique.front());
 
     std::vector<QueueItem> items;
-    QStringList existing;
     for (const QString& p : unique) {
         QueueItem item;
         item.movie = p;
         item.sheet = sheettarget::besideMovie(p);
-        if (QFileInfo::exists(item.sheet))
-            existing << QDir::toNativeSeparators(item.sheet);
         items.push_back(item);
+    }
+    leaveOutClashes(items);
+    QStringList existing;
+    for (const QueueItem& item : items) {
+        if (item.state == QueueItem::State::Waiting && QFileInfo::exists(item.sheet))
+            existing << QDir::toNativeSeparators(item.sheet);
     }
     if (!existing.isEmpty()) {
         const QMessageBox::StandardButton answer = message(
@@ -722,7 +805,7 @@ bool CMainDlg::queueMovies(const QStringList& paths) {
             return false;
         if (answer != QMessageBox::Yes) {
             for (QueueItem& item : items) {
-                if (QFileInfo::exists(item.sheet)) {
+                if (item.state == QueueItem::State::Waiting && QFileInfo::exists(item.sheet)) {
                     item.state = QueueItem::State::Skipped;
                     item.note = tr("its sheet exists and is kept");
                 }
@@ -744,6 +827,45 @@ bool CMainDlg::queueMovies(const QStringList& paths) {
     return true;
 }
 
+void CMainDlg::leaveOutClashes(std::vector<QueueItem>& items) const {
+    std::vector<sheetclash::Entry> entries;
+    entries.reserve(items.size());
+    for (const QueueItem& item : items)
+        entries.push_back({toLocalPath(item.movie), toLocalPath(item.sheet), false});
+    const std::vector<sheetclash::Clash> clashes = sheetclash::findClashes(entries);
+    for (size_t i = 0; i < items.size(); ++i) {
+        QueueItem& item = items[i];
+        const sheetclash::Clash& clash = clashes[i];
+        if (clash.kind == sheetclash::Clash::Kind::None)
+            continue;
+        // Two movies of one name in different folders would read as one
+        // movie meeting itself; the whole path tells them apart.
+        const QString& otherMovie = items[clash.other].movie;
+        const QString other = fileName(otherMovie) == fileName(item.movie)
+                                  ? QDir::toNativeSeparators(otherMovie)
+                                  : fileName(otherMovie);
+        const QString sheet = fileName(item.sheet);
+        item.state = QueueItem::State::LeftOut;
+        switch (clash.kind) {
+        case sheetclash::Clash::Kind::OwnMovie:
+            item.note = tr("its sheet %1 would replace the movie itself").arg(sheet);
+            break;
+        case sheetclash::Clash::Kind::OtherMovie:
+            item.note =
+                tr("its sheet %1 would replace %2, a movie of this queue").arg(sheet, other);
+            break;
+        case sheetclash::Clash::Kind::EarlierSheet:
+            item.note = tr("its sheet %1 would replace that of %2, made earlier in this queue")
+                            .arg(sheet, other);
+            break;
+        case sheetclash::Clash::Kind::None:
+            break;
+        }
+        item.details = item.note + QLatin1Char('\n') +
+                       tr("Open it alone to save its sheet under another name.");
+    }
+}
+
 void CMainDlg::showQueueItem(size_t index) {
     QListWidgetItem* row = queueList_->item(static_cast<int>(index));
     if (!row || index >= queue_.size())
@@ -761,7 +883,8 @@ void CMainDlg::showQueueItem(size_t index) {
         state = tr("%1 of %2").arg(progress_->value()).arg(progress_->maximum());
         break;
     case QueueItem::State::Saved:
-        state = tr("saved as %1").arg(fileName(item.sheet));
+        state = item.incomplete ? tr("saved as %1, incomplete").arg(fileName(item.sheet))
+                                : tr("saved as %1").arg(fileName(item.sheet));
         break;
     case QueueItem::State::Failed:
         state = tr("failed");
@@ -772,13 +895,17 @@ void CMainDlg::showQueueItem(size_t index) {
     case QueueItem::State::Stopped:
         state = tr("stopped");
         break;
+    case QueueItem::State::LeftOut:
+        state = tr("not made");
+        break;
     }
     QString text = tr("%1 — %2").arg(fileName(item.movie), state);
     if (!item.note.isEmpty())
         text += QStringLiteral(": ") + item.note.section(QLatin1Char('\n'), 0, 0);
     row->setText(text);
+    const QString& words = item.details.isEmpty() ? item.note : item.details;
     row->setToolTip(QDir::toNativeSeparators(item.movie) +
-                    (item.note.isEmpty() ? QString() : QStringLiteral("\n") + item.note));
+                    (words.isEmpty() ? QString() : QStringLiteral("\n") + words));
     if (item.state == QueueItem::State::Probing || item.state == QueueItem::State::Capturing)
         queueList_->setCurrentRow(static_cast<int>(index));
 }
@@ -823,25 +950,53 @@ void CMainDlg::finishQueue() {
     setMode(Mode::Idle);
 
     int saved = 0;
+    int incomplete = 0;
     QStringList problems;
+    QStringList leftOut;
+    QStringList lacking;
     for (const QueueItem& item : queue_) {
-        if (item.state == QueueItem::State::Saved)
+        const QString line =
+            tr("%1: %2").arg(fileName(item.movie), item.note.section(QLatin1Char('\n'), 0, 0));
+        if (item.state == QueueItem::State::Saved) {
             ++saved;
+            if (item.incomplete) {
+                ++incomplete;
+                lacking << tr("%1: incomplete, %2").arg(fileName(item.movie), item.note);
+            }
+        }
         if (item.state == QueueItem::State::Failed)
-            problems << tr("%1: %2").arg(fileName(item.movie),
-                                         item.note.section(QLatin1Char('\n'), 0, 0));
+            problems << line;
+        if (item.state == QueueItem::State::LeftOut)
+            leftOut << line + QLatin1Char('.');
     }
     QString text =
-        tr("%1 of %2 sheets saved, each beside its movie.").arg(saved).arg(queue_.size());
+        incomplete == 0
+            ? tr("%1 of %2 sheets saved, each beside its movie.").arg(saved).arg(queue_.size())
+            : tr("%1 of %2 sheets saved, %3 incomplete, each beside its movie.")
+                  .arg(saved)
+                  .arg(queue_.size())
+                  .arg(incomplete);
     if (stopped)
         text += QStringLiteral("\n") + tr("The queue was stopped.");
+    // At most ten lines of each kind: the list holds them all.
+    auto some = [](const QStringList& lines) {
+        return lines.mid(0, 10).join(QLatin1Char('\n')) +
+               (lines.size() > 10 ? QStringLiteral("\n…") : QString());
+    };
+    if (!lacking.isEmpty())
+        text += QStringLiteral("\n\n") + some(lacking);
     if (!problems.isEmpty())
-        text += QStringLiteral("\n\n") + problems.mid(0, 10).join(QLatin1Char('\n'));
+        text += QStringLiteral("\n\n") + some(problems);
+    if (!leftOut.isEmpty())
+        text += QStringLiteral("\n\n") + tr("Not made, so that no sheet replaces another:") +
+                QLatin1Char('\n') + some(leftOut) + QLatin1Char('\n') +
+                (leftOut.size() == 1 ? tr("Open it alone to save its sheet under another name.")
+                                     : tr("Open each alone to save its sheet under another name."));
     if (saved > 0)
         text += QStringLiteral("\n\n") + tr("Activate a saved movie in the list to open its "
                                             "sheet.");
-    message(problems.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, tr("Finished!"),
-            text);
+    const bool allWell = problems.isEmpty() && leftOut.isEmpty() && incomplete == 0;
+    message(allWell ? QMessageBox::Information : QMessageBox::Warning, tr("Finished!"), text);
 }
 
 void CMainDlg::stopWorker() {

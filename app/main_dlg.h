@@ -14,7 +14,10 @@
 // half-destroyed.
 //
 // Several movies dropped at once (or named at start) form a queue: each is
-// probed and, when it has video, captured to a JPEG sheet beside it.
+// probed and, when it has video, captured to a JPEG sheet beside it. A queue
+// never overwrites its own work or its own movies: a movie whose sheet would
+// land on an earlier movie's sheet or on a movie of the queue is left out
+// before any work, and the list and the summary say which one it met.
 
 #include <QDialog>
 #include <QEvent>
@@ -106,9 +109,18 @@ public:
     // in its folder (or the folder last saved to when that one takes no
     // files).
     FileRequest sheetRequestForMovie() const;
-    // What the finished message adds about moments that gave no picture and
-    // decoding errors; empty for a sheet without either.
-    static QString missingNote(const CaptureResult& result);
+    // What the finished message adds below the file's name, a sentence a
+    // line: that the sheet is incomplete and how (cut short, moments without
+    // a picture), stamps left out, decoding errors. Empty for a sheet without
+    // any of them.
+    static QString finishedNote(const CaptureResult& result);
+    // The finished message of a sheet of `movie` saved as `sheet`: a warning
+    // when the sheet is incomplete or the decoder met errors.
+    static MessageRequest finishedMessage(const QString& movie, const QString& sheet,
+                                          const CaptureResult& result);
+    // What an incomplete sheet lacks, in one short line for the queue's list
+    // and summary; empty for a complete sheet.
+    static QString incompleteLine(const CaptureResult& result);
 
 protected:
     bool event(QEvent* event) override;
@@ -120,11 +132,22 @@ protected:
 
 private:
     struct QueueItem {
-        enum class State { Waiting, Probing, Capturing, Saved, Failed, Skipped, Stopped };
+        enum class State {
+            Waiting,
+            Probing,
+            Capturing,
+            Saved,
+            Failed,
+            Skipped,
+            Stopped,
+            LeftOut, // its sheet would destroy another file of the queue
+        };
         QString movie;
         QString sheet;
         State state = State::Waiting;
-        QString note;
+        bool incomplete = false; // saved, but not the whole movie in every cell
+        QString note;            // its first line follows the state in the list
+        QString details;         // the tooltip's words, when more than `note`
     };
 
     void OnOpen();
@@ -145,6 +168,9 @@ private:
     // user gives up (empty).
     QString askTarget();
     void showFinished(const CaptureResult& result);
+    // Leaves out the movies whose sheets would land on a sheet made earlier
+    // in the queue or on a movie of it.
+    void leaveOutClashes(std::vector<QueueItem>& items) const;
     void nextInQueue();
     void finishQueue();
     void showQueueItem(size_t index);

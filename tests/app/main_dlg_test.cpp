@@ -45,6 +45,7 @@ bool commandsEnabled(CMainDlg& dlg, bool enabled) {
 } // namespace
 
 int runDesktopTests(int argc, char** argv); // desktop_test.cpp
+int runQueueTests(int argc, char** argv);   // queue_test.cpp
 
 class MainDlgTest : public QObject {
     Q_OBJECT
@@ -339,22 +340,89 @@ private slots:
         QCOMPARE(fake_.openedUrls.last(), QUrl::fromLocalFile(QDir::currentPath()));
     }
 
-    void finishedMessageTellsOfMomentsWithoutAPicture() {
+    void finishedNoteSaysWhatASheetLacks() {
         CaptureResult result;
-        QCOMPARE(CMainDlg::missingNote(result), QString());
+        QCOMPARE(CMainDlg::finishedNote(result), QString());
+
         result.missingMoments = {15'000'000};
-        QCOMPARE(CMainDlg::missingNote(result),
-                 QString("1 moment gave no picture (at 00:00:01.50); its cell stays black."));
+        QCOMPARE(CMainDlg::finishedNote(result),
+                 QString("The sheet is incomplete.\n"
+                         "1 moment gave no picture (at 00:00:01.50); its cell is marked “no "
+                         "picture”."));
         result.missingMoments = {10'000'000, 20'000'000,  30'000'000, 40'000'000,
                                  50'000'000, 600'000'000, 610'000'000};
         result.decoderErrors = 2;
-        QCOMPARE(CMainDlg::missingNote(result),
-                 QString("7 moments gave no picture (at 00:00:01.00, 00:00:02.00, 00:00:03.00, "
-                         "00:00:04.00, 00:00:05.00, …); their cells stay black.\n"
+        QCOMPARE(CMainDlg::finishedNote(result),
+                 QString("The sheet is incomplete.\n"
+                         "7 moments gave no picture (at 00:00:01.00, 00:00:02.00, 00:00:03.00, "
+                         "00:00:04.00, 00:00:05.00, …); their cells are marked “no picture”.\n"
                          "The decoder met 2 errors on the way."));
+
+        // Decoding errors alone do not make a sheet incomplete.
         result.missingMoments.clear();
         result.decoderErrors = 1;
-        QCOMPARE(CMainDlg::missingNote(result), QString("The decoder met 1 error on the way."));
+        QCOMPARE(CMainDlg::finishedNote(result), QString("The decoder met 1 error on the way."));
+
+        // Stamps too small to draw: said, but the frames are all there.
+        result.decoderErrors = 0;
+        result.stampsLeftOut = true;
+        QVERIFY(!result.incomplete());
+        QCOMPARE(CMainDlg::finishedNote(result),
+                 QString("The frames are too small for legible time stamps, so the sheet has "
+                         "none."));
+    }
+
+    void finishedNoteSaysHowMuchOfACutShortMovieWasRead() {
+        CaptureResult result;
+        result.cutShort = true;
+        result.readableDuration = 274'000'000; // 27.4 s
+        result.statedDuration = 600'000'000;
+        QCOMPARE(CMainDlg::finishedNote(result),
+                 QString("The sheet is incomplete.\n"
+                         "Only 00:00:27 of the 00:01:00 of this movie could be read; the sheet "
+                         "shows that part."));
+        QCOMPARE(CMainDlg::incompleteLine(result),
+                 QString("only 00:00:27 of 00:01:00 could be read"));
+
+        // Under ten seconds the hundredths count: not "00:00:00 of 00:00:05".
+        result.readableDuration = 8'400'000;
+        result.statedDuration = 50'000'000;
+        result.missingMoments = {4'000'000};
+        result.stampsLeftOut = true;
+        QCOMPARE(CMainDlg::finishedNote(result),
+                 QString("The sheet is incomplete.\n"
+                         "Only 00:00:00.84 of the 00:00:05 of this movie could be read; the sheet "
+                         "shows that part.\n"
+                         "1 moment gave no picture (at 00:00:00.40); its cell is marked “no "
+                         "picture”.\n"
+                         "The frames are too small for legible time stamps, so the sheet has "
+                         "none."));
+        QCOMPARE(CMainDlg::incompleteLine(result),
+                 QString("only 00:00:00.84 of 00:00:05 could be read; 1 moment without a picture "
+                         "(00:00:00.40)"));
+
+        // A stated length that is unknown, or no longer than what was read,
+        // is not quoted.
+        result.missingMoments.clear();
+        result.stampsLeftOut = false;
+        result.statedDuration = 0;
+        QCOMPARE(CMainDlg::finishedNote(result),
+                 QString("The sheet is incomplete.\n"
+                         "Only the first 00:00:00.84 of this movie could be read; the sheet shows "
+                         "that part."));
+
+        // The list's line names a few moments, to the hundredth, since the
+        // moments of a short movie share their seconds.
+        result.cutShort = false;
+        result.missingMoments = {25'300'000, 27'600'000, 29'900'000, 32'300'000};
+        QCOMPARE(CMainDlg::incompleteLine(result),
+                 QString("4 moments without a picture (00:00:02.53, 00:00:02.76, 00:00:02.99, "
+                         "…)"));
+        // Counted in whole units, not through a double (2.53 s is not 2.52).
+        result.missingMoments = {37'259'999'999};
+        QCOMPARE(CMainDlg::incompleteLine(result),
+                 QString("1 moment without a picture (01:02:05.99)"));
+        QCOMPARE(CMainDlg::incompleteLine(CaptureResult{}), QString());
     }
 
     void informationColumnsLineUpAndValuesWrap() {
@@ -472,6 +540,7 @@ int main(int argc, char** argv) {
         status |= QTest::qExec(&t, argc, argv);
     }
     status |= runDesktopTests(argc, argv);
+    status |= runQueueTests(argc, argv);
     return status;
 }
 
