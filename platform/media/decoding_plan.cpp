@@ -26,6 +26,36 @@ ptrdiff_t KeyFrameList::nearest(int64_t timestamp) const {
     return ahead < back ? after : before;
 }
 
+namespace {
+
+// Whether the packet's first picture slice is an instantaneous decoder
+// refresh (H.264 type 5, HEVC types 19 and 20): nothing after it refers to
+// anything before it, and nothing before it is shown after it.
+bool startsCleanly(AVCodecID codec, const AVPacket* packet) {
+    const uint8_t* p = packet->data;
+    const uint8_t* end = p + packet->size;
+    while (end - p > 3) {
+        if (p[0] == 0 && p[1] == 0 && p[2] == 1) {
+            const uint8_t header = p[3];
+            if (codec == AV_CODEC_ID_H264) {
+                const int type = header & 0x1F;
+                if (type >= 1 && type <= 5)
+                    return type == 5;
+            } else if (codec == AV_CODEC_ID_HEVC) {
+                const int type = (header >> 1) & 0x3F;
+                if (type <= 31)
+                    return type == 19 || type == 20;
+            }
+            p += 3;
+        } else {
+            ++p;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 KeyFrameList indexedKeyFrames(const AVFormatContext* input, int stream) {
     KeyFrameList list;
     if (!input || stream < 0 || stream >= static_cast<int>(input->nb_streams))
@@ -84,8 +114,15 @@ Result scanKeyFrames(AVFormatContext* input, const MovieInfo& info, int64_t step
         return outOfMemoryResult();
     KeyFrameList list;
     list.scanned = true;
+    // A stream without time stamps is timed by counting its pictures, which
+    // a pass can go on from only where it starts at a key frame's first byte.
     list.byteSeeksLand =
-        info.timestampsInFile && info.format && std::strcmp(info.format->name, "mpegts") == 0;
+        info.countsFrames ||
+        (info.timestampsInFile && info.format && std::strcmp(info.format->name, "mpegts") == 0);
+    std::unique_ptr<FieldPairs> fields =
+        info.countsFrames && info.fieldPictures ? std::make_unique<FieldPairs>(info.video.get())
+                                                : nullptr;
+    int64_t pictures = 0;
     int errors = 0;
     for (;;) {
         if (stop && stop->load(std::memory_order_relaxed))
@@ -101,17 +138,28 @@ Result scanKeyFrames(AVFormatContext* input, const MovieInfo& info, int64_t step
         }
         av::PacketRef unref(packet.get());
         errors = 0;
-        if (packet->stream_index != stream || !(packet->flags & AV_PKT_FLAG_KEY))
+        if (packet->stream_index != stream)
             continue;
-        const int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (t == AV_NOPTS_VALUE)
+        int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (info.countsFrames) {
+            // The picture's number is its place from the start, where every
+            // picture before an instantaneous refresh is shown before it;
+            // other key pictures may have leading pictures shown earlier.
+            const bool second = fields && fields->secondField(packet.get());
+            t = info.zero + pictures * info.frameDuration;
+            if (!second)
+                ++pictures;
+            if (second || !startsCleanly(info.video->codec_id, packet.get()))
+                continue;
+        } else if (!(packet->flags & AV_PKT_FLAG_KEY) || t == AV_NOPTS_VALUE) {
             continue;
+        }
         list.frames.push_back({t, packet->pos});
         // Key frames at regular short distances: every position has its own
         // key frame nearby, and a plan could group nothing. Reading on
         // would cost more than the searches it could save.
         constexpr size_t kEnough = 5;
-        if (step > 0 && list.frames.size() >= kEnough) {
+        if (step > 0 && !info.countsFrames && list.frames.size() >= kEnough) {
             int64_t widest = 0;
             for (size_t i = 1; i < list.frames.size(); ++i)
                 widest = std::max(widest, list.frames[i].timestamp - list.frames[i - 1].timestamp);
@@ -164,8 +212,10 @@ std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
             // stream read from byte 0 has every time it needs.
             if (key <= 0)
                 pass.fromStart = true;
-            else if (keys.byteSeeksLand)
+            else if (keys.byteSeeksLand) {
                 pass.bytePos = keys.frames[static_cast<size_t>(key)].bytePos;
+                pass.keyTimestamp = keys.frames[static_cast<size_t>(key)].timestamp;
+            }
         }
         passes.push_back(pass);
     }

@@ -76,6 +76,7 @@ struct Pass {
     // frame's packet), or, with neither, by a seek before its first position.
     bool fromStart = false;
     int64_t bytePos = -1;
+    int64_t keyTimestamp = AV_NOPTS_VALUE; // of the key frame at `bytePos`
     // The position after the pass's last one (100-ns units), which a frame
     // that stands in for a damaged one must come before; -1: none follows.
     int64_t until = -1;

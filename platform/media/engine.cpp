@@ -78,7 +78,8 @@ Result Engine::run(const Plan& plan, const Take& take) {
     std::vector<Pass> jobs;
     if (plan.keyFrameMode) {
         for (size_t i = 0; i < count; ++i)
-            jobs.push_back(Pass{i, i + 1, false, -1, i + 1 < count ? plan.positions[i + 1] : -1});
+            jobs.push_back(Pass{i, i + 1, false, -1, AV_NOPTS_VALUE,
+                                i + 1 < count ? plan.positions[i + 1] : -1});
     } else {
         jobs = plan.passes;
     }

@@ -36,46 +36,6 @@ constexpr int kReadErrorLimit = 64;
 } // namespace
 
 // ---------------------------------------------------------------------------
-// Field pairs
-
-FieldPairs::FieldPairs(const AVCodecParameters* video) {
-    if (!video)
-        return;
-    parser_.reset(av_parser_init(video->codec_id));
-    context_.reset(avcodec_alloc_context3(nullptr));
-    if (!parser_ || !context_ || avcodec_parameters_to_context(context_.get(), video) < 0) {
-        parser_.reset();
-        return;
-    }
-    // Every packet is a whole picture (or field): the parser only reads its
-    // headers and hands it back as it is.
-    parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
-}
-
-FieldPairs::~FieldPairs() = default;
-
-bool FieldPairs::secondField(const AVPacket* packet) {
-    if (!parser_)
-        return false;
-    uint8_t* data = nullptr;
-    int size = 0;
-    av_parser_parse2(parser_.get(), context_.get(), &data, &size, packet->data, packet->size,
-                     packet->pts, packet->dts, packet->pos);
-    const int structure = parser_->picture_structure;
-    if (structure != AV_PICTURE_STRUCTURE_TOP_FIELD &&
-        structure != AV_PICTURE_STRUCTURE_BOTTOM_FIELD) {
-        pending_ = 0;
-        return false;
-    }
-    if (pending_ != 0 && pending_ != structure) {
-        pending_ = 0;
-        return true;
-    }
-    pending_ = structure;
-    return false;
-}
-
-// ---------------------------------------------------------------------------
 // The state of a series of positions, and of the attempt under way.
 
 struct FrameFinder::Search {
@@ -102,6 +62,7 @@ struct FrameFinder::Search {
     int64_t skippedUntil = AV_NOPTS_VALUE; // the latest time of a picture left undecoded
     int64_t lastTimestamp = AV_NOPTS_VALUE;
     int64_t previousTimestamp = AV_NOPTS_VALUE;
+    int64_t counted = AV_NOPTS_VALUE; // the next picture's time, where they are counted
     // Shown times, at or after the current target, of the pictures sent to
     // the decoder. The first is the candidate: the earliest picture that can
     // be the target's. Meaningless once some picture had no time.
@@ -245,9 +206,12 @@ bool FrameFinder::startAttempt(Search& search, const Pass& pass, bool planned, i
     const int64_t position = search.target();
     bool fromStart =
         position - backoff <= 0 || attempt > kBackoffAttempts || (planned && pass.fromStart);
+    bool landed = false;
     if (!fromStart) {
-        const bool landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
-        if (!landed && !seekBefore(position - backoff))
+        landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
+        // Pictures that are counted are counted from a key frame's byte or
+        // from the start, never from where a time stamp seek lands.
+        if (!landed && (info_->countsFrames || !seekBefore(position - backoff)))
             fromStart = true;
     }
     if (fromStart && !rewind())
@@ -255,6 +219,12 @@ bool FrameFinder::startAttempt(Search& search, const Pass& pass, bool planned, i
     if (fields_)
         fields_->reset();
     search.beginAttempt(fromStart);
+    if (info_->countsFrames) {
+        search.counted = landed && pass.keyTimestamp != AV_NOPTS_VALUE ? pass.keyTimestamp
+                                                                        : info_->zero;
+        // A picture left undecoded would not be counted.
+        search.allowSkip = false;
+    }
     decodeErrors_ = 0;
     lastSkipped_ = false;
     return true;
@@ -556,6 +526,11 @@ bool FrameFinder::receive(Search& search, Outcome* outcome) {
 // The frame's shown time on the stream's clock, or AV_NOPTS_VALUE when it
 // cannot be placed.
 int64_t FrameFinder::frameTime(Search& search, const AVFrame* frame) const {
+    if (info_->countsFrames && search.counted != AV_NOPTS_VALUE) {
+        const int64_t ts = search.counted;
+        search.counted += info_->frameDuration;
+        return ts;
+    }
     int64_t ts = frame->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE)
         ts = frame->pts;

@@ -52,30 +52,6 @@ struct Found {
     int decodeErrors = 0;
 };
 
-// Which packets carry the second field of a picture coded as two field
-// pictures, from the codec's own parser.
-class FieldPairs {
-public:
-    explicit FieldPairs(const AVCodecParameters* video);
-    ~FieldPairs();
-    FieldPairs(const FieldPairs&) = delete;
-    FieldPairs& operator=(const FieldPairs&) = delete;
-    // True when the packet completes the picture the packet before began.
-    bool secondField(const AVPacket* packet);
-    // The last packet was a first field whose partner is still to come.
-    bool awaitingSecond() const { return pending_ != 0; }
-    // After a seek: no field waits for its partner.
-    void reset() { pending_ = 0; }
-
-private:
-    struct ParserDeleter {
-        void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
-    };
-    std::unique_ptr<AVCodecParserContext, ParserDeleter> parser_;
-    av::CodecPtr context_;
-    int pending_ = 0; // the parity of a first field still alone, 0 for none
-};
-
 class FrameFinder {
 public:
     // `threads` is the decoder's thread count (1: no threads of its own).

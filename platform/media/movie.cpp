@@ -89,13 +89,20 @@ StreamKind kindOf(const AVStream* st) {
 struct EndTracker {
     const MovieInfo& info;
     int64_t end = AV_NOPTS_VALUE;
-    int64_t videoPackets = 0;
+    int64_t pictures = 0; // of the video: packets, but a field pair counts once
+    std::unique_ptr<FieldPairs> fields =
+        info.fieldPictures ? std::make_unique<FieldPairs>(info.video.get()) : nullptr;
     // A reference picture whose packet had no presentation time (program
     // streams stamp only some): it is shown after the B-pictures decoded
     // after it, and so last of all when no later reference follows.
     bool untimedReference = false;
 
     int64_t result() const {
+        // Without time stamps the pictures, counted, tell the end.
+        if (info.countsFrames)
+            return pictures > 0 && info.frameDuration > 0
+                       ? info.zero + pictures * info.frameDuration
+                       : AV_NOPTS_VALUE;
         return untimedReference && end != AV_NOPTS_VALUE ? end + info.frameDuration : end;
     }
 
@@ -103,7 +110,8 @@ struct EndTracker {
         const int wanted = info.videoStream;
         if (wanted >= 0 && pkt->stream_index != wanted)
             return;
-        ++videoPackets;
+        if (!(fields && fields->secondField(pkt)))
+            ++pictures;
         if (wanted >= 0 && info.reorderDelay > 0 && pkt->dts != AV_NOPTS_VALUE) {
             if (pkt->pts == AV_NOPTS_VALUE)
                 untimedReference = true;
@@ -174,7 +182,7 @@ int64_t endFromWholeFile(AVFormatContext* input, const MovieInfo& info, int64_t*
     EndTracker tracker{info};
     readToEnd(input, &tracker, stop);
     if (frames)
-        *frames = tracker.videoPackets;
+        *frames = tracker.pictures;
     return tracker.result();
 }
 
@@ -297,6 +305,8 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
         haveStart = true;
     }
     info->timestampsInFile = haveStart;
+    info->countsFrames =
+        !haveStart && (std::strcmp(name, "h264") == 0 || std::strcmp(name, "hevc") == 0);
 
     if (best < 0) {
         info->timeBase = AV_TIME_BASE_Q;
@@ -637,7 +647,7 @@ int64_t countVideoPackets(AVFormatContext* input, const MovieInfo& info,
         return -1;
     EndTracker tracker{info};
     readToEnd(input, &tracker, stop);
-    return stopped(stop) ? -1 : tracker.videoPackets;
+    return stopped(stop) ? -1 : tracker.pictures;
 }
 
 double averageFrameTime(double statedRate, double sampledRate, int64_t frames, double seconds) {
@@ -677,6 +687,45 @@ int compareToPosition(const MovieInfo& info, int64_t timestamp, int64_t position
 
 double toSeconds(const MovieInfo& info, int64_t timestamp) {
     return static_cast<double>(timestamp - info.zero) * info.timeBase.num / info.timeBase.den;
+}
+
+// Field pairs
+
+FieldPairs::FieldPairs(const AVCodecParameters* video) {
+    if (!video)
+        return;
+    parser_.reset(av_parser_init(video->codec_id));
+    context_.reset(avcodec_alloc_context3(nullptr));
+    if (!parser_ || !context_ || avcodec_parameters_to_context(context_.get(), video) < 0) {
+        parser_.reset();
+        return;
+    }
+    // Every packet is a whole picture (or field): the parser only reads its
+    // headers and hands it back as it is.
+    parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+}
+
+FieldPairs::~FieldPairs() = default;
+
+bool FieldPairs::secondField(const AVPacket* packet) {
+    if (!parser_)
+        return false;
+    uint8_t* data = nullptr;
+    int size = 0;
+    av_parser_parse2(parser_.get(), context_.get(), &data, &size, packet->data, packet->size,
+                     packet->pts, packet->dts, packet->pos);
+    const int structure = parser_->picture_structure;
+    if (structure != AV_PICTURE_STRUCTURE_TOP_FIELD &&
+        structure != AV_PICTURE_STRUCTURE_BOTTOM_FIELD) {
+        pending_ = 0;
+        return false;
+    }
+    if (pending_ != 0 && pending_ != structure) {
+        pending_ = 0;
+        return true;
+    }
+    pending_ = structure;
+    return false;
 }
 
 } // namespace media::detail

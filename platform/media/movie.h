@@ -57,10 +57,37 @@ struct MovieInfo {
     // The codec may code a picture as two field pictures in packets of their
     // own (H.264 as camcorders write interlaced video, MPEG-2).
     bool fieldPictures = false;
+    // The stream carries no time stamps at all (bare H.264 and HEVC): the
+    // n-th picture from its start is shown n frames after the movie's start.
+    bool countsFrames = false;
     // The end of the last frame that can be read, on the stream's clock:
     // before the stated length when the file is cut short. Unknown until
     // measured.
     int64_t end = AV_NOPTS_VALUE;
+};
+
+// Which packets carry the second field of a picture coded as two field
+// pictures, from the codec's own parser.
+class FieldPairs {
+public:
+    explicit FieldPairs(const AVCodecParameters* video);
+    ~FieldPairs();
+    FieldPairs(const FieldPairs&) = delete;
+    FieldPairs& operator=(const FieldPairs&) = delete;
+    // True when the packet completes the picture the packet before began.
+    bool secondField(const AVPacket* packet);
+    // The last packet was a first field whose partner is still to come.
+    bool awaitingSecond() const { return pending_ != 0; }
+    // After a seek: no field waits for its partner.
+    void reset() { pending_ = 0; }
+
+private:
+    struct ParserDeleter {
+        void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+    };
+    std::unique_ptr<AVCodecParserContext, ParserDeleter> parser_;
+    av::CodecPtr context_;
+    int pending_ = 0; // the parity of a first field still alone, 0 for none
 };
 
 // Opens the file (with the given demuxer, or any that recognises it) and

@@ -26,12 +26,31 @@ int frameAt(int64_t position, int frames) {
     return static_cast<int>(std::min<int64_t>(n, frames - 1));
 }
 
+// The colour code of one field of a delivered picture: its even (0) or odd
+// (1) rows of the picture's middle.
+int fieldIndex(const Delivery& d, int parity) {
+    const int stride = (d.width * 3 + 3) & ~3;
+    double sum[3] = {0, 0, 0};
+    int n = 0;
+    for (int y = d.height / 4 + parity; y < d.height * 3 / 4; y += 2) {
+        const uint8_t* row = d.pixels.data() + static_cast<size_t>(d.height - 1 - y) * stride;
+        for (int x = d.width / 4; x < d.width * 3 / 4; ++x, ++n)
+            for (int c = 0; c < 3; ++c)
+                sum[c] += row[3 * x + c];
+    }
+    if (n == 0)
+        return -1;
+    const auto level = [&](int c) { return static_cast<uint8_t>(sum[c] / n + 0.5); };
+    return testmovies::indexFromColor(level(2), level(1), level(0));
+}
+
 class FootageFrames : public testing::TestWithParam<Footage> {};
 
 TEST_P(FootageFrames, EveryMomentGetsItsOwnFrameAndTime) {
     TempDir dir;
     testmovies::FootageSpec spec;
     spec.kind = GetParam();
+    spec.compactFields = true;
     const std::string path =
         dir.file(std::string("movie") + testmovies::footageExtension(spec.kind));
     std::string error;
@@ -52,6 +71,15 @@ TEST_P(FootageFrames, EveryMomentGetsItsOwnFrameAndTime) {
     // where the next one is.
     std::vector<Delivery> all;
     ASSERT_TRUE(rig.grabAll(positions, &all).ok());
+    // The same bytes on every run, whatever the threads' timing.
+    for (int run = 0; run < 2; ++run) {
+        Rig again;
+        ASSERT_TRUE(again.open(path, 2).ok());
+        std::vector<Delivery> repeat;
+        ASSERT_TRUE(again.grabAll(positions, &repeat).ok());
+        for (size_t i = 0; i < positions.size(); ++i)
+            ASSERT_TRUE(repeat[i].pixels == all[i].pixels) << "run " << run << ", moment " << i;
+    }
     int exact = 0;
     for (int i = 1; i <= kMoments; ++i) {
         const int64_t position = i * step;
@@ -72,6 +100,12 @@ TEST_P(FootageFrames, EveryMomentGetsItsOwnFrameAndTime) {
         }
         ASSERT_EQ(d.calls, 1) << "moment " << i;
         EXPECT_EQ(d.index, want) << "moment " << i << " at " << position / 1e7 << " s";
+        if (testmovies::footageHasFieldPictures(spec.kind)) {
+            // Field by field: both fields of the picture are the frame's
+            // own, none left over from another picture.
+            for (int parity : {0, 1})
+                EXPECT_EQ(fieldIndex(d, parity), want) << "moment " << i << ", field " << parity;
+        }
         EXPECT_NEAR(d.seconds, static_cast<double>(want) / kFps, 1e-6) << "moment " << i;
         exact += d.index == want;
     }
@@ -87,7 +121,11 @@ INSTANTIATE_TEST_SUITE_P(RealFootage, FootageFrames,
                                          Footage::TsH264Interlaced, Footage::TsHevc,
                                          Footage::TsMpeg2, Footage::PsMpeg2OpenGop,
                                          Footage::AviMpeg4BFrames, Footage::MkvCoverFirst,
-                                         Footage::Mp4CoverAfter, Footage::DamagedMiddle),
+                                         Footage::Mp4CoverAfter, Footage::DamagedMiddle,
+                                         Footage::TsH264Paff, Footage::MtsH264Paff,
+                                         Footage::EsH264Paff, Footage::MkvH264Paff,
+                                         Footage::TsMpeg2Fields, Footage::EsH264,
+                                         Footage::EsH264NoB, Footage::EsHevc, Footage::EsHevcNoB),
                          kindName);
 
 } // namespace
