@@ -116,12 +116,11 @@ Result scanKeyFrames(AVFormatContext* input, const MovieInfo& info, int64_t step
     list.scanned = true;
     // A stream without time stamps is timed by counting its pictures, which
     // a pass can go on from only where it starts at a key frame's first byte.
-    list.byteSeeksLand =
-        info.countsFrames ||
-        (info.timestampsInFile && info.format && std::strcmp(info.format->name, "mpegts") == 0);
-    std::unique_ptr<FieldPairs> fields =
-        info.countsFrames && info.fieldPictures ? std::make_unique<FieldPairs>(info.video.get())
-                                                : nullptr;
+    list.byteSeeksLand = info.countsFrames || (info.timestampsInFile && info.format &&
+                                               std::strcmp(info.format->name, "mpegts") == 0);
+    std::unique_ptr<FieldPairs> fields = info.countsFrames && info.fieldPictures
+                                             ? std::make_unique<FieldPairs>(info.video.get())
+                                             : nullptr;
     int64_t pictures = 0;
     int errors = 0;
     for (;;) {
@@ -195,10 +194,24 @@ std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
                              const std::vector<int64_t>& positions) {
     std::vector<Pass> passes;
     const bool rising = std::is_sorted(positions.begin(), positions.end());
+    // Two key frames one frame apart have nothing between them (every
+    // picture stands alone in MJPEG, PNG, ProRes...): a position between the
+    // two is answered by the later, and the pass starts there instead of
+    // decoding the earlier picture for nothing.
+    const bool intraOnly = info.frameDuration > 0 && !keys.scanned;
     ptrdiff_t previousKey = -2;
     for (size_t i = 0; i < positions.size(); ++i) {
-        const ptrdiff_t key =
+        ptrdiff_t key =
             keys.empty() || !rising ? -2 : keys.atOrBefore(toTimestampFloor(info, positions[i]));
+        bool atAnswer = false;
+        if (intraOnly && key >= 0 && static_cast<size_t>(key) + 1 < keys.frames.size()) {
+            const int64_t at = keys.frames[static_cast<size_t>(key)].timestamp;
+            const int64_t next = keys.frames[static_cast<size_t>(key) + 1].timestamp;
+            if (compareToPosition(info, at, positions[i]) < 0 && next - at <= info.frameDuration) {
+                ++key;
+                atAnswer = true;
+            }
+        }
         if (key != -2 && key == previousKey && !passes.empty()) {
             passes.back().end = i + 1;
             continue;
@@ -216,6 +229,10 @@ std::vector<Pass> planPasses(const MovieInfo& info, const KeyFrameList& keys,
                 pass.bytePos = keys.frames[static_cast<size_t>(key)].bytePos;
                 pass.keyTimestamp = keys.frames[static_cast<size_t>(key)].timestamp;
             }
+        }
+        if (atAnswer) {
+            pass.keyTimestamp = keys.frames[static_cast<size_t>(key)].timestamp;
+            pass.startsAtAnswer = true;
         }
         passes.push_back(pass);
     }

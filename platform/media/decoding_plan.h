@@ -77,6 +77,9 @@ struct Pass {
     bool fromStart = false;
     int64_t bytePos = -1;
     int64_t keyTimestamp = AV_NOPTS_VALUE; // of the key frame at `bytePos`
+    // The pass starts at the key frame `keyTimestamp`, which is the first
+    // position's own frame (though shown after it).
+    bool startsAtAnswer = false;
     // The position after the pass's last one (100-ns units), which a frame
     // that stands in for a damaged one must come before; -1: none follows.
     int64_t until = -1;

@@ -26,6 +26,7 @@ struct Shared {
     std::vector<Slot> slots;
     size_t nextJob = 0;
     size_t taken = 0;  // slots the caller has taken
+    size_t used = 0;   // slots the caller is done with
     size_t window = 1; // slots that may wait, finished, from `taken` on
     std::atomic<bool> abandon{false};
 };
@@ -78,7 +79,7 @@ Result Engine::run(const Plan& plan, const Take& take) {
     std::vector<Pass> jobs;
     if (plan.keyFrameMode) {
         for (size_t i = 0; i < count; ++i)
-            jobs.push_back(Pass{i, i + 1, false, -1, AV_NOPTS_VALUE,
+            jobs.push_back(Pass{i, i + 1, false, -1, AV_NOPTS_VALUE, false,
                                 i + 1 < count ? plan.positions[i + 1] : -1});
     } else {
         jobs = plan.passes;
@@ -87,11 +88,11 @@ Result Engine::run(const Plan& plan, const Take& take) {
     // On two cores two single-threaded decoders beat one decoder with two
     // threads: frame threads wait on each other, separate passes do not.
     // With a single pass, its decoder gets the cores.
-    const int cores = plan.cores > 0 ? plan.cores : decodingCores();
+    const int cores = plan.oneFrameAtATime ? 1 : plan.cores > 0 ? plan.cores : decodingCores();
     const int workers = std::clamp(static_cast<int>(jobs.size()), 1, cores);
     const int threads = std::max(1, cores / workers);
     for (int w = 0; w < workers; ++w)
-        finder(static_cast<size_t>(w), threads);
+        finder(static_cast<size_t>(w), threads).setKeepLast(!plan.oneFrameAtATime);
 
     Shared shared;
     shared.slots.resize(count);
@@ -123,7 +124,9 @@ Result Engine::run(const Plan& plan, const Take& take) {
                 shared.slots[slot].done = true;
                 shared.slots[slot].found = std::move(found);
                 shared.changed.notify_all();
-                return true;
+                if (plan.oneFrameAtATime)
+                    shared.changed.wait(lock, [&] { return cancelled() || shared.used > slot; });
+                return !cancelled();
             };
             Result rc;
             if (plan.keyFrameMode) {
@@ -175,7 +178,14 @@ Result Engine::run(const Plan& plan, const Take& take) {
             shared.changed.notify_all();
         }
         // Taken (and converted) here, while the workers decode on.
-        if (!take(i, std::move(*found)))
+        const bool more = take(i, std::move(*found));
+        found.reset();
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            shared.used = i + 1;
+        }
+        shared.changed.notify_all();
+        if (!more)
             break;
     }
     {

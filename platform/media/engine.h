@@ -33,6 +33,10 @@ struct Plan {
     int64_t tolerance = -1;
     std::shared_ptr<const KeyFrameList> keys;
     int cores = 0; // 0: as many as `decodingCores` says
+    // Frames so large that one at a time is all memory should hold: one
+    // decoder without threads, and it waits for each frame to be taken and
+    // let go before it decodes the next.
+    bool oneFrameAtATime = false;
 };
 
 class Engine {

@@ -62,7 +62,8 @@ struct FrameFinder::Search {
     int64_t skippedUntil = AV_NOPTS_VALUE; // the latest time of a picture left undecoded
     int64_t lastTimestamp = AV_NOPTS_VALUE;
     int64_t previousTimestamp = AV_NOPTS_VALUE;
-    int64_t counted = AV_NOPTS_VALUE; // the next picture's time, where they are counted
+    int64_t counted = AV_NOPTS_VALUE;       // the next picture's time, where they are counted
+    int64_t expectedFirst = AV_NOPTS_VALUE; // a first frame the plan started at on purpose
     // Shown times, at or after the current target, of the pictures sent to
     // the decoder. The first is the candidate: the earliest picture that can
     // be the target's. Meaningless once some picture had no time.
@@ -128,21 +129,10 @@ Result FrameFinder::open() {
         return Result::failure(ResultCode::Damaged,
                                "The movie's clock is not the same when it is read again.");
 
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!codec)
-        return noDecoderResult();
-    av::CodecPtr decoder(avcodec_alloc_context3(codec));
-    if (!decoder)
-        return outOfMemoryResult();
-    int err = avcodec_parameters_to_context(decoder.get(), info_->video.get());
-    if (err < 0)
-        return avResult(err);
-    decoder->pkt_timebase = st->time_base;
-    decoder->thread_count = threads_;
-    decoder->thread_type = threads_ > 1 ? FF_THREAD_FRAME | FF_THREAD_SLICE : 0;
-    err = avcodec_open2(decoder.get(), codec, nullptr);
-    if (err < 0)
-        return avResult(err);
+    av::CodecPtr decoder;
+    const Result rc = openDecoder(&decoder);
+    if (!rc.ok())
+        return rc;
 
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
@@ -153,6 +143,26 @@ Result FrameFinder::open() {
         fields_ = std::make_unique<FieldPairs>(info_->video.get());
     decoder_ = std::move(decoder);
     stream_ = stream;
+    return Result::success();
+}
+
+Result FrameFinder::openDecoder(av::CodecPtr* out) const {
+    const AVCodec* codec = avcodec_find_decoder(info_->video->codec_id);
+    if (!codec)
+        return noDecoderResult();
+    av::CodecPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder)
+        return outOfMemoryResult();
+    int err = avcodec_parameters_to_context(decoder.get(), info_->video.get());
+    if (err < 0)
+        return avResult(err);
+    decoder->pkt_timebase = info_->timeBase;
+    decoder->thread_count = threads_;
+    decoder->thread_type = threads_ > 1 ? FF_THREAD_FRAME | FF_THREAD_SLICE : 0;
+    err = avcodec_open2(decoder.get(), codec, nullptr);
+    if (err < 0)
+        return avResult(err);
+    *out = std::move(decoder);
     return Result::success();
 }
 
@@ -209,6 +219,11 @@ bool FrameFinder::startAttempt(Search& search, const Pass& pass, bool planned, i
     bool landed = false;
     if (!fromStart) {
         landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
+        if (!landed && planned && pass.startsAtAnswer &&
+            av_seek_frame(input_, stream_, pass.keyTimestamp, AVSEEK_FLAG_BACKWARD) >= 0) {
+            avcodec_flush_buffers(decoder_.get());
+            landed = true;
+        }
         // Pictures that are counted are counted from a key frame's byte or
         // from the start, never from where a time stamp seek lands.
         if (!landed && (info_->countsFrames || !seekBefore(position - backoff)))
@@ -218,10 +233,15 @@ bool FrameFinder::startAttempt(Search& search, const Pass& pass, bool planned, i
         return false;
     if (fields_)
         fields_->reset();
+    // Nothing decoded in an earlier attempt is wanted now; holding it would
+    // only keep its memory while the next pictures are decoded.
+    av_frame_unref(frame_.get());
+    av_frame_unref(last_.get());
     search.beginAttempt(fromStart);
+    search.expectedFirst = landed && pass.startsAtAnswer ? pass.keyTimestamp : AV_NOPTS_VALUE;
     if (info_->countsFrames) {
-        search.counted = landed && pass.keyTimestamp != AV_NOPTS_VALUE ? pass.keyTimestamp
-                                                                        : info_->zero;
+        search.counted =
+            landed && pass.keyTimestamp != AV_NOPTS_VALUE ? pass.keyTimestamp : info_->zero;
         // A picture left undecoded would not be counted.
         search.allowSkip = false;
     }
@@ -320,12 +340,20 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
 // the end of the data, the last frame only answers positions it is shown at.
 Result FrameFinder::deliverLast(Search& search) {
     Found last;
-    AVFrame* copy = av_frame_clone(last_.get());
-    if (!copy)
-        return outOfMemoryResult();
-    last.found = true;
-    last.timestamp = search.lastTimestamp;
-    last.frame = std::shared_ptr<AVFrame>(copy, [](AVFrame* f) { av_frame_free(&f); });
+    if (keepLast_) {
+        AVFrame* copy = av_frame_clone(last_.get());
+        if (!copy)
+            return outOfMemoryResult();
+        last.found = true;
+        last.timestamp = search.lastTimestamp;
+        last.frame = std::shared_ptr<AVFrame>(copy, [](AVFrame* f) { av_frame_free(&f); });
+    } else {
+        // The last frame was let go to keep memory down: found again, as
+        // the first frame at or after its own time.
+        const Result rc = find(toPosition(*info_, search.lastTimestamp), *search.cancelled, &last);
+        if (!rc.ok())
+            return rc;
+    }
     last.decodeErrors = decodeErrors_;
     const int64_t shownUntil = search.lastTimestamp + std::max<int64_t>(1, info_->frameDuration);
     while (!search.done()) {
@@ -384,6 +412,15 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
         if (endsEarly(search, view)) {
             stoppedEarly = true;
             break;
+        }
+        // A decoder may keep the picture before a key frame for what comes
+        // after (PNG does, even through a flush); where nothing is held back
+        // for reordering, a key frame needs none of that, and frames too
+        // large for two to fit start it afresh.
+        if (!keepLast_ && view.key && info_->reorderDelay == 0 && decoder_->has_b_frames == 0) {
+            av::CodecPtr fresh;
+            if (openDecoder(&fresh).ok())
+                decoder_ = std::move(fresh);
         }
         // The second field of a picture goes as the first went.
         const bool skip = view.secondField ? lastSkipped_ : skippable(search, view);
@@ -583,7 +620,7 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
         // this is the very first picture of the movie.
         const bool movieStart =
             info_->firstTimestamp != AV_NOPTS_VALUE && ts <= info_->firstTimestamp;
-        if (first && cmp > 0 && !search.fromStart && !movieStart) {
+        if (first && cmp > 0 && !search.fromStart && !movieStart && ts != search.expectedFirst) {
             av_frame_unref(frame);
             return Outcome::Overshoot;
         }
@@ -597,7 +634,10 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
     }
     // The latest frame: a position past the end gets it.
     av_frame_unref(last_.get());
-    av_frame_move_ref(last_.get(), frame);
+    if (keepLast_)
+        av_frame_move_ref(last_.get(), frame);
+    else
+        av_frame_unref(frame);
     search.haveLast = true;
     search.lastTimestamp = ts;
     return Outcome::AllFound;

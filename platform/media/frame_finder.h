@@ -84,6 +84,11 @@ public:
     Result findKeyFrame(int64_t position, int64_t tolerance, const KeyFrameList& keys,
                         const Cancelled& cancelled, Found* out);
 
+    // Whether the latest frame is kept while the next is decoded, for
+    // positions past the end; without, such a position has it decoded
+    // again. For frames so large that two do not fit.
+    void setKeepLast(bool keep) { keepLast_ = keep; }
+
     int64_t packetsDecoded() const { return packetsDecoded_; }
     int64_t framesDecoded() const { return framesDecoded_; }
 
@@ -105,6 +110,8 @@ private:
         bool secondField = false;
     };
     struct Search;
+
+    Result openDecoder(av::CodecPtr* out) const;
 
     // Starting a pass.
     bool seekBefore(int64_t position);
@@ -146,6 +153,7 @@ private:
     int decodeErrors_ = 0;      // in the current pass, since the last delivery
     int64_t keyTimeOffset_ = 0; // shown time less the index's time, of key frames
     bool lastSkipped_ = false;  // the decision for the picture the last packet began
+    bool keepLast_ = true;
 };
 
 // Counts every frame any finder decoded, for the process-wide measure.

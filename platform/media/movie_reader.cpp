@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -71,6 +75,9 @@ int64_t MovieReader::framesDecoded() const {
 }
 
 namespace {
+
+// What the frames in flight of one reader may take, together.
+constexpr int64_t kFramesInFlightBytes = int64_t{1} << 30;
 
 std::string text(const char* s) {
     return s ? std::string(s) : std::string();
@@ -305,8 +312,30 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
     if (width <= 0 || height <= 0 || shownWidth <= 0 || shownHeight <= 0)
         return badVideoSizeResult();
 
+    // How large a decoded frame is, before anything is decoded: a size the
+    // machine cannot hold twice (the frame, and the one being decoded or
+    // converted) is refused with a sentence instead of failing half way;
+    // one that would not fit once per core is decoded one frame at a time.
+    const AVPixelFormat format = static_cast<AVPixelFormat>(info.video->format);
+    int64_t frameBytes = format == AV_PIX_FMT_NONE
+                             ? -1
+                             : av_image_get_buffer_size(format, info.width, info.height, 64);
+    if (frameBytes <= 0)
+        frameBytes = int64_t{info.width} * info.height * 4;
+    const int64_t memory = memoryLimitBytes();
+    if (memory > 0 && frameBytes * 2 > memory) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "The pictures of this movie (%dx%d) are too large for this machine's "
+                      "memory: one takes %lld MiB, and %lld MiB are at hand.",
+                      info.width, info.height, static_cast<long long>(frameBytes >> 20),
+                      static_cast<long long>(memory >> 20));
+        return Result::failure(ResultCode::TooLarge, text);
+    }
+
     detail::Plan plan;
     plan.positions = positions;
+    plan.oneFrameAtATime = frameBytes * (detail::decodingCores() + 3) > kFramesInFlightBytes;
     plan.keyFrameMode = request.keyFrameTolerance >= 0;
     plan.cores = s.cores;
     plan.tolerance = request.keyFrameTolerance;
@@ -331,10 +360,21 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
         s.engine = std::make_unique<detail::Engine>(s.info, s.input.get(), s.stop);
     if (!s.maker)
         s.maker = std::make_unique<detail::PictureMaker>(info.orientation);
+    // Positions that share a frame (a still stretch, more moments than
+    // frames) share its conversion too. Only the pictures are kept, not the
+    // decoded frame, which may be large.
+    std::weak_ptr<AVFrame> lastSource;
+    Frame lastMade;
+    const auto sameSource = [&](const std::shared_ptr<AVFrame>& frame) {
+        return !lastSource.owner_before(frame) && !frame.owner_before(lastSource);
+    };
     const auto take = [&](size_t i, detail::Found&& found) {
         Frame frame;
         frame.decodeErrors = found.decodeErrors;
-        if (found.found && found.frame) {
+        if (found.found && found.frame && sameSource(found.frame)) {
+            frame = lastMade;
+            frame.decodeErrors = found.decodeErrors;
+        } else if (found.found && found.frame) {
             frame.time =
                 MediaTime{found.timestamp - info.zero, info.timeBase.num, info.timeBase.den};
             // A picture that cannot be converted is a position without one.
@@ -346,11 +386,39 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
                 frame.picture = Picture{};
                 frame.full = Picture{};
             }
+            lastSource = found.frame;
+            lastMade = frame;
         }
         found.frame.reset();
         return deliver(i, std::move(frame));
     };
     return s.engine->run(plan, take);
+}
+
+int64_t memoryLimitBytes() {
+    int64_t limit = -1;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        limit = static_cast<int64_t>(pages) * pageSize;
+    const auto lower = [&](int64_t bytes) {
+        if (bytes > 0 && (limit < 0 || bytes < limit))
+            limit = bytes;
+    };
+    struct rlimit rl {};
+    if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
+        lower(static_cast<int64_t>(rl.rlim_cur));
+    // A control group's limit (containers, systemd slices), version 2 or 1.
+    for (const char* path :
+         {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
+        if (FILE* f = std::fopen(path, "r")) {
+            long long bytes = 0;
+            if (std::fscanf(f, "%lld", &bytes) == 1)
+                lower(bytes);
+            std::fclose(f);
+        }
+    }
+    return limit;
 }
 
 } // namespace media

@@ -139,4 +139,8 @@ void setDecodingCores(int cores);
 // Frames decoded by every reader of this process: for benchmarks and tests.
 int64_t decodedFrameCount();
 
+// The memory this process may use, in bytes: the machine's, or less where a
+// resource limit or a control group says so; -1 when nothing says.
+int64_t memoryLimitBytes();
+
 } // namespace media
