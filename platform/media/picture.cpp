@@ -229,24 +229,63 @@ Result PictureMaker::scale(const AVFrame* frame, int width, int height) {
             return avResult(rc);
         }
     }
-    // Straight from the decoded format to the size the picture is drawn at:
-    // averaged over each target pixel's area where it shrinks (every source
-    // pixel counts, so fine detail turns to its true mean instead of
-    // aliasing), Lanczos where it grows. Chroma interpolated at full
-    // resolution and accurate rounding: 4:4:4 keeps its colour detail and
-    // 10-bit sources their smooth gradients. The frame size may change on
-    // the way; every picture still comes out at the size asked for.
+    // Chroma interpolated at full resolution and accurate rounding: 4:4:4
+    // keeps its colour detail and 10-bit sources their smooth gradients.
+    // The frame size may change on the way; every picture still comes out
+    // at the size asked for.
+    constexpr int kColourFlags = SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
+    const int matrix = swsColorspace(effectiveColorspace(frame->colorspace, frame->height));
+    const auto colours = [&](SwsContext* sws) {
+        sws_setColorspaceDetails(sws, sws_getCoefficients(matrix), isFullRange(frame) ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    };
     const bool shrinks = width < frame->width || height < frame->height;
-    const int filter = shrinks ? SWS_AREA : SWS_LANCZOS;
+    // Where the picture shrinks by little, its chroma is about as fine as
+    // the target's pixels, and shrinking the subsampled planes on their own
+    // would smear colour edges: the colours are made at full size first
+    // (cheap at that size) and the result shrunk as RGB.
+    const bool mild =
+        shrinks && int64_t{frame->width} * frame->height <= kMildShrink * int64_t{width} * height;
+    if (mild) {
+        if (!full_ || full_->width != frame->width || full_->height != frame->height) {
+            full_.reset(av_frame_alloc());
+            if (!full_)
+                return outOfMemoryResult();
+            full_->format = AV_PIX_FMT_RGB24;
+            full_->width = frame->width;
+            full_->height = frame->height;
+            if (av_frame_get_buffer(full_.get(), 0) < 0) {
+                full_.reset();
+                return outOfMemoryResult();
+            }
+        }
+        fullSws_.reset(sws_getCachedContext(fullSws_.release(), frame->width, frame->height,
+                                            static_cast<AVPixelFormat>(frame->format), frame->width,
+                                            frame->height, AV_PIX_FMT_RGB24,
+                                            SWS_BICUBIC | kColourFlags, nullptr, nullptr, nullptr));
+        sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height,
+                                        AV_PIX_FMT_RGB24, width, height, AV_PIX_FMT_RGB24,
+                                        SWS_AREA | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+        if (!fullSws_ || !sws_)
+            return noConversionResult();
+        colours(fullSws_.get());
+        sws_scale(fullSws_.get(), frame->data, frame->linesize, 0, frame->height, full_->data,
+                  full_->linesize);
+        sws_scale(sws_.get(), full_->data, full_->linesize, 0, frame->height, rgb_->data,
+                  rgb_->linesize);
+        return Result::success();
+    }
+    // Otherwise straight from the decoded format to the size the picture is
+    // drawn at: averaged over each target pixel's area where it shrinks
+    // (every source pixel counts, so fine detail turns to its true mean
+    // instead of aliasing), Lanczos where it grows.
     sws_.reset(sws_getCachedContext(
         sws_.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-        width, height, AV_PIX_FMT_RGB24, filter | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr,
+        width, height, AV_PIX_FMT_RGB24, (shrinks ? SWS_AREA : SWS_LANCZOS) | kColourFlags, nullptr,
         nullptr, nullptr));
     if (!sws_)
         return noConversionResult();
-    const int matrix = swsColorspace(effectiveColorspace(frame->colorspace, frame->height));
-    sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(matrix), isFullRange(frame) ? 1 : 0,
-                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    colours(sws_.get());
     sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, rgb_->data,
               rgb_->linesize);
     return Result::success();

@@ -58,6 +58,10 @@ private:
     Orientation orientation_;
     av::SwsPtr sws_;
     av::FramePtr rgb_;
+    // Mild shrinking goes through RGB at full size.
+    static constexpr int kMildShrink = 9;
+    av::SwsPtr fullSws_;
+    av::FramePtr full_;
     // Tone mapping: a filter graph for the format it was built for.
     av::FilterGraphPtr graph_;
     AVFilterContext* source_ = nullptr;
