@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -12,6 +14,7 @@
 #include "platform/media/errors.h"
 #include "platform/media/input_source.h"
 #include "tests/media/rig.h"
+#include "tests/support/run_program.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -248,6 +251,95 @@ TEST(Frames, ACallEndedByTheCallerStopsItsWorkersAtOnce) {
                     .ok());
     EXPECT_LT(reader->framesDecoded() - atStop, 60);
     EXPECT_LT(reader->framesDecoded(), 500) << "a search ran to its end";
+}
+
+double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty())
+        return 0;
+    double se = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double d = static_cast<double>(a[i]) - b[i];
+        se += d * d;
+    }
+    const double mse = se / static_cast<double>(a.size());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The area average of a top-down RGB picture into w × h: what the sheet's
+// own resampler did with a full-size picture before the reader scaled
+// pictures itself.
+std::vector<uint8_t> averaged(const Picture& p, int w, int h) {
+    std::vector<uint8_t> out(static_cast<size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double x0 = static_cast<double>(x) * p.width / w;
+            const double x1 = static_cast<double>(x + 1) * p.width / w;
+            const double y0 = static_cast<double>(y) * p.height / h;
+            const double y1 = static_cast<double>(y + 1) * p.height / h;
+            double sum[3] = {0, 0, 0}, weight = 0;
+            for (int sy = static_cast<int>(y0); sy < y1 && sy < p.height; ++sy)
+                for (int sx = static_cast<int>(x0); sx < x1 && sx < p.width; ++sx) {
+                    const double wy = std::min<double>(sy + 1, y1) - std::max<double>(sy, y0);
+                    const double wx = std::min<double>(sx + 1, x1) - std::max<double>(sx, x0);
+                    const uint8_t* px = p.rgb.data() + (static_cast<size_t>(sy) * p.width + sx) * 3;
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += px[c] * wx * wy;
+                    weight += wx * wy;
+                }
+            for (int c = 0; c < 3; ++c)
+                out[(static_cast<size_t>(y) * w + x) * 3 + c] =
+                    static_cast<uint8_t>(std::lround(sum[c] / weight));
+        }
+    return out;
+}
+
+// Pictures are made at the cell's size in one conversion: they differ from
+// the full-size picture shrunk afterwards, and from FFmpeg's own area
+// scaling, by resampling noise only, at any shrinking.
+TEST(Pictures, AtTheCellsSizeTheyAreTheFullSizePicturesShrunk) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.pattern = testmovies::Pattern::Pleasant;
+    spec.noise = 16;
+    spec.frames = 30;
+    for (const auto& [w, h, cellW, cellH] :
+         {std::array<int, 4>{1280, 720, 156, 87}, std::array<int, 4>{320, 180, 156, 87},
+          std::array<int, 4>{640, 480, 300, 225}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        spec.width = w;
+        spec.height = h;
+        const std::string movie = makeMovie(dir, "p" + std::to_string(w) + ".mp4", spec);
+        std::unique_ptr<MovieReader> reader;
+        ASSERT_TRUE(MovieReader::open(movie, nullptr, &reader).ok());
+        FrameRequest request;
+        request.width = cellW;
+        request.height = cellH;
+        request.fullSize = true;
+        Frame got;
+        ASSERT_TRUE(reader
+                        ->frames({4'000'000}, request,
+                                 [&](size_t, Frame&& f) {
+                                     got = std::move(f);
+                                     return true;
+                                 })
+                        .ok());
+        ASSERT_TRUE(got.found);
+        EXPECT_GE(psnr(got.picture.rgb, averaged(got.full, cellW, cellH)), 38.0);
+
+        std::string error;
+        const std::string raw = dir.file("f.raw");
+        ASSERT_EQ(testmovies::runFfmpeg({"-i", movie, "-vf",
+                                         "select='eq(n\\,10)',scale=" + std::to_string(cellW) +
+                                             ":" + std::to_string(cellH) + ":flags=area",
+                                         "-vsync", "0", "-f", "rawvideo", "-pix_fmt", "rgb24", raw},
+                                        &error),
+                  0)
+            << error;
+        std::ifstream in(raw, std::ios::binary);
+        const std::vector<uint8_t> theirs((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+        EXPECT_GE(psnr(got.picture.rgb, theirs), 38.0);
+    }
 }
 
 // The frame code other tests rely on: every index reads back through the
