@@ -382,9 +382,16 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
             if (frame.found && request.fullSize)
                 frame.found =
                     s.maker->make(found.frame.get(), shownWidth, shownHeight, &frame.full).ok();
+            frame.extra.resize(request.extraSizes.size());
+            for (size_t k = 0; frame.found && k < request.extraSizes.size(); ++k)
+                frame.found = s.maker
+                                  ->make(found.frame.get(), request.extraSizes[k].first,
+                                         request.extraSizes[k].second, &frame.extra[k])
+                                  .ok();
             if (!frame.found) {
                 frame.picture = Picture{};
                 frame.full = Picture{};
+                frame.extra.clear();
             }
             lastSource = found.frame;
             lastMade = frame;

@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/media/media_facts.h"
@@ -58,6 +59,10 @@ struct FrameRequest {
     int height = 0;
     // Also deliver the picture at the size the movie is shown at.
     bool fullSize = false;
+    // Also deliver the picture at each of these sizes (width, height), for
+    // callers that draw one frame in places of different sizes; each is
+    // converted from the decoded frame, never from another picture.
+    std::vector<std::pair<int, int>> extraSizes;
     // Key-frame mode: a position gets the key frame nearest it, decoded
     // alone, when it lies within this many 100-ns units; negative: exact
     // frames.
@@ -70,7 +75,8 @@ struct Frame {
     bool found = false;
     MediaTime time; // the frame's own presentation time from the movie's start
     Picture picture;
-    Picture full; // when asked for
+    Picture full;               // when asked for
+    std::vector<Picture> extra; // at `extraSizes`, in their order
     // Packets the decoder refused, or frames it could not finish, while this
     // frame was sought.
     int decodeErrors = 0;
