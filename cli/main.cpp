@@ -12,5 +12,6 @@ int main(int argc, char** argv) {
     // Kept mapped up to these sizes, the memory is reused.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    return cli::run(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    return cli::run(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1,
+                    ::isatty(STDOUT_FILENO) == 1);
 }
