@@ -341,13 +341,15 @@ std::string nothingFound(const WalkResult& walk, const std::vector<std::string>&
             folders += (folders.empty() ? "" : ", ") + shownName(argument);
     std::vector<std::string> reasons;
     if (!walk.entries.empty())
-        reasons.push_back(counted(walk.entries.size(), "file was", "files were") +
-                          " looked at and " + (walk.entries.size() == 1 ? "holds" : "none holds") +
-                          " no moving pictures");
+        reasons.push_back(
+            counted(walk.entries.size(), "file was", "files were") + " looked at and " +
+            (walk.entries.size() == 1 ? "holds no" : "none holds") + " moving pictures");
     if (walk.sheetsLeftOut > 0)
-        reasons.push_back(counted(static_cast<size_t>(walk.sheetsLeftOut), "sheet", "sheets") +
-                          " of movies beside " + (walk.sheetsLeftOut == 1 ? "it" : "them") +
-                          " passed over");
+        reasons.push_back(
+            walk.sheetsLeftOut == 1
+                ? std::string("1 picture named as the sheet of a file beside it left out")
+                : std::to_string(walk.sheetsLeftOut) +
+                      " pictures named as sheets of the files beside them left out");
     if (walk.foldersNotEntered > 0)
         reasons.push_back(
             counted(static_cast<size_t>(walk.foldersNotEntered), "sub-folder", "sub-folders") +
