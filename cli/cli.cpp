@@ -226,10 +226,15 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     if (!plan.refusal.empty())
         return failure(movie, plan.refusal);
     item.begin(shownName(fileNameOf(movie)), 0);
-    if (args.info && args.json)
-        return factsOf(movie);
-
-    const ProbeResult probe = MovieProbe::probe(movie, &g_interrupted);
+    ProbeResult probe;
+    {
+        if (!run.memory.acquire(kProbeEstimate, g_interrupted))
+            return failure(movie, kProbeCancelledText);
+        const MemoryAdmission probing(run.memory, kProbeEstimate);
+        if (args.info && args.json)
+            return factsOf(movie);
+        probe = MovieProbe::probe(movie, &g_interrupted);
+    }
     if (!probe.ok())
         return failure(movie, probe.errorText);
     if (args.info)
@@ -401,6 +406,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         if (!folder.empty())
             leftOut.push_back(folder);
     const WalkResult walk = walkArguments(args.movies, args.recursive, leftOut);
+    MemoryGate memory(args.memoryBudget > 0 ? args.memoryBudget : defaultMemoryBudget());
     for (const std::string& line : walk.errors)
         err << safeLine(line) << "\n";
 
@@ -425,8 +431,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         forEachInParallel(
             walk.entries.size(), jobs,
             [&](size_t i) {
-                if (!walk.entries[i].inFolder)
+                if (!walk.entries[i].inFolder || !memory.acquire(kProbeEstimate, g_interrupted))
                     return;
+                const MemoryAdmission probing(memory, kProbeEstimate);
                 media::MediaFacts facts;
                 isMovie[i] = media::succeeded(media::readMediaFacts(walk.entries[i].path,
                                                                     media::FactsDepth::Streams,
@@ -475,7 +482,6 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     // Sheets made at once share the cores: each capture decodes on its share.
     const int active = std::max(1, std::min(jobs, static_cast<int>(plan.size())));
     media::setDecodingCores(std::max(1, cores / active));
-    MemoryGate memory(args.memoryBudget > 0 ? args.memoryBudget : defaultMemoryBudget());
     RunContext context{args,         settings, frameGuard, memory, std::max(1, cores / active),
                        outIsTerminal};
     Batch batch(out, err, progress, terminalColumns(STDERR_FILENO));

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 #include <limits>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -153,11 +154,18 @@ bool MemoryGate::acquire(int64_t bytes, const std::atomic<bool>& stop) {
 }
 
 void MemoryGate::release(int64_t bytes) {
+    bool waited = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         admitted_ -= bytes;
         --running_;
+        waited = !waiting_.empty();
     }
+    // What a capture freed stays with its thread's malloc arena, ready for
+    // the next movie (main.cpp asks for that); while others wait for memory
+    // it is given back, or the next capture would come on top of it.
+    if (waited)
+        ::malloc_trim(0);
     changed_.notify_all();
 }
 

@@ -35,6 +35,11 @@ int64_t defaultMemoryBudget();
 int64_t captureEstimate(int width, int height, int sheetWidth, int sheetHeight, int decodingThreads,
                         bool fullSizeFrames);
 
+// What reading a movie's headers is taken to need: the streams' parameters
+// are found by decoding a picture or two. Probes go through the budget too,
+// or -j 64 would open 64 movies at once whatever the budget says.
+constexpr int64_t kProbeEstimate = int64_t{16} << 20;
+
 // "1500M", "2G", "512k", "1073741824": bytes, or -1 when the text is none.
 int64_t parseMemorySize(const std::string& text);
 
@@ -49,6 +54,8 @@ public:
     // admitted, and it is this caller's turn; then admits them. False
     // (nothing admitted) when `stop` became true first.
     bool acquire(int64_t bytes, const std::atomic<bool>& stop);
+    // Gives the bytes back. While others wait, what the caller's thread
+    // freed is returned to the system as well (see memory.cpp).
     void release(int64_t bytes);
 
     int64_t budget() const { return budget_; }
