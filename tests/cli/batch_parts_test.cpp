@@ -427,12 +427,14 @@ TEST(Memory, AdmissionIsInTurnAndAStopEndsTheWait) {
             gate.release(80);
         }
     });
-    // The small one asks once the big one waits.
+    // The small one asks once the big one waits. It would fit next to the
+    // 60 admitted, but not next to the big one, so the order they finish in
+    // is the order they were let in.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::thread small([&] {
-        if (gate.acquire(10, stop)) {
+        if (gate.acquire(30, stop)) {
             smallAt = order++;
-            gate.release(10);
+            gate.release(30);
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
