@@ -237,8 +237,18 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     }
     if (!probe.ok())
         return failure(movie, probe.errorText);
-    if (args.info)
-        return ItemResult{Outcome::Made, probe.infoText + "\n\n", {}};
+    // The information text names the movie; on a terminal its name is shown
+    // as on the error output.
+    if (args.info) {
+        std::string text = probe.infoText;
+        const std::string name = fileNameOf(movie);
+        if (run.outIsTerminal && !isPlainName(name))
+            for (size_t at = 0; (at = text.find(name, at)) != std::string::npos;) {
+                text.replace(at, name.size(), shownName(name));
+                at += shownName(name).size();
+            }
+        return ItemResult{Outcome::Made, text + "\n\n", {}};
+    }
 
     Options options = run.settings;
     if (args.interval)
@@ -249,14 +259,15 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     // writer itself refuses a sheet that appears meanwhile.
     const bool guarded = !args.overwrite && !sheet.toStdout;
     if (guarded && sheetExists(target))
-        return failure(movie, target + " exists (use -y to replace it)");
+        return failure(movie, shownName(target) + " exists (use -y to replace it)");
     std::error_code ec;
     for (const std::string& folder :
          {args.outputDir.empty() ? std::string() : fs::path(target).parent_path().string(),
           plan.framesFolder}) {
         if (!folder.empty() && !fs::is_directory(folder, ec) &&
             !fs::create_directories(folder, ec) && ec)
-            return failure(movie, "cannot make the folder " + folder + ": " + ec.message());
+            return failure(movie,
+                           "cannot make the folder " + shownName(folder) + ": " + ec.message());
     }
 
     // Decoding waits until its frames fit next to those of the movies in work.
@@ -278,7 +289,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     if (!result.ok() && frames && frames->failed())
         return failure(movie, frames->error());
     if (!result.ok() && guarded && sheetExists(target))
-        return failure(movie, target +
+        return failure(movie, shownName(target) +
                                   " appeared while its sheet was made and was left as it is (use "
                                   "-y to replace it)");
     if (!result.ok())
@@ -288,7 +299,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     // The frames went to their names before the sheet was written, unless
     // the capture never asked once more after its last moment.
     if (frames && !frames->place())
-        return failure(movie, frames->error() + "; the sheet " + target + " was made");
+        return failure(movie, frames->error() + "; the sheet " + shownName(target) + " was made");
     if (frames)
         frames->keep();
 
@@ -474,9 +485,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     FrameGuard frameGuard;
     if (!args.framesDir.empty())
         for (size_t i = 0; i < plan.size(); ++i) {
-            frameGuard.protect(plan[i].entry.path, "the movie " + plan[i].entry.path);
+            frameGuard.protect(plan[i].entry.path, "the movie " + shownName(plan[i].entry.path));
             if (!sheets[i].path.empty() && !sheets[i].toStdout)
-                frameGuard.protect(sheets[i].writePath, "the sheet of " + plan[i].entry.path);
+                frameGuard.protect(sheets[i].writePath,
+                                   "the sheet of " + shownName(plan[i].entry.path));
         }
 
     // Sheets made at once share the cores: each capture decodes on its share.

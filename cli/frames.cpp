@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/names.h"
 #include "platform/fs/keep_aside.h"
 #include "platform/fs/target_path.h"
 #include "render/raster_image.h"
@@ -36,10 +37,11 @@ std::string FrameGuard::claim(const std::string& path, const std::string& owner)
     const std::string place = placeOf(path);
     std::lock_guard<std::mutex> lock(mutex_);
     if (const auto it = protected_.find(place); it != protected_.end())
-        return "its frame " + path + " would replace " + it->second;
+        return "its frame " + shownName(path) + " would replace " + it->second;
     const auto [it, fresh] = claimed_.emplace(place, owner);
     if (!fresh && it->second != owner)
-        return "its frame " + path + " would replace a frame of " + it->second;
+        return "its frame " + shownName(path) + " would replace a frame of " +
+               shownName(it->second);
     return {};
 }
 
@@ -87,11 +89,12 @@ bool FrameSet::add(const std::string& name, const RasterImage& frame, bool png, 
         return fail(std::move(refusal));
     struct stat st {};
     if (!replace_ && ::lstat(target.c_str(), &st) == 0)
-        return fail("the frame " + target + " exists (use -y to replace it)");
+        return fail("the frame " + shownName(target) + " exists (use -y to replace it)");
     if (staging_.empty()) {
         std::string pattern = (fs::path(folder_) / ".stillwick-frames-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
-            return fail("cannot write the frames into " + folder_ + ": " + std::strerror(errno));
+            return fail("cannot write the frames into " + shownName(folder_) + ": " +
+                        std::strerror(errno));
         staging_ = pattern;
     }
     const std::string staged = (fs::path(staging_) / name).string();
@@ -102,8 +105,8 @@ bool FrameSet::add(const std::string& name, const RasterImage& frame, bool png, 
     if (!written) {
         // The reason names the file the user asked for, not the hidden one.
         for (size_t at; (at = error.find(staged)) != std::string::npos;)
-            error.replace(at, staged.size(), target);
-        return fail(error.empty() ? "cannot write the frame " + target : error);
+            error.replace(at, staged.size(), shownName(target));
+        return fail(error.empty() ? "cannot write the frame " + shownName(target) : error);
     }
     names_.push_back(name);
     return true;
@@ -124,13 +127,13 @@ bool FrameSet::place() {
             err = files::renameWithoutReplacing(from, to);
         if (err == EEXIST) {
             takeBack();
-            return fail("the frame " + to +
+            return fail("the frame " + shownName(to) +
                         " appeared while the sheet was made and was left as it is (use -y to "
                         "replace it)");
         }
         if (err != 0) {
             takeBack();
-            return fail("cannot write the frame " + to + ": " + std::strerror(err));
+            return fail("cannot write the frame " + shownName(to) + ": " + std::strerror(err));
         }
         moved_.push_back(to);
     }

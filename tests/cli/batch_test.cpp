@@ -519,6 +519,14 @@ TEST_F(Batches, NamesAreShownSafelyOnTheErrorOutput) {
 
     ASSERT_EQ(run({"-y", good}, false, true), 0) << err;
     EXPECT_EQ(out, "$'" + dir.string() + "/a\\nb.jpg'\n");
+
+    // Names inside a reason are shown the same way: still one line.
+    ASSERT_EQ(run({good}), 1);
+    EXPECT_EQ(err, "$'" + dir.string() + "/a\\nb.avi': $'" + dir.string() +
+                       "/a\\nb.jpg' exists (use -y to replace it)\n");
+    // The information text on a terminal too.
+    ASSERT_EQ(run({"--info", good}, false, true), 0) << err;
+    EXPECT_EQ(out.rfind("File Name\t: $'a\\nb.avi'\n", 0), 0u) << out;
 }
 
 } // namespace
