@@ -1,3 +1,4 @@
+#include <csignal>
 #include <iostream>
 #include <malloc.h>
 #include <sched.h>
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
     CPU_ZERO(&cores);
     const int count = ::sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 0;
     mallopt(M_ARENA_MAX, 2 * (count > 0 ? count : 1));
-    return cli::run(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1,
-                    ::isatty(STDOUT_FILENO) == 1);
+    const int status = cli::run(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1,
+                                ::isatty(STDOUT_FILENO) == 1);
+    // The status is settled: what the streams still hold is flushed at exit,
+    // and a closed output must not turn that flush into a death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    return status;
 }
