@@ -347,16 +347,6 @@ TEST(Memory, SizesAreReadInBinaryUnits) {
     EXPECT_EQ(cli::defaultMemoryBudget(), cli::memoryThisProcessMayUse() / 2);
 }
 
-// A larger picture, more decoding threads or frames written at full size
-// never make the estimate smaller.
-TEST(Memory, TheEstimateGrowsWithWhatACaptureHolds) {
-    const int64_t hd = cli::captureEstimate(1920, 1080, 850, 700, 1, false);
-    EXPECT_GT(hd, cli::captureEstimate(640, 360, 850, 700, 1, false));
-    EXPECT_GT(cli::captureEstimate(1920, 1080, 850, 700, 2, false), hd);
-    EXPECT_GT(cli::captureEstimate(1920, 1080, 850, 700, 1, true), hd);
-    EXPECT_GT(cli::captureEstimate(1920, 1080, 8500, 7000, 1, false), hd);
-}
-
 // The scheduling rule with a fake estimator: items of known sizes run on
 // more threads than fit, and the sum of those admitted at once never
 // exceeds the budget, unless one item alone does, and then it runs alone.
