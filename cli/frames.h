@@ -28,8 +28,8 @@ namespace cli {
 // The names no frame may take, and the names frames have claimed.
 class FrameGuard {
 public:
-    // `sheets` and `movies`: the paths of the run's sheets and movies (with
-    // the movie each belongs to, for the message).
+    // No frame may take the place `path` leads to; `what` names it in the
+    // refusal ("the sheet of clip.mkv", "the movie clip.mkv").
     void protect(const std::string& path, const std::string& what);
     // Why the frame at `path` of the movie `owner` may not be written, or
     // empty; an empty answer claims the name for `owner`.
