@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <ostream>
 
+#include "cli/memory.h"
+#include "cli/names.h"
+
 namespace cli {
 
 namespace {
@@ -53,12 +56,16 @@ bool parseColour(std::string text, COLORREF& colour) {
     return true;
 }
 
-// A count that must not be negative. CLI11's own check for that names the
-// largest double as the upper end of the range, 310 digits of it.
+// A count of frames across or down: a grid of none would make a sheet of
+// nothing but background. CLI11's own check for a range names the largest
+// double as its upper end, 310 digits of it.
 const CLI::Validator kCount(
     [](std::string& text) -> std::string {
-        if (!text.empty() && text[0] == '-')
-            return "a count of 0 or more is wanted, not " + text;
+        const bool positive = !text.empty() &&
+                              text.find_first_not_of("0123456789") == std::string::npos &&
+                              text.find_first_not_of('0') != std::string::npos;
+        if (!positive)
+            return "a count of 1 or more is wanted, not " + text;
         return {};
     },
     "N");
@@ -140,6 +147,12 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
     app.add_option("-j,--jobs", args.jobs, "Sheets made at once (default: one per core)")
         ->check(CLI::Range(1, 256).description(""))
         ->type_name("N");
+    std::string memory;
+    app.add_option("--memory", memory,
+                   "Memory the sheets made at once may take together, such as 1500M or 2G; a "
+                   "movie that does not fit next to those in work waits (default: half of what "
+                   "this process may use)")
+        ->type_name("SIZE");
     app.add_option("--options", args.optionsFile,
                    "Settings file, created with the defaults when missing (default: options.swk "
                    "in the current directory)")
@@ -213,21 +226,28 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
                      "lies within half a step (else the exact frame); its stamp shows its own "
                      "time");
 
-    app.footer("Exit status: 0 when every movie made its sheet (or, with --info, was read), 1 "
+    app.footer("Exit status: 0 when every movie made its sheet (or, with --info, was read); 1 "
                "when any failed (each failure is one line on the error output; the others are "
-               "still made), 2 for a usage error, 130 when stopped by SIGINT (Ctrl-C) and 143 by "
-               "SIGTERM: the movies in work stop at once and no sheet of theirs is left, whole "
-               "or in part. A movie must be a regular file; a pipe or a device is refused.");
+               "still made), or when nothing was found to make; 2 for a usage error; 3 when "
+               "every movie made its sheet but at least one sheet is incomplete (the movie is "
+               "cut short, or moments had no picture: one line on the error output names them, "
+               "even with -q); 128 plus the signal when stopped by one: 130 SIGINT (Ctrl-C), "
+               "143 SIGTERM, 129 SIGHUP, 141 SIGPIPE (the standard output was closed, as by "
+               "| head): the movies in work stop at once and no sheet or frame of theirs is "
+               "left, whole or in part. A movie must be a regular file; a pipe or a device is "
+               "refused.");
 
+    // What CLI11 says may quote an argument, and arguments may be file names.
     auto usage = [&](const std::string& message) {
-        err << "stillwick-cli: " << message << "\nRun with --help for more information.\n";
+        err << "stillwick-cli: " << safeLine(message)
+            << "\nRun with --help for more information.\n";
         return 2;
     };
     if (const std::string name = fileTakenForOptions(app, argc, argv); !name.empty())
-        return usage(name +
+        return usage(shownName(name) +
                      " is a file, not an option: use -- before names that start with -, as "
                      "in: stillwick-cli [options] -- " +
-                     name);
+                     shownName(name));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -270,6 +290,11 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
         if (!parseColour(background, colour))
             return usage("--background wants a colour as RRGGBB, such as eef2f7");
         ov.background = colour;
+    }
+    if (!memory.empty()) {
+        args.memoryBudget = parseMemorySize(memory);
+        if (args.memoryBudget <= 0)
+            return usage("--memory wants a size such as 1500M or 2G");
     }
     if (!args.output.empty() && args.movies.size() != 1)
         return usage("--output names one sheet; give one movie with it");

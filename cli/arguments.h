@@ -3,6 +3,7 @@
 // change for this run only (they are never written back to the settings
 // file).
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -46,6 +47,9 @@ struct Arguments {
     // Batches: how many sheets at once (0: one per core), folders and where
     // the sheets go.
     int jobs = 0;
+    // What the sheets made at once may take together, in bytes (0: half of
+    // what this process may use).
+    int64_t memoryBudget = 0;
     bool recursive = false;
     std::string outputDir;
     std::string format; // "jpg", "png" or "bmp" for sheets named by us; empty: jpg

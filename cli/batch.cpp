@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <ostream>
 #include <system_error>
@@ -96,6 +97,10 @@ void Batch::finish(size_t index, size_t slot, ItemResult result) {
         case Outcome::Made:
             ++counts_.made;
             break;
+        case Outcome::Incomplete:
+            ++counts_.made;
+            ++counts_.incomplete;
+            break;
         case Outcome::Failed:
             ++counts_.failed;
             break;
@@ -115,10 +120,13 @@ void Batch::finish(size_t index, size_t slot, ItemResult result) {
 }
 
 void Batch::write(std::ostream& to, const std::string& text) {
+    errno = 0;
     if (line_)
         line_->print(to, text);
     else
         to << text << std::flush;
+    if (!to && errno == EPIPE && outputClosed_)
+        outputClosed_();
 }
 
 std::string Batch::liveText() const {
@@ -179,6 +187,8 @@ std::string summaryLine(const BatchCounts& counts, bool info) {
     std::string line =
         std::to_string(counts.made) + (info ? (counts.made == 1 ? " movie read" : " movies read")
                                             : (counts.made == 1 ? " sheet" : " sheets"));
+    if (counts.incomplete > 0)
+        line.append(", ").append(std::to_string(counts.incomplete)).append(" incomplete");
     line.append(", ").append(std::to_string(counts.failed)).append(" failed");
     if (counts.skipped > 0)
         line.append(", ")

@@ -24,8 +24,9 @@
 namespace cli {
 
 enum class Outcome {
-    Made,   // the sheet (or the information) is there
-    Failed, // one line on the error output says why
+    Made,       // the sheet (or the information) is there
+    Incomplete, // the sheet is there but lacks part of the movie; one line says what
+    Failed,     // one line on the error output says why
 };
 
 struct ItemResult {
@@ -43,7 +44,8 @@ public:
 };
 
 struct BatchCounts {
-    int made = 0;
+    int made = 0;       // sheets written, the incomplete ones among them
+    int incomplete = 0; // of those, the sheets that lack part of their movie
     int failed = 0;
     int skipped = 0; // files in folders that were no movies
     double seconds = 0;
@@ -67,6 +69,11 @@ public:
     // The live line's text as it stands.
     std::string liveText() const;
 
+    // Called (on the writing thread) when a write to the standard or error
+    // output failed because nobody reads it any more (EPIPE): the run is
+    // then to stop as it would for SIGPIPE.
+    void onOutputClosed(std::function<void()> handler) { outputClosed_ = std::move(handler); }
+
 private:
     struct Slot {
         std::string label;
@@ -85,6 +92,7 @@ private:
     bool live_;
     int columns_;
     std::unique_ptr<LiveLine> line_;
+    std::function<void()> outputClosed_;
 
     size_t count_ = 0;
     std::atomic<size_t> next_{0};
@@ -106,7 +114,8 @@ private:
 void forEachInParallel(size_t count, int workers, const std::function<void(size_t)>& fn,
                        const std::atomic<bool>& stop);
 
-// "312 sheets, 3 failed, 4 min 12 s" (with --info: "movies read").
+// "312 sheets, 2 incomplete, 3 failed, 4 min 12 s" (with --info: "movies
+// read"); the incomplete ones are named only when there are any.
 std::string summaryLine(const BatchCounts& counts, bool info);
 
 } // namespace cli

@@ -1,10 +1,12 @@
 #include "cli/cli.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <sched.h>
 #include <sys/stat.h>
@@ -13,9 +15,13 @@
 
 #include "capture/capture.h"
 #include "capture/file_names.h"
+#include "capture/layout.h"
 #include "capture/movie_probe.h"
 #include "cli/batch.h"
 #include "cli/facts_json.h"
+#include "cli/frames.h"
+#include "cli/memory.h"
+#include "cli/names.h"
 #include "cli/plan.h"
 #include "cli/settings_file.h"
 #include "cli/targets.h"
@@ -31,10 +37,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Set by SIGINT and SIGTERM: every probe and capture stops where it stands,
-// within a packet, and leaves no file behind, and no further movie starts.
-// The signal is kept for the exit status, 128 plus its number as a shell
-// reports a program the signal ended.
+// Set by SIGINT, SIGTERM, SIGHUP and SIGPIPE: every probe and capture stops
+// where it stands, within a packet, and leaves no file behind, and no
+// further movie starts. The signal is kept for the exit status, 128 plus its
+// number as a shell reports a program the signal ended.
 std::atomic<bool> g_interrupted{false};
 volatile std::sig_atomic_t g_signal = 0;
 
@@ -44,42 +50,63 @@ extern "C" void onInterrupt(int signal) {
     g_interrupted.store(true);
 }
 
-std::string oneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    return text;
+// A write found the standard output closed without the signal (it was
+// blocked, or ignored where the handler could not be put): the same stop.
+void outputClosed() {
+    if (g_signal == 0)
+        g_signal = SIGPIPE;
+    g_interrupted.store(true);
 }
 
-// Restores the previous handlers however the run ends. The first SIGINT or
-// SIGTERM asks for a clean stop; the handler then gives way to the default
-// action, so a second one ends the process at once should the stop ever
-// take too long.
+// Restores the previous handlers however the run ends. The first SIGINT,
+// SIGTERM or SIGHUP asks for a clean stop; the handler then gives way to the
+// default action, so a second one ends the process at once should the stop
+// ever take too long. SIGPIPE keeps its handler: every write to the closed
+// output raises it again, and none of them may end the process before the
+// movies in work have taken back their files; the write itself fails with
+// EPIPE.
 class InterruptGuard {
 public:
     InterruptGuard() {
         g_signal = 0;
         g_interrupted.store(false);
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
+        struct sigaction once {};
+        once.sa_handler = onInterrupt;
+        sigemptyset(&once.sa_mask);
+        once.sa_flags = SA_RESETHAND;
+        for (size_t i = 0; i < kOnce.size(); ++i)
+            sigaction(kOnce[i], &once, &previous_[i]);
+        struct sigaction always {};
+        always.sa_handler = onInterrupt;
+        sigemptyset(&always.sa_mask);
+        sigaction(SIGPIPE, &always, &previousPipe_);
     }
     ~InterruptGuard() {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
+        for (size_t i = 0; i < kOnce.size(); ++i)
+            sigaction(kOnce[i], &previous_[i], nullptr);
+        sigaction(SIGPIPE, &previousPipe_, nullptr);
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
     // The exit status for an interrupted run.
     static int exitStatus() { return 128 + (g_signal != 0 ? static_cast<int>(g_signal) : SIGINT); }
+    // The last line of an interrupted run.
+    static std::string message() {
+        switch (g_signal) {
+        case SIGPIPE:
+            return "stillwick-cli: interrupted: the standard output was closed";
+        case SIGHUP:
+            return "stillwick-cli: interrupted: the terminal hung up";
+        default:
+            return "stillwick-cli: interrupted";
+        }
+    }
 
 private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
+    static constexpr std::array<int, 3> kOnce{SIGINT, SIGTERM, SIGHUP};
+    std::array<struct sigaction, 3> previous_{};
+    struct sigaction previousPipe_ {};
 };
 
 // The cores this process may run on (a `taskset` narrows them).
@@ -92,39 +119,53 @@ int availableCores() {
     return n > 0 ? static_cast<int>(n) : 1;
 }
 
+// What the movies of a run share.
+struct RunContext {
+    const Arguments& args;
+    const Options& settings;
+    FrameGuard& frames;
+    MemoryGate& memory;
+    int decodingThreads = 1;
+    bool outIsTerminal = false;
+};
+
 // What one capture tells the command line: its moments for the live line,
 // its frames for --frames-dir; it stops the capture when asked to or when a
 // frame cannot be written.
 class SheetProgress : public CaptureProgress {
 public:
     SheetProgress(ItemProgress& item, const PlannedMovie& plan, const Arguments& args,
-                  const Options& options, int64_t cells)
-        : item_(item), plan_(plan), args_(args), options_(options), cells_(cells) {}
+                  const Options& options, int64_t cells, FrameSet* frames)
+        : item_(item), plan_(plan), args_(args), options_(options), cells_(cells), frames_(frames) {
+    }
 
-    bool cancelled() override { return g_interrupted.load() || !framesError_.empty(); }
-    void momentDone(int, const RasterImage&) override { item_.momentDone(); }
-    bool wantsFullFrames() const override { return !plan_.framesFolder.empty(); }
+    bool cancelled() override {
+        if (g_interrupted.load())
+            return true;
+        if (!frames_)
+            return false;
+        if (frames_->failed())
+            return true;
+        // Every moment is done, so this is the last question before the
+        // sheet is written: the frames take their names now, and one that
+        // cannot stops the run before there is a sheet.
+        if (momentsDone_ == cells_ && !frames_->placed())
+            return !frames_->place();
+        return false;
+    }
+    void momentDone(int, const RasterImage&) override {
+        ++momentsDone_;
+        item_.momentDone();
+    }
+    bool wantsFullFrames() const override { return frames_ != nullptr; }
     void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) override {
-        if (plan_.framesFolder.empty() || !framesError_.empty())
+        if (!frames_ || frames_->failed())
             return;
         const bool png = args_.framesFormat == "png";
-        const std::string path =
-            (fs::path(plan_.framesFolder) /
-             frameFileName(movieStem(plan_.entry.path), moment, cells_, time, png ? "png" : "jpg"))
-                .string();
-        std::error_code ec;
-        if (!args_.overwrite && fs::exists(fs::symlink_status(path, ec))) {
-            framesError_ = path + " exists (use -y to replace it)";
-            return;
-        }
-        std::string error;
-        const bool written =
-            png ? frame.savePng(path, &error)
-                : frame.saveJpeg(path, options_.jpegQuality, options_.jpegProgressive != 0, &error);
-        if (!written)
-            framesError_ = error.empty() ? "cannot write " + path : error;
+        frames_->add(frameFileName(movieStem(plan_.entry.path), moment, cells_, time,
+                                   png ? "png" : "jpg"),
+                     frame, png, options_.jpegQuality, options_.jpegProgressive != 0);
     }
-    const std::string& framesError() const { return framesError_; }
 
 private:
     ItemProgress& item_;
@@ -132,11 +173,14 @@ private:
     const Arguments& args_;
     const Options& options_;
     int64_t cells_;
-    std::string framesError_;
+    int64_t momentsDone_ = 0;
+    FrameSet* frames_;
 };
 
+// One line that names the movie and says why; nothing in it reaches the
+// terminal as a control character.
 ItemResult failure(const std::string& movie, const std::string& why) {
-    return ItemResult{Outcome::Failed, {}, movie + ": " + oneLine(why) + "\n"};
+    return ItemResult{Outcome::Failed, {}, shownName(movie) + ": " + safeLine(why, movie) + "\n"};
 }
 
 // The facts of one movie as a line of JSON; a movie that cannot make a sheet
@@ -160,26 +204,59 @@ ItemResult factsOf(const std::string& movie) {
         unread.fileSize = static_cast<int64_t>(st.st_size);
     const std::string object = opened ? factsJson(movie, reader->facts(), why)
                                       : factsErrorJson(movie, unread.fileSize, why);
-    return ItemResult{Outcome::Failed, object + "\n", movie + ": " + oneLine(why) + "\n"};
+    return ItemResult{Outcome::Failed, object + "\n", failure(movie, why).err};
+}
+
+// The peak a capture of the movie with these settings is expected to reach.
+int64_t estimateOf(const ProbeResult& probe, const Options& options, const RunContext& run) {
+    SheetLayout layout;
+    std::string ignored;
+    // The information block is small next to the grid; a layout that cannot
+    // be made fails the capture later, with its reason.
+    Options grid = options;
+    grid.headerEnabled = 0;
+    if (!computeLayout(grid, probe.facts.shownWidth(), probe.facts.shownHeight(), 0, 0, layout,
+                       ignored))
+        layout = SheetLayout{};
+    return captureEstimate(std::max(probe.facts.videoWidth, probe.facts.shownWidth()),
+                           std::max(probe.facts.videoHeight, probe.facts.shownHeight()),
+                           layout.sheetWidth, layout.sheetHeight, run.decodingThreads,
+                           !run.args.framesDir.empty());
 }
 
 // One movie: its information, or its sheet.
-ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Arguments& args,
-                   const Options& settings, ItemProgress& item) {
+ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& run,
+                   ItemProgress& item) {
+    const Arguments& args = run.args;
     const std::string& movie = plan.entry.path;
     if (!plan.refusal.empty())
         return failure(movie, plan.refusal);
-    item.begin(fileNameOf(movie), 0);
-    if (args.info && args.json)
-        return factsOf(movie);
-
-    const ProbeResult probe = MovieProbe::probe(movie, &g_interrupted);
+    item.begin(shownName(fileNameOf(movie)), 0);
+    ProbeResult probe;
+    {
+        if (!run.memory.acquire(kProbeEstimate, g_interrupted))
+            return failure(movie, kProbeCancelledText);
+        const MemoryAdmission probing(run.memory, kProbeEstimate);
+        if (args.info && args.json)
+            return factsOf(movie);
+        probe = MovieProbe::probe(movie, &g_interrupted);
+    }
     if (!probe.ok())
         return failure(movie, probe.errorText);
-    if (args.info)
-        return ItemResult{Outcome::Made, probe.infoText + "\n\n", {}};
+    // The information text names the movie; on a terminal its name is shown
+    // as on the error output.
+    if (args.info) {
+        std::string text = probe.infoText;
+        const std::string name = fileNameOf(movie);
+        if (run.outIsTerminal && !isPlainName(name))
+            for (size_t at = 0; (at = text.find(name, at)) != std::string::npos;) {
+                text.replace(at, name.size(), shownName(name));
+                at += shownName(name).size();
+            }
+        return ItemResult{Outcome::Made, text + "\n\n", {}};
+    }
 
-    Options options = settings;
+    Options options = run.settings;
     if (args.interval)
         options.rows =
             rowsForInterval(probe.facts.duration, options.columns, args.choice, *args.interval);
@@ -188,19 +265,29 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Argument
     // writer itself refuses a sheet that appears meanwhile.
     const bool guarded = !args.overwrite && !sheet.toStdout;
     if (guarded && sheetExists(target))
-        return failure(movie, target + " exists (use -y to replace it)");
+        return failure(movie, shownName(target) + " exists (use -y to replace it)");
     std::error_code ec;
     for (const std::string& folder :
          {args.outputDir.empty() ? std::string() : fs::path(target).parent_path().string(),
           plan.framesFolder}) {
         if (!folder.empty() && !fs::is_directory(folder, ec) &&
             !fs::create_directories(folder, ec) && ec)
-            return failure(movie, "cannot make the folder " + folder + ": " + ec.message());
+            return failure(movie,
+                           "cannot make the folder " + shownName(folder) + ": " + ec.message());
     }
 
+    // Decoding waits until its frames fit next to those of the movies in work.
+    const int64_t estimate = estimateOf(probe, options, run);
+    if (!run.memory.acquire(estimate, g_interrupted))
+        return failure(movie, kCancelledText);
+    const MemoryAdmission admission(run.memory, estimate);
+
     const int64_t cells = static_cast<int64_t>(options.rows) * options.columns;
-    item.begin(fileNameOf(movie), cells);
-    SheetProgress progress(item, plan, args, options, cells);
+    item.begin(shownName(fileNameOf(movie)), cells);
+    std::optional<FrameSet> frames;
+    if (!plan.framesFolder.empty())
+        frames.emplace(run.frames, movie, plan.framesFolder, args.overwrite);
+    SheetProgress progress(item, plan, args, options, cells, frames ? &*frames : nullptr);
     CaptureInput input;
     input.moviePath = movie;
     input.facts = probe.facts;
@@ -211,27 +298,36 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, const Argument
     input.movie = probe.movie;
     const CaptureResult result =
         captureSheet(input, options, progress, SheetOutput{args.overwrite, sheet.format});
+    if (!result.ok() && frames && frames->failed())
+        return failure(movie, frames->error());
     if (!result.ok() && guarded && sheetExists(target))
-        return failure(movie, target +
+        return failure(movie, shownName(target) +
                                   " appeared while its sheet was made and was left as it is (use "
                                   "-y to replace it)");
-    if (!result.ok()) {
-        if (!progress.framesError().empty())
-            return failure(movie, progress.framesError());
+    if (!result.ok())
         return failure(movie, result.errorText);
-    }
-    // The sheet is written, but some cells are black: name their moments,
-    // so nobody takes a damaged movie's sheet for a whole one.
-    std::string warning;
-    if (!result.missingMoments.empty() && !args.quiet) {
-        warning = movie + ": no picture at ";
-        for (size_t i = 0; i < result.missingMoments.size(); ++i)
-            warning += (i ? ", " : "") + momentText(result.missingMoments[i]);
-        warning += "\n";
-    }
-    // A sheet on standard output is all that goes there.
-    const bool listed = !args.quiet && !sheet.toStdout;
-    return ItemResult{Outcome::Made, listed ? target + "\n" : std::string(), warning};
+    // The frames went to their names before the sheet was written, unless
+    // the capture never asked once more after its last moment.
+    if (frames && !frames->place())
+        return failure(movie, frames->error() + "; the sheet " + shownName(target) + " was made");
+    if (frames)
+        frames->keep();
+
+    // The sheet is written, but it may not show the whole movie: say so
+    // whatever -q says, so that nobody takes it for a whole one.
+    std::string warnings;
+    if (result.incomplete())
+        warnings += shownName(movie) + ": " + safeLine(incompleteText(result), movie) + "\n";
+    if (result.stampsLeftOut && !args.quiet)
+        warnings += shownName(movie) +
+                    ": the cells are too small for the time stamps; they were left out\n";
+    // A sheet on standard output is all that goes there. A terminal gets
+    // the name in the form that cannot play tricks on it; a program the
+    // exact bytes.
+    std::string listed;
+    if (!args.quiet && !sheet.toStdout)
+        listed = (run.outIsTerminal ? shownName(target) : target) + "\n";
+    return ItemResult{result.incomplete() ? Outcome::Incomplete : Outcome::Made, listed, warnings};
 }
 
 // Where the planned sheets really go: standard output recognised whatever
@@ -258,6 +354,41 @@ int usageError(std::ostream& err, const std::string& message) {
     return 2;
 }
 
+std::string counted(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Why a run whose folders gave nothing to make made nothing. Files named on
+// the command line are always tried, so only folders come to this.
+std::string nothingFound(const WalkResult& walk, const std::vector<std::string>& arguments) {
+    std::string folders;
+    for (const std::string& argument : arguments)
+        if (isFolder(argument))
+            folders += (folders.empty() ? "" : ", ") + shownName(argument);
+    std::vector<std::string> reasons;
+    if (!walk.entries.empty())
+        reasons.push_back(
+            counted(walk.entries.size(), "file was", "files were") + " looked at and " +
+            (walk.entries.size() == 1 ? "holds no" : "none holds") + " moving pictures");
+    if (walk.sheetsLeftOut > 0)
+        reasons.push_back(
+            walk.sheetsLeftOut == 1
+                ? std::string("1 picture named as the sheet of a file beside it left out")
+                : std::to_string(walk.sheetsLeftOut) +
+                      " pictures named as sheets of the files beside them left out");
+    if (walk.foldersNotEntered > 0)
+        reasons.push_back(
+            counted(static_cast<size_t>(walk.foldersNotEntered), "sub-folder", "sub-folders") +
+            " not looked in (use -r)");
+    if (reasons.empty())
+        reasons.push_back("no files in " +
+                          std::string(folders.find(',') == std::string::npos ? "it" : "them"));
+    std::string line = "stillwick-cli: no movie found in " + folders + ": ";
+    for (size_t i = 0; i < reasons.size(); ++i)
+        line += (i ? "; " : "") + reasons[i];
+    return line + "\n";
+}
+
 } // namespace
 
 std::string defaultOutputFor(const std::string& moviePath) {
@@ -269,7 +400,8 @@ std::string defaultOutputFor(const std::string& moviePath) {
     return moviePath.substr(0, dot) + ".jpg";
 }
 
-int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress) {
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress,
+        bool outIsTerminal) {
     Arguments args;
     if (int code = parseArguments(argc, argv, args, out, err); code >= 0)
         return code;
@@ -295,8 +427,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         if (!folder.empty())
             leftOut.push_back(folder);
     const WalkResult walk = walkArguments(args.movies, args.recursive, leftOut);
+    MemoryGate memory(args.memoryBudget > 0 ? args.memoryBudget : defaultMemoryBudget());
     for (const std::string& line : walk.errors)
-        err << line << "\n";
+        err << safeLine(line) << "\n";
 
     // What was found in folders counts only when a probe finds moving
     // pictures in it; files named on the command line are all tried.
@@ -319,8 +452,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         forEachInParallel(
             walk.entries.size(), jobs,
             [&](size_t i) {
-                if (!walk.entries[i].inFolder)
+                if (!walk.entries[i].inFolder || !memory.acquire(kProbeEstimate, g_interrupted))
                     return;
+                const MemoryAdmission probing(memory, kProbeEstimate);
                 media::MediaFacts facts;
                 isMovie[i] = media::readMediaFacts(walk.entries[i].path, media::FactsDepth::Streams,
                                                    &facts, &g_interrupted)
@@ -330,16 +464,25 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             },
             g_interrupted);
     }
+    if (g_interrupted.load()) {
+        err << InterruptGuard::message() << "\n";
+        return InterruptGuard::exitStatus();
+    }
     std::vector<WalkEntry> movies;
     for (size_t i = 0; i < walk.entries.size(); ++i)
         if (isMovie[i])
             movies.push_back(walk.entries[i]);
+    // A run with nothing to make says why rather than end in silence.
+    if (movies.empty() && walk.errors.empty()) {
+        err << nothingFound(walk, args.movies);
+        return 1;
+    }
 
     if (!args.outputDir.empty() && !args.info) {
         std::error_code ec;
         if (!fs::is_directory(args.outputDir, ec) && !fs::create_directories(args.outputDir, ec) &&
             ec) {
-            err << "stillwick-cli: cannot make the folder " << args.outputDir << ": "
+            err << "stillwick-cli: cannot make the folder " << shownName(args.outputDir) << ": "
                 << ec.message() << "\n";
             return 1;
         }
@@ -348,26 +491,39 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     std::vector<PlannedMovie> plan = planMovies(movies, args);
     const std::vector<Target> sheets = settleSheets(plan, args);
 
+    // No frame may land on a sheet or a movie of the run.
+    FrameGuard frameGuard;
+    if (!args.framesDir.empty())
+        for (size_t i = 0; i < plan.size(); ++i) {
+            frameGuard.protect(plan[i].entry.path, "the movie " + shownName(plan[i].entry.path));
+            if (!sheets[i].path.empty() && !sheets[i].toStdout)
+                frameGuard.protect(sheets[i].writePath,
+                                   "the sheet of " + shownName(plan[i].entry.path));
+        }
+
     // Sheets made at once share the cores: each capture decodes on its share.
     const int active = std::max(1, std::min(jobs, static_cast<int>(plan.size())));
     media::setDecodingCores(std::max(1, cores / active));
+    RunContext context{args,         settings, frameGuard, memory, std::max(1, cores / active),
+                       outIsTerminal};
     Batch batch(out, err, progress, terminalColumns(STDERR_FILENO));
+    batch.onOutputClosed(outputClosed);
     BatchCounts counts = batch.run(
         plan.size(), active,
-        [&](size_t i, ItemProgress& item) {
-            return makeOne(plan[i], sheets[i], args, settings, item);
-        },
+        [&](size_t i, ItemProgress& item) { return makeOne(plan[i], sheets[i], context, item); },
         g_interrupted);
     counts.failed += static_cast<int>(walk.errors.size());
     counts.skipped = static_cast<int>(walk.entries.size() - movies.size());
 
     if (g_interrupted.load()) {
-        err << "stillwick-cli: interrupted\n";
+        err << InterruptGuard::message() << "\n";
         return InterruptGuard::exitStatus();
     }
     if (progress)
         err << summaryLine(counts, args.info) << "\n";
-    return counts.failed == 0 ? 0 : 1;
+    if (counts.failed > 0)
+        return 1;
+    return counts.incomplete > 0 ? 3 : 0;
 }
 
 } // namespace cli

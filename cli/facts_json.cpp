@@ -72,6 +72,9 @@ std::string factsJson(const std::string& file, const media::MediaFacts& facts,
             {"container_name", orNull(facts.containerName)},
             {"duration",
              facts.duration >= 0 ? json(static_cast<double>(facts.duration) / 1e7) : json(nullptr)},
+            {"readable_duration", facts.readableDuration >= 0
+                                      ? json(static_cast<double>(facts.readableDuration) / 1e7)
+                                      : json(nullptr)},
             {"bit_rate", positiveOrNull(facts.bitRate)},
             {"video", facts.hasVideo ? video(facts.video) : json(nullptr)},
             {"audio", json::array()},

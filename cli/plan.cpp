@@ -7,6 +7,7 @@
 #include <map>
 
 #include "capture/file_names.h"
+#include "cli/names.h"
 
 namespace cli {
 
@@ -79,7 +80,8 @@ std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const
                 p.sheet = (fs::path(entry.path).parent_path() / (stem + ext)).string();
             const auto [at, fresh] = sheets.emplace(placeKey(p.sheet), entry.path);
             if (!fresh)
-                p.refusal = "its sheet " + p.sheet + " would replace that of " + at->second;
+                p.refusal = "its sheet " + shownName(p.sheet) + " would replace that of " +
+                            shownName(at->second);
         }
         if (!args.framesDir.empty()) {
             p.framesFolder = entry.subFolder.empty()
@@ -88,8 +90,8 @@ std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const
             const auto [at, fresh] =
                 frames.emplace(placeKey(joined(args.framesDir, entry.subFolder, stem)), entry.path);
             if (!fresh && p.refusal.empty())
-                p.refusal =
-                    "its frames would be named as those of " + at->second + " in " + p.framesFolder;
+                p.refusal = "its frames would be named as those of " + shownName(at->second) +
+                            " in " + shownName(p.framesFolder);
         }
         plan.push_back(std::move(p));
     }

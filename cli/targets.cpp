@@ -6,6 +6,7 @@
 
 #include "capture/file_names.h"
 #include "cli/cli.h"
+#include "cli/names.h"
 #include "platform/fs/target_path.h"
 
 namespace cli {
@@ -75,17 +76,17 @@ void refuseCollisions(std::vector<Target>& targets) {
             continue;
         sheets[i] = identify(t.writePath.empty() ? t.path : t.writePath);
         if (sheets[i] == movies[i]) {
-            t.refusal = "the sheet " + t.path + " would replace the movie itself";
+            t.refusal = "the sheet " + shownName(t.path) + " would replace the movie itself";
             continue;
         }
         for (size_t k = 0; k < targets.size() && t.refusal.empty(); ++k)
             if (k != i && sheets[i] == movies[k])
-                t.refusal = "the sheet " + t.path + " would replace " + targets[k].movie +
-                            ", a movie of this run";
+                t.refusal = "the sheet " + shownName(t.path) + " would replace " +
+                            shownName(targets[k].movie) + ", a movie of this run";
         for (size_t j = 0; j < i && t.refusal.empty(); ++j)
             if (targets[j].refusal.empty() && !targets[j].toStdout && sheets[i] == sheets[j])
-                t.refusal = "its sheet " + t.path + " would also be the sheet of " +
-                            targets[j].movie +
+                t.refusal = "its sheet " + shownName(t.path) + " would also be the sheet of " +
+                            shownName(targets[j].movie) +
                             ", made earlier in this run; give one of them "
                             "its own name";
     }

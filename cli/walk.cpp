@@ -5,6 +5,7 @@
 #include <set>
 
 #include "capture/file_names.h"
+#include "cli/names.h"
 
 namespace cli {
 
@@ -34,10 +35,10 @@ public:
         }
     }
 
-    void folder(const fs::path& dir, const std::string& subFolder) {
+    void folder(const fs::path& dir, const std::string& subFolder, bool named) {
         std::error_code ec;
         const fs::path canonical = fs::weakly_canonical(dir, ec);
-        if (!ec && leftOut_.count(canonical.string()))
+        if (!named && !ec && leftOut_.count(canonical.string()))
             return;
 
         std::vector<std::string> files;
@@ -51,12 +52,15 @@ public:
             if (it->is_directory(statError)) {
                 if (recursive_ && !it->is_symlink(statError))
                     folders.push_back(name);
+                else if (!recursive_)
+                    ++result_.foldersNotEntered;
             } else if (it->is_regular_file(statError)) {
                 files.push_back(name);
             }
         }
         if (ec) {
-            result_.errors.push_back(dir.string() + ": cannot read the folder: " + ec.message());
+            result_.errors.push_back(shownName(dir.string()) +
+                                     ": cannot read the folder: " + ec.message());
             return;
         }
         std::sort(files.begin(), files.end());
@@ -76,7 +80,7 @@ public:
             result_.entries.push_back(WalkEntry{(dir / name).string(), subFolder, true});
         }
         for (const std::string& name : folders)
-            folder(dir / name, subFolder.empty() ? name : subFolder + "/" + name);
+            folder(dir / name, subFolder.empty() ? name : subFolder + "/" + name, false);
     }
 
 private:
@@ -98,7 +102,7 @@ WalkResult walkArguments(const std::vector<std::string>& arguments, bool recursi
     Walker walker(recursive, foldersLeftOut, result);
     for (const std::string& argument : arguments) {
         if (isFolder(argument))
-            walker.folder(fs::path(argument), "");
+            walker.folder(fs::path(argument), "", true);
         else
             result.entries.push_back(WalkEntry{argument, "", false});
     }

@@ -7,9 +7,11 @@
 // names, and passes over the rest without a word.
 //
 // Left out before any probe: hidden files and folders (names starting with
-// '.'), the folders the sheets and frames are written to, symbolic links to
-// folders (a link may lead back up the tree), and our own sheets — an image
-// named like a movie beside it (clip.jpg beside clip.mkv).
+// '.'), the folders the sheets and frames are written to when they lie below
+// a folder argument (a folder named as an argument is always looked in, also
+// when the sheets go there), symbolic links to folders (a link may lead back
+// up the tree), and our own sheets — an image named like a movie beside it
+// (clip.jpg beside clip.mkv).
 
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@ struct WalkResult {
     std::vector<WalkEntry> entries;
     std::vector<std::string> errors; // one line each: folders that could not be read
     int sheetsLeftOut = 0;
+    int foldersNotEntered = 0; // sub-folders passed over for want of -r
 };
 
 WalkResult walkArguments(const std::vector<std::string>& arguments, bool recursive,

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string file = g_dir + "/options.swk";
     const std::string backup = file + ".bak";
     const std::vector<uint8_t> input(data, data + size);
-    const bool settings = size >= 4 && std::memcmp(data, "STWK", 4) == 0;
+    const bool settings = size == Options::kFileSize && std::memcmp(data, "STWK", 4) == 0;
     const std::vector<uint8_t> defaults = bytesOf(Options::defaults());
 
     // A file the user named.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "platform/fs/atomic_file.h"
+#include "platform/fs/keep_aside.h"
 
 Options* g_options = nullptr;
 
@@ -198,15 +199,16 @@ bool Options::useDefaults(Loaded what, std::string why) {
 
 // The program's own file held no settings: its bytes are kept beside it, by
 // a rename so that not even an unreadable file loses a byte, and the defaults
-// take its place.
+// take its place. The rename claims the first free name of .bak, .bak.1, …,
+// so a second foreign file never takes the place of the first one's bytes.
 bool Options::replaceKeepingTheOld() {
-    const std::string backup = filePath + ".bak";
-    if (std::rename(filePath.c_str(), backup.c_str()) != 0)
+    const files::KeptAside kept = files::keepAside(filePath, ".bak");
+    if (kept.path.empty())
         return useDefaults(Loaded::Unusable, "The settings file " + filePath +
                                                  " holds no settings and cannot be moved to " +
-                                                 backup + " (" + std::strerror(errno) +
+                                                 filePath + ".bak (" + std::strerror(kept.error) +
                                                  "); it was left as it is.");
-    backupPath = backup;
+    backupPath = kept.path;
     resetHeader();
     setDefaults();
     loaded = Loaded::ReplacedForeign;
@@ -239,28 +241,36 @@ bool Options::load() {
                                                        ": " + std::strerror(err) +
                                                        "; it was left as it is.");
     }
-    uint8_t head[kHeaderSize];
-    const size_t got = std::fread(head, 1, kHeaderSize, f);
-    if (got >= 4 && std::memcmp(head, kMagic, 4) == 0) {
-        std::array<uint8_t, kFileSize> b = toBytes();
-        std::memcpy(b.data(), head, got);
-        uint8_t body[kBodySize];
-        const size_t bodyGot = got == kHeaderSize ? std::fread(body, 1, kBodySize, f) : 0;
-        std::fclose(f);
-        std::memcpy(&b[kHeaderSize], body, bodyGot);
-        overlayBytes(b.data(), got < kHeaderSize ? got : kHeaderSize + bodyGot);
+    // One byte more than a settings file has tells a longer file from one of
+    // the right length, whatever the size the folder reported a moment ago.
+    uint8_t bytes[kFileSize + 1];
+    const size_t got = std::fread(bytes, 1, sizeof bytes, f);
+    const bool readError = std::ferror(f) != 0;
+    std::fclose(f);
+    std::string why;
+    if (readError)
+        why = "it cannot be read to its end";
+    else if (got != kFileSize)
+        why =
+            got > kFileSize
+                ? "it is longer than the " + std::to_string(kFileSize) + " bytes of a settings file"
+                : "it is " + std::to_string(got) + " bytes long, not " + std::to_string(kFileSize);
+    else if (std::memcmp(bytes, kMagic, 4) != 0)
+        why = "it does not begin with \"STWK\"";
+    if (why.empty()) {
+        overlayBytes(bytes, kFileSize);
         loaded = Loaded::Read;
         return true;
     }
-    std::fclose(f);
+    // A file of another length is not read in part: the fields it does not
+    // reach would be zero (no frames, a black sheet, a frame box of 0).
     if (foreign_ == Foreign::Refuse)
-        return useDefaults(Loaded::RefusedForeign,
-                           filePath + " is not a settings file (it does not begin with \"STWK\"); "
-                                      "it was left as it is.");
+        return useDefaults(Loaded::RefusedForeign, filePath + " is not a settings file (" + why +
+                                                       "); it was left as it is.");
     // The rejected header's reserved bytes stay in the record, as they
     // always have.
     std::array<uint8_t, kFileSize> b = toBytes();
-    std::memcpy(b.data(), head, got);
+    std::memcpy(b.data(), bytes, got < kHeaderSize ? got : kHeaderSize);
     overlayBytes(b.data(), kHeaderSize);
     return replaceKeepingTheOld();
 }

@@ -10,10 +10,12 @@
 // The file is the 8-byte header followed by the 120-byte body, little-endian,
 // read and written field by field so the bytes do not depend on the host.
 //
-// A file that is there but holds no settings (it does not begin with the
-// magic, or cannot be read) is never simply overwritten: the program's own
-// file is moved aside to <file>.bak before the defaults take its place, and
-// a file the user named is refused and left as it is.
+// A file that is there but holds no settings (it is not exactly 128 bytes
+// long, does not begin with the magic, or cannot be read) is never read in
+// part and never simply overwritten: the program's own file is moved aside
+// to the first free name of <file>.bak, <file>.bak.1, <file>.bak.2, … before
+// the defaults take its place, and a file the user named is refused and left
+// as it is.
 
 #include <array>
 #include <cstdint>
@@ -63,7 +65,7 @@ public:
     // Reads the file into the record. A missing file is created with the
     // defaults; one that holds no settings is dealt with as `Foreign` says.
     // The record holds the defaults whenever the file's settings could not be
-    // had. A short body leaves the fields it does not reach as they were.
+    // had.
     // Returns false when the file was refused or a needed write failed;
     // `lastError` then says why, and `loaded` says what happened.
     bool load();
@@ -114,7 +116,7 @@ public:
     std::string filePath;
     std::string lastError;
     Loaded loaded = Loaded::Read;
-    std::string backupPath; // set when the last load moved a foreign file aside
+    std::string backupPath; // where the last load moved a foreign file (.bak, .bak.1, …)
 
 private:
     struct Detached {};

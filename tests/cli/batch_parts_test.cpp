@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,9 @@
 #include <unistd.h>
 
 #include "cli/batch.h"
+#include "cli/frames.h"
+#include "cli/memory.h"
+#include "cli/names.h"
 #include "cli/plan.h"
 #include "cli/terminal.h"
 #include "cli/walk.h"
@@ -65,6 +70,27 @@ TEST(Walk, FoldersInNameOrderWithoutHiddenFilesOrOurSheets) {
     EXPECT_EQ(deep.entries[4].subFolder, "sub/deeper");
     EXPECT_EQ(deep.sheetsLeftOut, 3);
     EXPECT_TRUE(deep.errors.empty());
+}
+
+// The output folder is passed over below a folder argument, never as the
+// argument itself: `-r --output-dir . .` looks at the current folder.
+TEST(Walk, AFolderNamedAsAnArgumentIsLookedInEvenWhenTheSheetsGoThere) {
+    testmovies::TempDir temp;
+    const fs::path lib = temp.path() / "lib";
+    for (const char* name : {"a.mp4", "sheets/b.mp4", "other/c.mp4"})
+        touch(lib / name);
+    const std::string top = lib.string();
+    cli::WalkResult walk = cli::walkArguments({top}, true, {top});
+    EXPECT_EQ(paths(walk), (std::vector<std::string>{top + "/a.mp4", top + "/other/c.mp4",
+                                                     top + "/sheets/b.mp4"}));
+    walk = cli::walkArguments({top, (lib / "sheets").string()}, true, {(lib / "sheets").string()});
+    EXPECT_EQ(paths(walk), (std::vector<std::string>{top + "/a.mp4", top + "/other/c.mp4",
+                                                     top + "/sheets/b.mp4"}));
+    // Without -r the sub-folders are counted, so that an empty-handed run
+    // can say where the movies may be.
+    walk = cli::walkArguments({top}, false, {});
+    EXPECT_EQ(paths(walk), std::vector<std::string>{top + "/a.mp4"});
+    EXPECT_EQ(walk.foldersNotEntered, 2);
 }
 
 TEST(Walk, AFolderThatCannotBeReadIsOneError) {
@@ -175,6 +201,11 @@ TEST(Terminal, SummaryLine) {
     counts.failed = 3;
     counts.seconds = 252;
     EXPECT_EQ(cli::summaryLine(counts, false), "312 sheets, 3 failed, 4 min 12 s");
+    counts.made = 25;
+    counts.incomplete = 2;
+    counts.failed = 1;
+    EXPECT_EQ(cli::summaryLine(counts, false), "25 sheets, 2 incomplete, 1 failed, 4 min 12 s");
+    counts.incomplete = 0;
     counts.made = 1;
     counts.failed = 0;
     counts.skipped = 2;
@@ -267,6 +298,179 @@ TEST(Batch, TheLiveLineIsClearedBeforeEachLineAndAtTheEnd) {
             EXPECT_LE(shown.size(), 39u + 2) << shown; // the ellipsis is 3 bytes
         }
     }
+}
+
+// Names are shown as GNU ls shows them: plain ones as they are, the others
+// whole in the shell's $'...' form, so that one failure stays one line and no
+// escape sequence reaches the terminal.
+TEST(Names, ControlCharactersAndStrayBytesAreQuotedTheRestIsLeftAlone) {
+    EXPECT_EQ(cli::shownName("Clip One.avi"), "Clip One.avi");
+    EXPECT_EQ(cli::shownName("it's \xC3\xA9t\xC3\xA9.mkv"), "it's \xC3\xA9t\xC3\xA9.mkv");
+    EXPECT_EQ(cli::shownName("dir/a\nb.mp4"), "$'dir/a\\nb.mp4'");
+    EXPECT_EQ(cli::shownName("a\tb\rc"), "$'a\\tb\\rc'");
+    EXPECT_EQ(cli::shownName("e\x1B[31mx.mp4"), "$'e\\033[31mx.mp4'");
+    EXPECT_EQ(cli::shownName("bad\xFFname"), "$'bad\\377name'");
+    // C1 controls (CSI is U+009B) act on some terminals; a cut sequence, an
+    // overlong form and a surrogate are no UTF-8.
+    EXPECT_EQ(cli::shownName("c1\xC2\x9Bz"), "$'c1\\302\\233z'");
+    EXPECT_EQ(cli::shownName("cut\xE2\x82"), "$'cut\\342\\202'");
+    EXPECT_EQ(cli::shownName("\xC0\xAF"), "$'\\300\\257'");
+    EXPECT_EQ(cli::shownName("\xED\xA0\x80"), "$'\\355\\240\\200'");
+    EXPECT_EQ(cli::shownName("del\x7F"), "$'del\\177'");
+    // Inside the quotes a quote and a backslash are escaped; a name that
+    // looks quoted itself is quoted, so no two names are shown alike.
+    EXPECT_EQ(cli::shownName("it's\n\\"), "$'it\\'s\\n\\\\'");
+    EXPECT_EQ(cli::shownName("$'a\\nb'"), "$'$\\'a\\\\nb\\''");
+    EXPECT_NE(cli::shownName("$'a\\nb'"), cli::shownName("a\nb"));
+    EXPECT_EQ(cli::shownName(""), "");
+}
+
+TEST(Names, MessagesMadeElsewhereAreMadeSafeWithTheirNamesShown) {
+    const std::string movie = "/m/a\nb.avi";
+    EXPECT_EQ(cli::safeLine("No picture could be decoded from a\nb.avi.", movie),
+              "No picture could be decoded from $'a\\nb.avi'.");
+    EXPECT_EQ(cli::safeLine("Cannot write /m/a\nb.avi: full", movie),
+              "Cannot write $'/m/a\\nb.avi': full");
+    // Whatever is left: line breaks become spaces, other controls '?'.
+    EXPECT_EQ(cli::safeLine("one\ntwo\x1B[2Jthree\xFF"), "one two?[2Jthree?");
+    // A plain name is not looked for: "a" must not be quoted inside words.
+    EXPECT_EQ(cli::safeLine("a cat", "a"), "a cat");
+}
+
+TEST(Memory, SizesAreReadInBinaryUnits) {
+    EXPECT_EQ(cli::parseMemorySize("1500M"), int64_t{1500} << 20);
+    EXPECT_EQ(cli::parseMemorySize("2G"), int64_t{2} << 30);
+    EXPECT_EQ(cli::parseMemorySize("2gib"), int64_t{2} << 30);
+    EXPECT_EQ(cli::parseMemorySize("512k"), int64_t{512} << 10);
+    EXPECT_EQ(cli::parseMemorySize("1073741824"), int64_t{1} << 30);
+    for (const char* bad : {"", "G", "0", "0M", "-1G", "1.5G", "2Q", "99999999999999999999"})
+        EXPECT_EQ(cli::parseMemorySize(bad), -1) << bad;
+    EXPECT_GT(cli::memoryThisProcessMayUse(), 0);
+    EXPECT_EQ(cli::defaultMemoryBudget(), cli::memoryThisProcessMayUse() / 2);
+}
+
+// The scheduling rule with a fake estimator: items of known sizes run on
+// more threads than fit, and the sum of those admitted at once never
+// exceeds the budget, unless one item alone does, and then it runs alone.
+TEST(Memory, TheBatchKeepsItsEstimatedPeakUnderTheBudget) {
+    const int64_t budget = 100;
+    const std::vector<int64_t> estimate = {40, 40, 40, 10, 150, 30, 30, 30, 60, 5, 5, 5};
+    cli::MemoryGate gate(budget);
+    std::mutex mutex;
+    int64_t inUse = 0;
+    int running = 0;
+    bool bigRanAlone = true;
+    int64_t peakWithOthers = 0;
+    int mostAtOnce = 0;
+    std::ostringstream out, err;
+    cli::Batch batch(out, err, false, 80);
+    std::atomic<bool> stop{false};
+    const cli::BatchCounts counts = batch.run(
+        estimate.size(), 6,
+        [&](size_t i, cli::ItemProgress&) {
+            if (!gate.acquire(estimate[i], stop))
+                return cli::ItemResult{cli::Outcome::Failed, {}, "stopped\n"};
+            const cli::MemoryAdmission admission(gate, estimate[i]);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                inUse += estimate[i];
+                ++running;
+                mostAtOnce = std::max(mostAtOnce, running);
+                if (estimate[i] > budget && running > 1)
+                    bigRanAlone = false;
+                if (running > 1)
+                    peakWithOthers = std::max(peakWithOthers, inUse);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (estimate[i] > budget && running > 1)
+                    bigRanAlone = false;
+                inUse -= estimate[i];
+                --running;
+            }
+            return cli::ItemResult{cli::Outcome::Made, std::to_string(i) + "\n", {}};
+        },
+        stop);
+    EXPECT_EQ(counts.made, static_cast<int>(estimate.size()));
+    EXPECT_EQ(counts.failed, 0);
+    EXPECT_LE(peakWithOthers, budget);
+    EXPECT_TRUE(bigRanAlone);
+    // More than one at a time when they fit: the rule limits, it does not
+    // serialise.
+    EXPECT_GE(mostAtOnce, 2);
+    EXPECT_EQ(gate.admitted(), 0);
+    EXPECT_EQ(gate.peak(), 150);
+    // The output keeps the order of the items all the same.
+    EXPECT_EQ(out.str(), "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n");
+}
+
+// Items are let in in the order they asked: a large one is not passed over
+// by small ones that would fit, and a stop frees those that wait.
+TEST(Memory, AdmissionIsInTurnAndAStopEndsTheWait) {
+    cli::MemoryGate gate(100);
+    std::atomic<bool> stop{false};
+    ASSERT_TRUE(gate.acquire(60, stop));
+    std::atomic<int> order{0};
+    std::atomic<int> bigAt{-1}, smallAt{-1};
+    std::thread big([&] {
+        if (gate.acquire(80, stop)) {
+            bigAt = order++;
+            gate.release(80);
+        }
+    });
+    // The small one asks once the big one waits. It would fit next to the
+    // 60 admitted, but not next to the big one, so the order they finish in
+    // is the order they were let in.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::thread small([&] {
+        if (gate.acquire(30, stop)) {
+            smallAt = order++;
+            gate.release(30);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(order.load(), 0) << "the small one went before the big one";
+    gate.release(60);
+    big.join();
+    small.join();
+    EXPECT_EQ(bigAt.load(), 0);
+    EXPECT_EQ(smallAt.load(), 1);
+
+    ASSERT_TRUE(gate.acquire(100, stop));
+    std::atomic<bool> gaveUp{false};
+    std::thread waiting([&] { gaveUp = !gate.acquire(50, stop); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    waiting.join();
+    EXPECT_TRUE(gaveUp.load());
+    EXPECT_EQ(gate.admitted(), 100);
+    gate.release(100);
+}
+
+TEST(Frames, NoFrameTakesTheNameOfASheetAMovieOrAnotherMoviesFrame) {
+    testmovies::TempDir temp;
+    const fs::path out = temp.path() / "out";
+    fs::create_directories(out);
+    cli::FrameGuard guard;
+    guard.protect((out / "x-01-00h00m01.000s.jpg").string(), "the sheet of x.avi");
+    guard.protect((temp.path() / "m.avi").string(), "the movie m.avi");
+    // Spelt another way, through a link to the folder: the same place.
+    fs::create_directory_symlink(out, temp.path() / "alias");
+    std::string why = guard.claim((temp.path() / "alias" / "x-01-00h00m01.000s.jpg").string(),
+                                  "x-01-00h00m01.000s.avi");
+    EXPECT_NE(why.find("the sheet of x.avi"), std::string::npos) << why;
+    why = guard.claim((temp.path() / "." / "m.avi").string(), "n.avi");
+    EXPECT_NE(why.find("the movie m.avi"), std::string::npos) << why;
+    // A name claimed by one movie is refused to another, and free again
+    // once the first gives its names back.
+    const std::string frame = (out / "c-01-00h00m00.040s.jpg").string();
+    EXPECT_EQ(guard.claim(frame, "a.avi"), "");
+    EXPECT_EQ(guard.claim(frame, "a.avi"), "");
+    why = guard.claim(frame, "b.avi");
+    EXPECT_NE(why.find("a frame of a.avi"), std::string::npos) << why;
+    guard.release("a.avi");
+    EXPECT_EQ(guard.claim(frame, "b.avi"), "");
 }
 
 } // namespace

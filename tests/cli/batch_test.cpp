@@ -12,8 +12,11 @@
 
 #include "capture/layout.h"
 #include "cli/cli.h"
+#include "platform/fs/atomic_file.h"
 #include "render/raster_image.h"
 #include "tests/capture/sheet_reader.h"
+#include "tests/support/footage.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
 #include "tests/support/timeline.h"
@@ -45,6 +48,22 @@ std::vector<std::string> tree(const fs::path& root) {
     return files;
 }
 
+// Everything below `root`, hidden folders and files included.
+std::vector<std::string> everything(const fs::path& root) {
+    std::vector<std::string> entries;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(root, ec))
+        entries.push_back(fs::relative(e.path(), root).string());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// The summary: the text after the last live-line clearing.
+std::string summaryOf(const std::string& err) {
+    const size_t at = err.rfind("\033[K", err.size() - 1);
+    return at == std::string::npos ? err : err.substr(at + 3);
+}
+
 class Batches : public ::testing::Test {
 protected:
     std::string movie(const std::string& relative, int frames = 50, int width = 176,
@@ -62,14 +81,15 @@ protected:
         return spec.path;
     }
 
-    int run(std::vector<std::string> args, bool terminal = false) {
+    int run(std::vector<std::string> args, bool terminal = false, bool outTerminal = false) {
         std::vector<std::string> all{"stillwick-cli", "--options", (dir / "options.swk").string()};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<const char*> argv;
         for (const std::string& a : all)
             argv.push_back(a.c_str());
         std::ostringstream o, e;
-        const int code = cli::run(static_cast<int>(argv.size()), argv.data(), o, e, terminal);
+        const int code =
+            cli::run(static_cast<int>(argv.size()), argv.data(), o, e, terminal, outTerminal);
         out = o.str();
         err = e.str();
         return code;
@@ -294,6 +314,219 @@ TEST_F(Batches, OptionsThatContradictEachOtherAreUsageErrors) {
         EXPECT_EQ(run(args), 2) << args[0] << " " << args[1];
         EXPECT_FALSE(err.empty());
     }
+}
+
+// With --frames-dir the output folder, a movie's frame may bear the name of
+// another movie's sheet. The frame never replaces it, whatever the order of
+// work and even with -y: that movie fails with one line, and leaves nothing.
+TEST_F(Batches, AFrameNeverReplacesASheetEvenInTheOutputFolderAndWithY) {
+    const std::string clip = movie("m/clip.avi", 50);
+    // The name the one frame of a 1 × 1 sheet of clip.avi gets.
+    ASSERT_EQ(run({"--columns", "1", "--rows", "1", "--frames-dir", (dir / "probe").string(), "-o",
+                   (dir / "probe.jpg").string(), clip}),
+              0)
+        << err;
+    const std::vector<std::string> probe = tree(dir / "probe");
+    ASSERT_EQ(probe.size(), 1u);
+    const std::string frameName = probe[0];
+    const std::string colliderStem = frameName.substr(0, frameName.size() - 4);
+    const std::string collider = movie("m/" + colliderStem + ".avi", 30);
+    ASSERT_EQ(run({"--columns", "1", "--rows", "1", "-o", (dir / "alone.jpg").string(), collider}),
+              0)
+        << err;
+    const std::string colliderSheet = bytesOf(dir / "alone.jpg");
+
+    const fs::path out = dir / "out";
+    for (const char* jobs : {"1", "2"}) {
+        for (const bool overwrite : {true, false}) {
+            SCOPED_TRACE(std::string(jobs) + (overwrite ? " -y" : ""));
+            fs::remove_all(out);
+            std::vector<std::string> args{
+                "-j",           jobs,         "--columns",         "1",
+                "--rows",       "1",          "--output-dir",      out.string(),
+                "--frames-dir", out.string(), (dir / "m").string()};
+            if (overwrite)
+                args.insert(args.begin(), "-y");
+            EXPECT_EQ(run(args), 1);
+            const std::vector<std::string> said = lines(err);
+            ASSERT_EQ(said.size(), 1u) << err;
+            EXPECT_EQ(said[0].rfind(clip + ": ", 0), 0u) << said[0];
+            EXPECT_NE(said[0].find("the sheet of " + collider), std::string::npos) << said[0];
+            // The collider's sheet and frame; nothing of clip.avi, nothing hidden.
+            const std::vector<std::string> left = everything(out);
+            ASSERT_EQ(left.size(), 2u) << testing::PrintToString(left);
+            EXPECT_EQ(left[0].rfind(colliderStem + "-01-", 0), 0u) << left[0];
+            EXPECT_EQ(left[1], frameName);
+            EXPECT_TRUE(bytesOf(out / frameName) == colliderSheet) << "the sheet was changed";
+        }
+    }
+}
+
+// A movie that fails after its frames came takes them all back, moved into
+// place or not; one whose sheet is made keeps them.
+TEST_F(Batches, AMovieThatFailsLeavesNoFrames) {
+    const std::string clip = movie("clip.avi", 50);
+    const fs::path frames = dir / "frames";
+    const std::vector<std::string> grid = {"--columns",    "3", "--rows", "2", "--frames-dir",
+                                           frames.string()};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), grid.begin(), grid.end());
+        return args;
+    };
+    // The sheet cannot be written: its folder is not there.
+    EXPECT_EQ(run(with({"-o", (dir / "nowhere" / "sheet.jpg").string(), clip})), 1);
+    EXPECT_EQ(lines(err).size(), 1u) << err;
+    EXPECT_EQ(everything(frames), std::vector<std::string>{});
+
+    // Another run makes the sheet while this one writes it.
+    static fs::path appearing;
+    appearing = dir / "sheet.jpg";
+    AtomicFile::testing().beforeMove = [](const std::string& finalPath) {
+        if (finalPath == appearing.string())
+            std::ofstream(appearing) << "the other run's sheet";
+    };
+    EXPECT_EQ(run(with({"-o", appearing.string(), clip})), 1);
+    AtomicFile::testing() = {};
+    EXPECT_NE(err.find("appeared"), std::string::npos) << err;
+    EXPECT_EQ(everything(frames), std::vector<std::string>{});
+    EXPECT_EQ(bytesOf(appearing), "the other run's sheet");
+
+    // Made: the six frames stay, and nothing hidden beside them.
+    EXPECT_EQ(run(with({"-o", (dir / "made.jpg").string(), clip})), 0) << err;
+    EXPECT_EQ(everything(frames).size(), 6u) << testing::PrintToString(everything(frames));
+    EXPECT_EQ(tree(frames).size(), 6u);
+}
+
+// A sheet whose movie is damaged in the middle is made, said so in one line
+// (also with -q) and counted apart; such a run ends with 3, unless a movie
+// failed, which still gives 1.
+TEST_F(Batches, IncompleteSheetsAreCountedApartAndEndTheRunWithThree) {
+    movie("lib/good.avi", 50);
+    testmovies::FootageSpec spec;
+    spec.kind = testmovies::Footage::DamagedMiddle;
+    const std::string damaged = (dir / "lib" / "damaged.mov").string();
+    std::string error;
+    ASSERT_EQ(testmovies::makeFootage(spec, damaged, &error), 0) << error;
+    const std::string lib = (dir / "lib").string();
+
+    ASSERT_EQ(run({"-y", "--output-dir", (dir / "out").string(), lib}, true), 3) << err;
+    EXPECT_EQ(lines(out).size(), 2u) << out;
+    EXPECT_NE(err.find(damaged + ": no picture at 00:00:"), std::string::npos) << err;
+    EXPECT_EQ(summaryOf(err).rfind("2 sheets, 1 incomplete, 0 failed, ", 0), 0u) << summaryOf(err);
+
+    ASSERT_EQ(run({"-y", "-q", "--output-dir", (dir / "out").string(), lib}), 3) << err;
+    EXPECT_EQ(out, "");
+    ASSERT_EQ(lines(err).size(), 1u) << err;
+    EXPECT_EQ(lines(err)[0].rfind(damaged + ": no picture at ", 0), 0u) << err;
+
+    const std::string missing = (dir / "gone.avi").string();
+    ASSERT_EQ(run({"-y", "--output-dir", (dir / "out").string(), lib, missing}, true), 1) << err;
+    EXPECT_EQ(summaryOf(err).rfind("2 sheets, 1 incomplete, 1 failed, ", 0), 0u) << summaryOf(err);
+}
+
+// A run that finds nothing to make says why and fails, -q or not.
+TEST_F(Batches, ARunThatFindsNothingSaysWhyAndFails) {
+    fs::create_directories(dir / "empty");
+    EXPECT_EQ(run({"-q", (dir / "empty").string()}), 1);
+    EXPECT_EQ(err, "stillwick-cli: no movie found in " + (dir / "empty").string() +
+                       ": no files in it\n");
+    EXPECT_EQ(out, "");
+
+    fs::create_directories(dir / "notes" / "sub");
+    std::ofstream(dir / "notes" / "todo.txt") << "not a movie";
+    movie("notes/sub/deep.avi", 10);
+    EXPECT_EQ(run({(dir / "notes").string()}), 1);
+    EXPECT_EQ(err, "stillwick-cli: no movie found in " + (dir / "notes").string() +
+                       ": 1 file was looked at and holds no moving pictures; 1 sub-folder not "
+                       "looked in (use -r)\n");
+    EXPECT_EQ(run({"-q", "-r", (dir / "notes").string()}), 0) << err;
+
+    // `-r --output-dir . .`: the current folder is looked in although the
+    // sheets go there; when all it holds is a sheet of ours, that is said.
+    const fs::path here = dir / "here";
+    movie("here/clip.avi", 10);
+    const fs::path old = fs::current_path();
+    fs::current_path(here);
+    const int made = run({"-r", "--output-dir", ".", "."});
+    const std::string madeErr = err;
+    fs::remove(here / "clip.avi");
+    const int nothing = run({"-r", "--output-dir", ".", "."});
+    fs::current_path(old);
+    EXPECT_EQ(made, 0) << madeErr;
+    EXPECT_TRUE(fs::exists(here / "clip.jpg"));
+    EXPECT_EQ(nothing, 1);
+    EXPECT_EQ(err, "stillwick-cli: no movie found in .: 1 file was looked at and holds no moving "
+                   "pictures\n");
+}
+
+// The length of the box that starts at `at` in an MP4 file.
+uint64_t boxSize(const std::string& bytes, size_t at) {
+    uint64_t size = 0;
+    for (size_t i = 0; i < 4; ++i)
+        size = size << 8 | static_cast<uint8_t>(bytes[at + i]);
+    return size;
+}
+
+// An MP4 cut right after its header: a container with a video stream and no
+// picture. In a folder it is a movie that fails, not a file passed over.
+TEST_F(Batches, AHeaderWithoutPicturesFailsInAFolderAndIsNotPassedOver) {
+    const std::string whole = (dir / "whole.mp4").string();
+    std::string error;
+    ASSERT_EQ(testmovies::runFfmpeg({"-f", "lavfi", "-i", "testsrc2=s=640x360:r=25:d=10", "-c:v",
+                                     "libx264", "-preset", "ultrafast", "-g", "50", "-movflags",
+                                     "+faststart", whole},
+                                    &error),
+              0)
+        << error;
+    // ftyp, moov, (free), then mdat: keep the boxes before mdat, its header
+    // and a few bytes of the first picture.
+    const std::string bytes = bytesOf(whole);
+    size_t at = 0;
+    while (at + 8 <= bytes.size() && bytes.compare(at + 4, 4, "mdat") != 0)
+        at += boxSize(bytes, at);
+    ASSERT_LT(at + 8, bytes.size());
+    fs::create_directories(dir / "lib");
+    std::ofstream(dir / "lib" / "cut.mp4", std::ios::binary) << bytes.substr(0, at + 8 + 200);
+    std::ofstream(dir / "lib" / "notes.txt") << "not a movie";
+    movie("lib/good.avi", 20);
+
+    ASSERT_EQ(run({"--output-dir", (dir / "out").string(), (dir / "lib").string()}, true), 1);
+    const std::string cut = (dir / "lib" / "cut.mp4").string();
+    const std::string summary = summaryOf(err);
+    EXPECT_EQ(summary.rfind("1 sheet, 1 failed, 1 file was no movie, ", 0), 0u) << summary;
+    EXPECT_NE(err.find("\r\033[K" + cut + ": No picture could be decoded from cut.mp4.\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(tree(dir / "out"), std::vector<std::string>{"good.jpg"});
+}
+
+// A newline or an escape sequence in a name can neither split a failure's
+// one line nor reach the terminal. Lists on a standard output that is not a
+// terminal keep the exact bytes; on a terminal they are quoted too.
+TEST_F(Batches, NamesAreShownSafelyOnTheErrorOutput) {
+    const std::string good = movie("a\nb.avi", 10);
+    const std::string junk = (dir / "e\033[31mred\n.avi").string();
+    std::ofstream(junk) << "not a movie";
+    ASSERT_EQ(run({"-y", junk, good}, true), 1);
+    const std::string sheet = (dir / "a\nb.jpg").string();
+    EXPECT_EQ(out, sheet + "\n");
+    EXPECT_EQ(err.find("\033[31m"), std::string::npos) << err;
+    const std::string failureLine = "$'" + dir.string() + "/e\\033[31mred\\n.avi': ";
+    EXPECT_NE(err.find("\r\033[K" + failureLine), std::string::npos) << err;
+    // Everything written above the live line is one line per item.
+    const std::string above = err.substr(err.find(failureLine));
+    EXPECT_EQ(above.find('\n'), above.find("\r\033[K") - 1) << above;
+
+    ASSERT_EQ(run({"-y", good}, false, true), 0) << err;
+    EXPECT_EQ(out, "$'" + dir.string() + "/a\\nb.jpg'\n");
+
+    // Names inside a reason are shown the same way: still one line.
+    ASSERT_EQ(run({good}), 1);
+    EXPECT_EQ(err, "$'" + dir.string() + "/a\\nb.avi': $'" + dir.string() +
+                       "/a\\nb.jpg' exists (use -y to replace it)\n");
+    // The information text on a terminal too.
+    ASSERT_EQ(run({"--info", good}, false, true), 0) << err;
+    EXPECT_EQ(out.rfind("File Name\t: $'a\\nb.avi'\n", 0), 0u) << out;
 }
 
 } // namespace

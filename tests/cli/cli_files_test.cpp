@@ -153,6 +153,51 @@ TEST_F(CommandLineFiles, AnOptionsFileThatHoldsNoSettingsIsRefusedAndLeftAsItWas
     EXPECT_EQ(fs::file_size(fresh), 128u);
 }
 
+// The shared options.swk of the current folder: a foreign file there is
+// kept aside and replaced by the defaults, and a second one, met by a later
+// run, never takes the place of the first one's bytes.
+TEST_F(CommandLineFiles, ASecondForeignSettingsFileIsKeptBesideTheFirst) {
+    const std::string movie = makeMovie("movie.avi");
+    const fs::path shared = dir / "options.swk";
+    const fs::path old = fs::current_path();
+    fs::current_path(dir);
+    std::vector<std::string> warnings;
+    for (const std::string& foreign :
+         {std::string("a shopping list\n"), std::string("RIFF\0\0\0\0AVI ", 12)}) {
+        writeAll(shared, foreign);
+        EXPECT_EQ(run({"--info", movie}, false), 0) << err;
+        warnings.push_back(err);
+    }
+    fs::current_path(old);
+    EXPECT_TRUE(fileHolds(dir / "options.swk.bak", "a shopping list\n"));
+    EXPECT_TRUE(fileHolds(dir / "options.swk.bak.1", std::string("RIFF\0\0\0\0AVI ", 12)));
+    EXPECT_EQ(fs::file_size(shared), 128u);
+    // Each warning names the file the bytes were kept as.
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find("kept as " + (dir / "options.swk.bak").string() + " "),
+              std::string::npos)
+        << warnings[0];
+    EXPECT_NE(warnings[1].find("kept as " + (dir / "options.swk.bak.1").string() + " "),
+              std::string::npos)
+        << warnings[1];
+}
+
+// A grid without a column or a row would be a sheet of background only.
+TEST_F(CommandLineFiles, AGridOfNoColumnsOrRowsIsAUsageErrorAndMakesNothing) {
+    const std::string movie = makeMovie("movie.avi");
+    for (const char* option : {"--columns", "--rows"}) {
+        std::vector<std::string> argv{"stillwick-cli", "--options", optionsFile,
+                                      option,          "0",         movie};
+        std::vector<const char*> raw;
+        for (const std::string& a : argv)
+            raw.push_back(a.c_str());
+        std::ostringstream o, e;
+        EXPECT_EQ(cli::run(static_cast<int>(raw.size()), raw.data(), o, e, false), 2) << option;
+        EXPECT_NE(e.str().find(option), std::string::npos) << e.str();
+        EXPECT_FALSE(fs::exists(dir / "movie.jpg"));
+    }
+}
+
 TEST_F(CommandLineFiles, ASheetThatAppearsWhileItIsMadeIsKept) {
     const std::string movie = makeMovie("movie.avi");
     const fs::path sheet = dir / "movie.jpg";

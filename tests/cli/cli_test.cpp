@@ -61,6 +61,15 @@ TEST_F(CommandLine, UsageErrorsExitWithTwo) {
         {"--background", "blue", "a.avi"},
         {"--quality", "150", "a.avi"},
         {"--columns", "-1", "a.avi"},
+        // A grid without a row or a column is a sheet of background only.
+        {"--columns", "0", "a.avi"},
+        {"--rows", "0", "a.avi"},
+        {"--rows", "00", "a.avi"},
+        {"--rows", "-2", "a.avi"},
+        {"--columns", "3x", "a.avi"},
+        {"--memory", "lots", "a.avi"},
+        {"--memory", "0", "a.avi"},
+        {"--memory", "2Q", "a.avi"},
         {"--header", "middle", "a.avi"},
         {"--no-such-option", "a.avi"},
     };
@@ -81,7 +90,7 @@ TEST_F(CommandLine, OverridesChangeOnlyTheRunAndNeverTheFile) {
                           "--columns",
                           "3",
                           "--rows",
-                          "0",
+                          "2",
                           "--frame-size",
                           "200x100",
                           "--spacing",
@@ -102,7 +111,7 @@ TEST_F(CommandLine, OverridesChangeOnlyTheRunAndNeverTheFile) {
     Options o = Options::defaults();
     args.overrides.applyTo(o);
     EXPECT_EQ(o.columns, 3);
-    EXPECT_EQ(o.rows, 0);
+    EXPECT_EQ(o.rows, 2);
     EXPECT_EQ(o.frameWidth, 200);
     EXPECT_EQ(o.frameHeight, 100);
     EXPECT_EQ(o.spacingX, 4);

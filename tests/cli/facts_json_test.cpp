@@ -12,6 +12,7 @@
 
 #include "capture/movie_probe.h"
 #include "cli/cli.h"
+#include "cli/facts_json.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
 
@@ -142,6 +143,9 @@ TEST_F(FactsJson, AMovieWithSoundTurnedAndStretchedPixels) {
     EXPECT_EQ(f["size"], fs::file_size(movie));
     EXPECT_EQ(f["container"], "mov,mp4,m4a,3gp,3g2,mj2");
     EXPECT_DOUBLE_EQ(f["duration"].get<double>(), 2.0);
+    // A whole movie: all of it can be read, and the field says so by null.
+    ASSERT_TRUE(f.contains("readable_duration"));
+    EXPECT_TRUE(f["readable_duration"].is_null());
     EXPECT_GT(f["bit_rate"].get<int64_t>(), 0);
     const json& v = f["video"];
     EXPECT_EQ(v["codec"], "h264");
@@ -229,6 +233,19 @@ TEST_F(FactsJson, NamesThatAreNotUtf8StillMakeValidJson) {
     ASSERT_EQ(objects.size(), 1u);
     EXPECT_NE(objects[0]["file"].get<std::string>().find("caf\xEF\xBF\xBD.avi"), std::string::npos);
     EXPECT_EQ(objects[0]["video"]["width"], 176);
+}
+
+// A cut-short movie: what can be read of it, in seconds as `duration`.
+TEST_F(FactsJson, TheReadableLengthOfACutShortMovieIsGivenInSeconds) {
+    media::MediaFacts facts;
+    facts.fileSize = 4000;
+    facts.duration = 600'000'000;
+    facts.readableDuration = 27'040'000;
+    facts.hasVideo = true;
+    const json object = json::parse(cli::factsJson("cut.mp4", facts));
+    EXPECT_EQ(violation(object, schema), "") << object.dump();
+    EXPECT_DOUBLE_EQ(object["duration"].get<double>(), 60.0);
+    EXPECT_DOUBLE_EQ(object["readable_duration"].get<double>(), 2.704);
 }
 
 } // namespace

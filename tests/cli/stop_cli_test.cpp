@@ -39,7 +39,9 @@ std::string slurp(const std::string& path) {
 // stillwick-cli as a child process, its output in files of a folder apart.
 class Cli {
 public:
-    Cli(const testmovies::TempDir& logs, std::vector<std::string> args) {
+    // `closedOutput`: the standard output is a pipe nobody reads, as after
+    // `| head -1` has had its line.
+    Cli(const testmovies::TempDir& logs, std::vector<std::string> args, bool closedOutput = false) {
         const char* program = std::getenv("STILLWICK_CLI");
         std::vector<std::string> all{program ? program : STILLWICK_CLI, "--options",
                                      logs.file("options.swk")};
@@ -48,8 +50,12 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, logs.file("out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int pipeEnds[2] = {-1, -1};
+        if (closedOutput && ::pipe2(pipeEnds, O_CLOEXEC) == 0)
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, logs.file("out").c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         std::vector<char*> argv;
@@ -59,6 +65,10 @@ public:
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
+        // The reading end goes at once: the child never had it.
+        for (const int end : pipeEnds)
+            if (end >= 0)
+                ::close(end);
     }
     ~Cli() {
         if (pid_ > 0 && !reaped_) {
@@ -80,6 +90,19 @@ public:
             std::error_code linkError;
             if (fs::read_symlink(fd.path(), linkError) == wanted)
                 return true;
+        }
+        return false;
+    }
+    // Waits until `ready` holds; false when the program ended first or it
+    // did not within the deadline.
+    template <class Condition> bool waitUntil(Condition ready) {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (ready())
+                return true;
+            if (ended())
+                return false;
+            std::this_thread::sleep_for(1ms);
         }
         return false;
     }
@@ -160,11 +183,67 @@ TEST_P(Interrupted, TheProgramEndsWithTheSignalsStatusAndLeavesNothing) {
     EXPECT_EQ(movies.entries(), std::vector<std::string>{"long.m1v"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, Interrupted, ::testing::Values(SIGINT, SIGTERM),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param == SIGINT ? std::string("SIGINT")
-                                                         : std::string("SIGTERM");
-                         });
+// Frames come into a hidden folder of the frames folder as the moments are
+// done; a stop then takes them all back.
+TEST_P(Interrupted, FramesAlreadyWrittenAreTakenBack) {
+    const int signal = GetParam();
+    testmovies::TempDir frames;
+    Cli cli(logs, {"-y", "--columns", "10", "--rows", "30", "--frames-dir", frames.path().string(),
+                   movie});
+    ASSERT_TRUE(cli.started());
+    // Wait for the first frame, written where the walk of a folder does not look.
+    const auto frameWritten = [&] {
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(frames.path(), ec))
+            if (e.is_regular_file(ec) && e.path().extension() == ".jpg")
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(cli.waitUntil(frameWritten)) << cli.err();
+    ASSERT_EQ(::kill(cli.pid(), signal), 0);
+    EXPECT_EQ(cli.exitCode(), 128 + signal) << cli.err();
+    EXPECT_EQ(frames.entries(), std::vector<std::string>{});
+    EXPECT_EQ(movies.entries(), std::vector<std::string>{"long.m1v"});
+}
+
+std::string signalName(const ::testing::TestParamInfo<int>& info) {
+    switch (info.param) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    case SIGPIPE:
+        return "SIGPIPE";
+    default:
+        return "signal" + std::to_string(info.param);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupted, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGPIPE),
+                         signalName);
+
+// Writing to a standard output nobody reads (`… | head -1` once head has
+// its line) stops the run as SIGPIPE would, without the signal ending the
+// process before the movies in work have taken back their files: a short
+// movie's sheet is made and its line cannot be written, so the long movie
+// in work beside it stops and leaves nothing.
+TEST_F(Interrupted, AClosedStandardOutputStopsTheRunAndLeavesNothingHalfMade) {
+    testmovies::MovieSpec spec;
+    spec.path = movies.file("short.avi");
+    spec.frames = 10;
+    ASSERT_EQ(testmovies::make(spec, nullptr), 0);
+    Cli cli(logs, {"-y", "-j", "2", "--columns", "10", "--rows", "30", spec.path, movie}, true);
+    ASSERT_TRUE(cli.started());
+    EXPECT_EQ(cli.exitCode(), 128 + SIGPIPE) << cli.err();
+    EXPECT_NE(cli.err().find("stillwick-cli: interrupted: the standard output was closed"),
+              std::string::npos)
+        << cli.err();
+    auto entries = movies.entries();
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"long.m1v", "short.avi", "short.jpg"}));
+}
 
 TEST(PipeAsMovie, RefusedWithItsNameNeverWaitedOn) {
     testmovies::TempDir dir;

@@ -127,12 +127,12 @@ TEST_F(OptionsFile, FilesTooShortForTheMagicAreReplaced) {
 }
 
 // The program's own file: whatever it held is kept beside it before the
-// defaults take its place, and the caller learns where.
+// defaults take its place, and the caller learns where. A file kept aside
+// earlier is never replaced: each foreign file gets the next free name.
 TEST_F(OptionsFile, AForeignFileIsKeptAsBakBeforeTheDefaultsReplaceIt) {
     const std::vector<uint8_t> movie = {'R',  'I',  'F', 'F', 0x10, 0x20,
                                         0x30, 0x40, 'A', 'V', 'I',  ' '};
     const fs::path backup = dir / "options.swk.bak";
-    writeAll(backup, {'o', 'l', 'd', 'e', 'r'});
     writeAll(file, movie);
     Options o(file.string());
     EXPECT_EQ(o.loaded, Options::Loaded::ReplacedForeign);
@@ -150,15 +150,32 @@ TEST_F(OptionsFile, AForeignFileIsKeptAsBakBeforeTheDefaultsReplaceIt) {
     EXPECT_TRUE(again.backupPath.empty());
     EXPECT_EQ(readAll(backup), movie);
 
-    // When the old bytes cannot be kept, the file is not replaced either.
-    fs::remove(backup);
-    fs::create_directories(backup / "occupied");
+    // Two more foreign files: .bak keeps the first, the others take .bak.1
+    // and .bak.2. A folder in the way counts as taken.
+    const std::vector<uint8_t> text = {'n', 'o', 't', 'e', 's'};
+    writeAll(file, text);
+    Options second(file.string());
+    EXPECT_EQ(second.backupPath, backup.string() + ".1");
+    fs::create_directories(dir / "options.swk.bak.2" / "occupied");
+    writeAll(file, {'I', 'D', '3'});
+    Options third(file.string());
+    EXPECT_EQ(third.backupPath, backup.string() + ".3");
+    EXPECT_EQ(readAll(backup), movie);
+    EXPECT_EQ(readAll(dir / "options.swk.bak.1"), text);
+    EXPECT_EQ(readAll(dir / "options.swk.bak.3"), (std::vector<uint8_t>{'I', 'D', '3'}));
+    EXPECT_EQ(readAll(file), expectedDefaults());
+
+    // When no name is left to keep the old bytes under, the file is not
+    // replaced either.
+    for (int n = 4; n <= 999; ++n)
+        writeAll(dir / ("options.swk.bak." + std::to_string(n)), {});
     writeAll(file, movie);
     Options stuck(file.string());
     EXPECT_EQ(stuck.loaded, Options::Loaded::Unusable);
     EXPECT_EQ(readAll(file), movie);
     EXPECT_NE(stuck.lastError.find(file.string()), std::string::npos) << stuck.lastError;
     EXPECT_EQ(stuck.columns, 5);
+    EXPECT_EQ(readAll(backup), movie);
 }
 
 // A file the user named: never changed, whatever it is.
@@ -259,48 +276,67 @@ TEST_F(OptionsFile, FormatTagsAndReservedBytesAreWrittenBackAsRead) {
     EXPECT_EQ(readAll(file), b);
 }
 
-TEST_F(OptionsFile, ShortBodyFillsOnlyTheLeadingFields) {
-    std::vector<uint8_t> b = expectedDefaults();
-    b.resize(40); // header + 32 body bytes: spacingX .. shadowOffsetY
-    b[8] = 21;
-    b[36] = 4;
-    writeAll(file, b);
-    Options o(file.string());
-    EXPECT_EQ(o.spacingX, 21);
-    EXPECT_EQ(o.frameWidth, 156);
-    EXPECT_EQ(o.shadowOffsetY, 4);
-    // Everything after is what the record held before: zero at start-up.
-    EXPECT_EQ(o.shadowIntensity, 0);
-    EXPECT_EQ(o.shadowEnabled, 0);
-    EXPECT_EQ(o.jpegQuality, 0);
-    EXPECT_EQ(o.font.lfFaceName[0], 0);
-    EXPECT_EQ(o.backgroundColor, 0u);
-    // The file itself is left alone.
-    EXPECT_EQ(readAll(file).size(), 40u);
+// A settings file is 128 bytes. One cut short (a full disk, a copy that
+// stopped) or with bytes after the record is not read in part: fields left
+// at zero would make blank sheets, sheets of no frames or a black sheet.
+// Every length but 128 is refused under the strict rule, and kept aside and
+// replaced by the defaults under the shared one; the values it holds are
+// never used.
+TEST_F(OptionsFile, AFileOfAnyOtherLengthIsNeverReadInPart) {
+    std::vector<uint8_t> good = expectedDefaults();
+    good[24] = 7;  // columns
+    good[52] = 77; // jpegQuality
+    good[127] = 1; // the top byte of backgroundColor
+    for (size_t size = 0; size <= 300; size = size == 129 ? 300 : size + 1) {
+        if (size == Options::kFileSize)
+            continue;
+        SCOPED_TRACE(size);
+        std::vector<uint8_t> bytes = good;
+        bytes.resize(size, 0xEE);
+
+        writeAll(file, bytes);
+        Options named(file.string(), Options::Foreign::Refuse);
+        EXPECT_EQ(named.loaded, Options::Loaded::RefusedForeign);
+        EXPECT_EQ(readAll(file), bytes);
+        EXPECT_NE(named.lastError.find("not a settings file"), std::string::npos)
+            << named.lastError;
+        std::array<uint8_t, 128> image = named.toBytes();
+        EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.end()), expectedDefaults());
+
+        Options own(file.string());
+        EXPECT_EQ(own.loaded, Options::Loaded::ReplacedForeign);
+        EXPECT_EQ(own.backupPath, file.string() + ".bak");
+        EXPECT_EQ(readAll(dir / "options.swk.bak"), bytes);
+        EXPECT_EQ(readAll(file), expectedDefaults());
+        image = own.toBytes();
+        EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.end()), expectedDefaults());
+        fs::remove(dir / "options.swk.bak");
+    }
+    // The same bytes at the right length are read.
+    writeAll(file, good);
+    Options read(file.string(), Options::Foreign::Refuse);
+    EXPECT_EQ(read.loaded, Options::Loaded::Read);
+    EXPECT_EQ(read.columns, 7);
+    EXPECT_EQ(read.jpegQuality, 77);
+    EXPECT_EQ(read.backgroundColor, 0x01F7F2EEu);
 }
 
-TEST_F(OptionsFile, ReloadKeepsFieldsBeyondAShortBodyAndSplitsAFieldByteWise) {
+// A record loaded again from a file cut short holds the defaults, not its
+// old values with the file's first fields laid over them.
+TEST_F(OptionsFile, ReloadingACutFileGivesTheDefaultsNotAMix) {
     Options o(file.string());
     o.jpegQuality = 33;
+    o.spacingX = 0x7F000000;
     std::vector<uint8_t> b = expectedDefaults();
     b.resize(10); // the first two bytes of spacingX only
     b[8] = 0x34;
     b[9] = 0x12;
-    o.spacingX = 0x7F000000;
     writeAll(file, b);
     o.load();
-    EXPECT_EQ(o.spacingX, 0x7F001234);
-    EXPECT_EQ(o.jpegQuality, 33);
-}
-
-TEST_F(OptionsFile, LongerFileReadsOnlyTheRecord) {
-    std::vector<uint8_t> b = expectedDefaults();
-    b[52] = 77;
-    b.resize(300, 0xEE);
-    writeAll(file, b);
-    Options o(file.string());
-    EXPECT_EQ(o.jpegQuality, 77);
-    EXPECT_EQ(o.backgroundColor, 0x00F7F2EEu);
+    EXPECT_EQ(o.loaded, Options::Loaded::ReplacedForeign);
+    EXPECT_EQ(o.spacingX, 10);
+    EXPECT_EQ(o.jpegQuality, 90);
+    EXPECT_EQ(readAll(dir / "options.swk.bak"), b);
 }
 
 TEST_F(OptionsFile, UnwritableDirectoryKeepsDefaultsInMemoryAndReports) {
