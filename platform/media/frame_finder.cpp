@@ -212,10 +212,10 @@ bool FrameFinder::seekToByte(int64_t pos) {
 // `backoff` before the position on a retry, or at the start of the file when
 // that is where the position lies or the retries ran out.
 bool FrameFinder::startAttempt(Search& search, const Pass& pass, bool planned, int64_t backoff,
-                               int attempt) {
+                               int lateSeeks) {
     const int64_t position = search.target();
     bool fromStart =
-        position - backoff <= 0 || attempt > kBackoffAttempts || (planned && pass.fromStart);
+        position - backoff <= 0 || lateSeeks > kBackoffAttempts || (planned && pass.fromStart);
     bool landed = false;
     if (!fromStart) {
         landed = planned && pass.bytePos >= 0 && seekToByte(pass.bytePos);
@@ -284,20 +284,21 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
     }
 
     // The retry rule: each outcome either ends the series or says how the
-    // next attempt differs from this one.
+    // next attempt differs from this one. Only a seek that landed too late
+    // counts as a failed try; after a few the search starts at the
+    // beginning. Any position found starts the next with fresh tries.
     int64_t backoff = 0;
+    int lateSeeks = 0;
     bool planned = true; // the first attempt starts where the plan says
-    for (int attempt = 0;; ++attempt) {
-        if (!startAttempt(search, pass, planned, backoff, attempt))
+    for (;;) {
+        if (!startAttempt(search, pass, planned, backoff, lateSeeks))
             return notSeekableResult();
         planned = false;
         const size_t before = search.next;
         const Outcome outcome = decodeForward(search);
-        const bool progress = search.next > before;
-        if (progress) {
-            // The next position starts with a fresh set of retries.
+        if (search.next > before) {
             backoff = 0;
-            attempt = -1;
+            lateSeeks = 0;
         }
         switch (outcome) {
         case Outcome::Cancelled:
@@ -308,28 +309,24 @@ Result FrameFinder::findSeries(const std::vector<int64_t>& positions, const Pass
             // The frame that should have been the one did not decode: look
             // again, reading on to the end if need be.
             search.allowEarlyEnd = false;
-            if (!progress)
-                --attempt;
-            continue;
+            break;
         case Outcome::EndWithLast:
             // Only a skipped picture shown after the last one decoded could
             // have been the last frame.
             if (search.skippedUntil != AV_NOPTS_VALUE && search.skippedUntil > search.lastTimestamp)
                 search.skipped = true;
-            if (search.skipped && search.allowSkip) {
-                // The positions lie past the last frame, and the last frame
-                // may be one the cheap pass skipped: look again, skipping none.
-                search.allowSkip = false;
-                if (!progress)
-                    --attempt;
-                continue;
-            }
-            return deliverLast(search);
+            if (!search.skipped || !search.allowSkip)
+                return deliverLast(search);
+            // The positions lie past the last frame, and the last frame may
+            // be one the cheap pass skipped: look again, skipping none.
+            search.allowSkip = false;
+            break;
         case Outcome::Overshoot:
         case Outcome::Nothing:
             if (search.fromStart)
                 return deliverNothing(search); // nothing decodable: no frame for these
             backoff = backoff == 0 ? kFirstBackoff : backoff * 4;
+            ++lateSeeks;
             break;
         }
     }

@@ -117,7 +117,8 @@ private:
     bool seekBefore(int64_t position);
     bool seekToByte(int64_t pos);
     bool rewind();
-    bool startAttempt(Search& search, const Pass& pass, bool planned, int64_t backoff, int attempt);
+    bool startAttempt(Search& search, const Pass& pass, bool planned, int64_t backoff,
+                      int lateSeeks);
 
     // The steps of a forward pass.
     Outcome decodeForward(Search& search);
