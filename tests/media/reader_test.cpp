@@ -113,6 +113,37 @@ TEST(Measure, ReadsSizeFrameTimeAndTheTrueDuration) {
     }
 }
 
+// The average frame rate a sheet prints is what the frames do: as stated
+// where the stream states one the timestamps agree with, frames over length
+// where it states none (Theora in Ogg, whose clock ticks once a frame) or
+// one its frames contradict (a variable-rate ASF).
+TEST(Measure, TheAverageFrameRateIsWhatTheFramesDo) {
+    TempDir dir;
+    std::string error;
+    const std::string theora = dir.file("t.ogv");
+    ASSERT_EQ(testmovies::runFfmpeg(
+                  {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=15:d=4", "-c:v", "libtheora", theora},
+                  &error),
+              0)
+        << error;
+    // 30 frames at 30 a second, then one in ten: 111 frames in 27.7 s.
+    const std::string vfr = dir.file("v.asf");
+    ASSERT_EQ(testmovies::runFfmpeg({"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=27.7", "-vf",
+                                     "select='lt(n\\,30)+not(mod(n\\,10))'", "-vsync", "vfr",
+                                     "-c:v", "wmv2", vfr},
+                                    &error),
+              0)
+        << error;
+    const auto rate = [](const std::string& path) {
+        std::unique_ptr<MovieReader> reader;
+        EXPECT_TRUE(MovieReader::open(path, nullptr, &reader).ok());
+        EXPECT_TRUE(reader->measure().ok());
+        return reader->averageFrameTime() > 0 ? 1.0 / reader->averageFrameTime() : 0.0;
+    };
+    EXPECT_NEAR(rate(theora), 15.0, 0.01);
+    EXPECT_NEAR(rate(vfr), 111 / 27.7, 0.05);
+}
+
 TEST(Open, BrokenFilesFailWithTheirOwnReasons) {
     TempDir dir;
     std::string error;
