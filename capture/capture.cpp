@@ -353,7 +353,7 @@ std::string incompleteText(const CaptureResult& result) {
     if (!result.missingMoments.empty()) {
         text += text.empty() ? "no picture at " : "; no picture at ";
         for (size_t i = 0; i < result.missingMoments.size(); ++i)
-            text += (i ? ", " : "") + momentText(result.missingMoments[i]);
+            text += (i ? ", " : "") + timeText(MediaTime::fromUnits(result.missingMoments[i]));
     }
     return text;
 }

@@ -51,8 +51,9 @@ struct CaptureResult {
 };
 
 // What an incomplete sheet lacks, in one line without the movie's name:
-// "cut short, 00:00:00.84 of 00:01:00 can be read", "no picture at 00:01:40,
-// 00:03:20", or both joined by "; ". Empty for a complete sheet.
+// "cut short, 00:00:00.84 of 00:01:00 can be read", "no picture at
+// 00:01:40.00, 00:03:20.00" (moments to the hundredth, as their cells say), or both joined by "; ".
+// Empty for a complete sheet.
 std::string incompleteText(const CaptureResult& result);
 
 // What a front end hears from a running capture, on the capture's thread.

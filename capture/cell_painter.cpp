@@ -112,13 +112,21 @@ void CellPainter::drawEmpty(int64_t moment, int64_t position) {
     const COLORREF ink = options_.textColor;
     sheet_.fillRect(box.x, box.y, box.width, box.height, GetRValue(bg), GetGValue(bg),
                     GetBValue(bg));
-    // A two-pixel outline where the frame would be.
-    const int line = std::max(1, std::min({2, box.width / 2, box.height / 2}));
-    const uint8_t r = GetRValue(ink), g = GetGValue(ink), b = GetBValue(ink);
-    sheet_.fillRect(box.x, box.y, box.width, line, r, g, b);
-    sheet_.fillRect(box.x, box.y + box.height - line, box.width, line, r, g, b);
-    sheet_.fillRect(box.x, box.y, line, box.height, r, g, b);
-    sheet_.fillRect(box.x + box.width - line, box.y, line, box.height, r, g, b);
+    // An outline where the frame would be, drawn as the stamps are: the
+    // text colour edged in black, so that it shows on any background.
+    const auto frameAt = [&](int inset, int line, uint8_t r, uint8_t g, uint8_t b) {
+        const int x = box.x + inset, y = box.y + inset;
+        const int w = box.width - 2 * inset, h = box.height - 2 * inset;
+        if (w <= 0 || h <= 0)
+            return;
+        line = std::max(1, std::min({line, w / 2, h / 2}));
+        sheet_.fillRect(x, y, w, line, r, g, b);
+        sheet_.fillRect(x, y + h - line, w, line, r, g, b);
+        sheet_.fillRect(x, y, line, h, r, g, b);
+        sheet_.fillRect(x + w - line, y, line, h, r, g, b);
+    };
+    frameAt(0, 4, 0, 0, 0);
+    frameAt(1, 2, GetRValue(ink), GetGValue(ink), GetBValue(ink));
     // The time and the words on two lines when the cell is too narrow for
     // one; the words count even when the sheet has no stamps.
     const std::string time = timeText(MediaTime::fromUnits(position));

@@ -107,9 +107,12 @@ TEST_F(Painter, AMomentWithoutAPictureIsAnOutlinedEmptyCell) {
     const CellRect empty = layout.cellAt(1);
     EXPECT_EQ(at(sheet, 50, 50), 0x00C800u);
     EXPECT_EQ(at(sheet, layout.cellAt(2).x + 40, 50), 0x00C800u);
-    EXPECT_EQ(at(sheet, empty.x, empty.y + 5), 0xC81E28u);                   // left edge
-    EXPECT_EQ(at(sheet, empty.x + empty.width - 1, empty.y + 5), 0xC81E28u); // right edge
-    EXPECT_EQ(at(sheet, empty.x + 5, empty.y + 5), 0xEEF2F7u);               // inside: background
+    // The outline: the text colour edged in black, as the stamps are.
+    EXPECT_EQ(at(sheet, empty.x, empty.y + 5), 0u);
+    EXPECT_EQ(at(sheet, empty.x + 1, empty.y + 5), 0xC81E28u);
+    EXPECT_EQ(at(sheet, empty.x + empty.width - 2, empty.y + 5), 0xC81E28u);
+    EXPECT_EQ(at(sheet, empty.x + 3, empty.y + 5), 0u);
+    EXPECT_EQ(at(sheet, empty.x + 5, empty.y + 5), 0xEEF2F7u); // inside: background
     int black = 0, ink = 0;
     for (int y = empty.y; y < empty.y + empty.height; ++y)
         for (int x = empty.x; x < empty.x + empty.width; ++x) {

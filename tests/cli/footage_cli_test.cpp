@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "capture/capture.h"
+#include "capture/cell_painter.h"
 #include "capture/layout.h"
 #include "tests/capture/sheet_reader.h"
 #include "tests/support/footage.h"
@@ -99,7 +100,7 @@ TEST_P(FootageCommandLine, EveryCellRightNothingPrintedButWhatIsWrong) {
                 EXPECT_EQ(index, spec.damageTo) << "cell " << k;
                 continue;
             }
-            missing += (missing.empty() ? "" : ", ") + momentText(moments[k]);
+            missing += (missing.empty() ? "" : ", ") + timeText(MediaTime::fromUnits(moments[k]));
             const uint32_t background = (GetRValue(o.backgroundColor) << 16) |
                                         (GetGValue(o.backgroundColor) << 8) |
                                         GetBValue(o.backgroundColor);
