@@ -28,8 +28,8 @@
 #include <memory>
 #include <vector>
 
-#include "capture/capture_job.h"
-#include "platform/ui/message_sink.h"
+#include "app/capture_job.h"
+#include "app/message_sink.h"
 #include "settings/dialog/dialog_seams.h"
 #include "settings/dialog/user_settings.h"
 

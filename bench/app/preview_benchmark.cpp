@@ -20,8 +20,8 @@
 #include <string>
 #include <sys/resource.h>
 
+#include "app/capture_job.h"
 #include "app/sheet_preview.h"
-#include "capture/capture_job.h"
 #include "tests/support/test_movies.h"
 
 namespace {

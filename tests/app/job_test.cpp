@@ -1,16 +1,19 @@
-// The desktop program's job around the capture: which files it takes, what it
-// hands a watcher while the sheet grows, and the frame choice and the
-// information block's colour it passes on.
+// The desktop program's worker around the probe and the capture: which files
+// it takes, the messages it posts, what it hands a watcher while the sheet
+// grows, the frame choice and the information block's colour it passes on,
+// and one worker at a time.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <vector>
 
+#include "app/capture_job.h"
 #include "capture/capture.h"
-#include "capture/capture_job.h"
 #include "capture/layout.h"
 #include "tests/capture/sheet_reader.h"
 #include "tests/support/temp_dir.h"
@@ -20,52 +23,41 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(InformationColor, BlackOrWhiteByTheBackgroundsLuminance) {
-    constexpr COLORREF black = RGB(0, 0, 0);
-    constexpr COLORREF white = RGB(255, 255, 255);
-    EXPECT_EQ(readableTextColor(RGB(255, 255, 255)), black);
-    EXPECT_EQ(readableTextColor(RGB(238, 242, 247)), black); // the default background
-    EXPECT_EQ(readableTextColor(RGB(0, 0, 0)), white);
-    EXPECT_EQ(readableTextColor(RGB(20, 24, 48)), white);
-    // Green weighs most, blue least: pure green is light, pure blue dark.
-    EXPECT_EQ(readableTextColor(RGB(0, 255, 0)), black);
-    EXPECT_EQ(readableTextColor(RGB(0, 0, 255)), white);
-    EXPECT_EQ(readableTextColor(RGB(255, 0, 0)), black);
-    // The turn is where black and white contrast equally (luminance 0.179):
-    // between grey 117 and 118 once the sRGB curve is undone, not at 128.
-    EXPECT_EQ(readableTextColor(RGB(117, 117, 117)), white);
-    EXPECT_EQ(readableTextColor(RGB(118, 118, 118)), black);
-}
-
 class RecordingSink : public ui::MessageSink {
 public:
-    void post(uint32_t id, intptr_t, intptr_t) override {
+    struct Message {
+        uint32_t id;
+        intptr_t wParam, lParam;
+    };
+    void post(uint32_t id, intptr_t wParam, intptr_t lParam) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        ids_.push_back(id);
+        messages_.push_back({id, wParam, lParam});
         changed_.notify_all();
     }
     bool waitFor(uint32_t id) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(120), [&] {
-            for (uint32_t m : ids_)
-                if (m == id)
-                    return true;
-            return false;
+            return std::any_of(messages_.begin(), messages_.end(),
+                               [&](const Message& m) { return m.id == id; });
         });
+    }
+    std::vector<Message> messages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
     }
     size_t count() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return ids_.size();
+        return messages_.size();
     }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
-        ids_.clear();
+        messages_.clear();
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<uint32_t> ids_;
+    std::vector<Message> messages_;
 };
 
 // Stands in for the program's live settings while a job runs.
@@ -240,6 +232,120 @@ TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
     EXPECT_GT(whiteInBlock(chosen), 100);
     EXPECT_GE(firstIndex(chosen), 66);
     EXPECT_LE(firstIndex(chosen), 67);
+}
+
+TEST_F(Job, MessagesAnnounceStepAndFinish) {
+    const std::string movie = makeMovie("steps.avi");
+    RecordingSink sink;
+    LiveOptions live;
+    {
+        CaptureJob job(&sink);
+        ASSERT_TRUE(job.acceptMovie(movie));
+        ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
+        const auto probeMessages = sink.messages();
+        ASSERT_EQ(probeMessages.size(), 1u);
+        EXPECT_EQ(probeMessages[0].wParam, 0);
+        EXPECT_EQ(probeMessages[0].lParam, 0);
+        EXPECT_EQ(job.finishProbe().facts.videoWidth, 176);
+
+        ASSERT_TRUE(job.startCapture(dir.file("steps.jpg")));
+        ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
+        EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+        const auto all = sink.messages();
+        ASSERT_EQ(all.size(), 1u + 1u + 25u + 1u);
+        EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
+        EXPECT_EQ(all[1].lParam, 25 << 16);
+        for (size_t i = 2; i < 27; ++i)
+            EXPECT_EQ(all[i].id, ui::WM_CAPTURE_STEP);
+        EXPECT_EQ(all.back().id, ui::WM_CAPTURE_DONE);
+        EXPECT_EQ(all.back().wParam, 0);
+        EXPECT_FALSE(job.busy());
+    }
+    std::ifstream jpeg(dir.file("steps.jpg"), std::ios::binary);
+    EXPECT_EQ(jpeg.get(), 0xFF);
+    EXPECT_EQ(jpeg.get(), 0xD8);
+}
+
+TEST_F(Job, NoCellsWritesTheBackgroundAtOnce) {
+    const std::string movie = makeMovie("empty-grid.avi");
+    RecordingSink sink;
+    LiveOptions live; // outlives the job, whose worker reads it
+    live.options.rows = 0;
+    live.options.headerEnabled = 0;
+    CaptureJob job(&sink);
+    ASSERT_TRUE(job.acceptMovie(movie));
+    ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
+    ASSERT_TRUE(job.finishProbe().ok());
+    ASSERT_TRUE(job.startCapture(dir.file("bg.bmp")));
+    ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
+    EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+    const auto all = sink.messages();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
+    EXPECT_EQ(all[1].lParam, 0);
+    EXPECT_EQ(all[2].wParam, 0);
+    SheetPicture sheet;
+    ASSERT_TRUE(readBmp(dir.file("bg.bmp"), sheet));
+    EXPECT_EQ(sheet.width, 775); // (10 + 143) x 5 + 10 for a 176 x 144 movie
+    EXPECT_EQ(sheet.height, 20);
+    for (int y = 0; y < sheet.height; ++y)
+        for (int x = 0; x < sheet.width; ++x)
+            ASSERT_EQ(sheet.rgb(x, y), 0xEEF2F7u);
+}
+
+TEST_F(Job, OneWorkerAtATime) {
+    const std::string movie = makeMovie("busy.avi", 250);
+    RecordingSink sink;
+    LiveOptions live;
+    {
+        CaptureJob job(&sink);
+        ASSERT_TRUE(job.acceptMovie(movie));
+        ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
+        ASSERT_TRUE(job.finishProbe().ok());
+        ASSERT_TRUE(job.startCapture(dir.file("a.jpg")));
+        // While the capture runs nothing else starts; the destructor then
+        // cancels and waits, so the job outlives the thread.
+        if (job.busy()) {
+            EXPECT_FALSE(job.startCapture(dir.file("b.jpg")));
+            EXPECT_FALSE(job.acceptMovie(movie));
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir.file("b.jpg")));
+}
+
+TEST(MovieExtension, SubstringOfTheFilterDecides) {
+    const char* listed[] = {
+        "/m/CLIP.AVI", "/m/a.rm",  "/m/a.rmvb", "/m/a.mov",  "/m/a.qt",  "/m/a.mpg",
+        "/m/a.MPEG",   "/m/a.m1v", "/m/a.dat",  "/m/a.wmv",  "/m/a.mp",  "/m/a.m",
+        "/m/a.",       "/m/noext", "/m/a.y4m)", "/m/a.avi,", "/m/a.MP4", "/m/a.mkv",
+        "/m/a.webm",   "/m/a.ts",  "/m/a.m2ts", "/m/a.MTS",  "/m/a.flv", "/m/a.ogv",
+        "/m/a.3gp",    "/m/a.mxf", "/m/a.vob",  "/m/a.m4v",  "/m/a.asf", "/m/dir.avi/noext"};
+    const char* unlisted[] = {"/m/a.jpeg", "/m/a.avi.txt", "/m/a.txt",
+                              "/m/a.aviX", "/m/a.gif",     "/m/a.mp3"};
+    for (const char* p : listed)
+        EXPECT_TRUE(CaptureJob::hasMovieExtension(p)) << p;
+    for (const char* p : unlisted)
+        EXPECT_FALSE(CaptureJob::hasMovieExtension(p)) << p;
+}
+
+TEST(MovieExtension, UnlistedFileWithoutVideoChangesNothing) {
+    CaptureJob job;
+    ASSERT_TRUE(job.acceptMovie("/nowhere/Old.AVI"));
+    const ProbeResult old = job.finishProbe();
+    EXPECT_TRUE(job.probeTaken()); // listed: taken even though it failed
+    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
+    EXPECT_FALSE(job.movieReady());
+
+    // Probed like any other, but without video it is not taken.
+    ASSERT_TRUE(job.acceptMovie("/m/notes.txt"));
+    const ProbeResult& probed = job.finishProbe();
+    EXPECT_FALSE(probed.ok());
+    EXPECT_FALSE(probed.errorText.empty());
+    EXPECT_FALSE(job.probeTaken());
+    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
+    EXPECT_EQ(job.movie().infoText, old.infoText);
+    EXPECT_FALSE(job.busy());
+    EXPECT_FALSE(job.acceptMovie(""));
 }
 
 } // namespace

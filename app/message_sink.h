@@ -1,11 +1,13 @@
 #pragma once
-// How the workers report to whoever started them, without knowing who that is.
+// How the desktop program's worker reports to the window that started it,
+// without knowing that it is a window.
 //
 // The probe and the capture post four messages, with the numbers the desktop
-// program's window has always used. A front end implements `MessageSink`: the
-// desktop program turns each post into a queued Qt event for its dialog, the
-// command line prints progress. `post` is called from worker threads, must not
-// block on the receiver, and must keep the order of posts.
+// program's window has always used. These numbers live here only: the capture
+// itself reports through `CaptureProgress` and returns its result as a value.
+// `CMainDlg` implements `MessageSink` by turning each post into a queued Qt
+// event for itself; tests record the posts. `post` is called from the worker
+// thread, must not block on the receiver, and must keep the order of posts.
 
 #include <cstdint>
 

@@ -23,9 +23,9 @@
 #include <string_view>
 #include <thread>
 
+#include "app/message_sink.h"
 #include "capture/capture.h"
 #include "capture/movie_probe.h"
-#include "platform/ui/message_sink.h"
 #include "settings/options.h"
 
 // Sees the sheet of a running capture, on the capture thread. The sheet is

@@ -1,4 +1,4 @@
-#include "capture/capture_job.h"
+#include "app/capture_job.h"
 
 #include <cstring>
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/capture_job.h"
+#include "app/capture_job.h"
 #include "settings/options.h"
 
 namespace {
