@@ -23,10 +23,10 @@
 #include <algorithm>
 
 #include "app/info_text.h"
+#include "app/options_dlg.h"
 #include "app/sheet_clashes.h"
 #include "app/sheet_preview.h"
 #include "app/sheet_target.h"
-#include "settings/dialog/options_dlg.h"
 
 // Resource initialisers live in the global namespace.
 static void initResources() {

@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "app/capture_job.h"
+#include "app/dialog_seams.h"
 #include "app/message_sink.h"
-#include "settings/dialog/dialog_seams.h"
-#include "settings/dialog/user_settings.h"
+#include "app/user_settings.h"
 
 class CInfoText;
 class CSheetPreview;

@@ -11,7 +11,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "settings/dialog/dialog_seams.h"
+#include "app/dialog_seams.h"
 #include "settings/options.h"
 
 class CSheetApp {

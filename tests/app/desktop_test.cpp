@@ -30,17 +30,17 @@
 #include <string>
 #include <thread>
 
+#include "app/color_button.h"
+#include "app/fitted_width.h"
 #include "app/info_text.h"
 #include "app/main_dlg.h"
+#include "app/options_dlg.h"
 #include "app/sheet_app.h"
 #include "app/sheet_preview.h"
 #include "app/sheet_target.h"
+#include "app/user_settings.h"
 #include "capture/layout.h"
 #include "render/raster_image.h"
-#include "settings/dialog/color_button.h"
-#include "settings/dialog/fitted_width.h"
-#include "settings/dialog/options_dlg.h"
-#include "settings/dialog/user_settings.h"
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"

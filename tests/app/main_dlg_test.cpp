@@ -21,12 +21,12 @@
 #include <memory>
 #include <string>
 
+#include "app/fitted_width.h"
 #include "app/info_text.h"
 #include "app/main_dlg.h"
+#include "app/options_dlg.h"
 #include "app/sheet_app.h"
 #include "app/sheet_preview.h"
-#include "settings/dialog/fitted_width.h"
-#include "settings/dialog/options_dlg.h"
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"

@@ -13,11 +13,11 @@
 #include <cstring>
 #include <memory>
 
-#include "settings/dialog/color_button.h"
-#include "settings/dialog/font_chooser.h"
-#include "settings/dialog/options_dlg.h"
-#include "settings/dialog/user_settings.h"
-#include "settings/dialog/value_convert.h"
+#include "app/color_button.h"
+#include "app/font_chooser.h"
+#include "app/options_dlg.h"
+#include "app/user_settings.h"
+#include "app/value_convert.h"
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"

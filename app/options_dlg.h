@@ -21,9 +21,9 @@
 
 #include <string>
 
+#include "app/dialog_seams.h"
+#include "app/user_settings.h"
 #include "capture/movie_probe.h"
-#include "settings/dialog/dialog_seams.h"
-#include "settings/dialog/user_settings.h"
 
 class Options;
 class CColorButton;

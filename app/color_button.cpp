@@ -1,9 +1,9 @@
-#include "settings/dialog/color_button.h"
+#include "app/color_button.h"
 
 #include <QPainter>
 
+#include "app/value_convert.h"
 #include "capture/capture.h"
-#include "settings/dialog/value_convert.h"
 #include "settings/options.h"
 
 CColorButton::CColorButton(QWidget* parent) : QAbstractButton(parent) {

@@ -1,4 +1,4 @@
-#include "settings/dialog/font_chooser.h"
+#include "app/font_chooser.h"
 
 #include <QColorDialog>
 #include <QDialogButtonBox>
@@ -10,8 +10,8 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
-#include "settings/dialog/color_button.h"
-#include "settings/dialog/value_convert.h"
+#include "app/color_button.h"
+#include "app/value_convert.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "settings/dialog/options_dlg.h"
+#include "app/options_dlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,11 +18,11 @@
 #include <cstring>
 #include <vector>
 
+#include "app/color_button.h"
+#include "app/value_convert.h"
 #include "capture/capture.h"
 #include "capture/layout.h"
 #include "render/raster_image.h"
-#include "settings/dialog/color_button.h"
-#include "settings/dialog/value_convert.h"
 #include "settings/options.h"
 
 namespace {
