@@ -1,9 +1,5 @@
 #include "app/capture_job.h"
 
-#include <cstring>
-
-#include "capture/file_names.h"
-
 // The capture's reports, turned into the window messages and handed to the
 // watcher.
 class CaptureJob::Progress : public CaptureProgress {
@@ -32,10 +28,6 @@ CaptureJob::~CaptureJob() {
     wait();
 }
 
-bool CaptureJob::hasMovieExtension(std::string_view path) {
-    return std::strstr(kMovieFilterDescription, lowerExtension(path).c_str()) != nullptr;
-}
-
 void CaptureJob::post(uint32_t message, intptr_t wParam, intptr_t lParam) {
     ui::postMessage(notifyWindow_.load(), message, wParam, lParam);
 }
@@ -50,13 +42,7 @@ bool CaptureJob::acceptMovie(const std::string& path) {
         return false;
     wait();
     probedPath_ = path;
-    probedListed_ = hasMovieExtension(path);
     probeTaken_ = false;
-    if (probedListed_) {
-        // Nothing of the previous movie may reach a capture of this one.
-        moviePath_ = path;
-        movie_ = ProbeResult{};
-    }
     cancelled_.store(false);
     running_.store(true);
     worker_ = std::thread([this, path] {
@@ -100,8 +86,9 @@ bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choi
 const ProbeResult& CaptureJob::finishProbe() {
     wait();
     if (!probedPath_.empty()) {
-        // A file the list does not name is taken only for the video in it.
-        probeTaken_ = probedListed_ || (probed_.ok() && probed_.facts.usable());
+        // Only the file's contents say whether it is a movie: a name can
+        // promise video that is not there, or hide video that is.
+        probeTaken_ = probed_.ok() && probed_.facts.usable();
         if (probeTaken_) {
             moviePath_ = probedPath_;
             movie_ = probed_;

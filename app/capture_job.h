@@ -20,7 +20,6 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <thread>
 
 #include "app/message_sink.h"
@@ -43,32 +42,17 @@ public:
 
 class CaptureJob {
 public:
-    // The open dialog's filter: the classic extensions, then today's. The
-    // description doubles as the list of listed extensions: an extension is
-    // listed when it occurs in it.
-    static constexpr const char* kMovieFilterDescription =
-        "Movie Files (.avi, .qt, .mov, .mpg, .mpeg, .m1v, .dat, .rm, .rmvb .wmv, .mp4, .m4v, "
-        ".mkv, .webm, .ts, .m2ts, .mts, .m2v, .flv, .f4v, .ogv, .3gp, .3g2, .mxf, .vob, .asf, "
-        ".divx, .y4m)";
-    static constexpr const char* kMovieFilterPatterns =
-        "*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v; *.dat; *.rm; *.rmvb; *.wmv; *.mp4; *.m4v; "
-        "*.mkv; *.webm; *.ts; *.m2ts; *.mts; *.m2v; *.flv; *.f4v; *.ogv; *.3gp; *.3g2; *.mxf; "
-        "*.vob; *.asf; *.divx; *.y4m;";
-
     explicit CaptureJob(ui::MessageSink* notifyWindow = nullptr) : notifyWindow_(notifyWindow) {}
     CaptureJob(const CaptureJob&) = delete;
     CaptureJob& operator=(const CaptureJob&) = delete;
     ~CaptureJob();
 
-    // The extension of the last path component, from its last dot (empty
-    // when there is none), lower-cased (A-Z only), found in the filter text.
-    static bool hasMovieExtension(std::string_view path);
-
-    // Starts a probe of `path` (kept as given). A path with a listed
-    // extension becomes the current movie at once, whatever the probe finds
-    // (a failed probe's text says why); any other path becomes the current
-    // movie only when the probe finds video in it. False, with nothing
-    // started, when a worker runs or the path is empty.
+    // Starts a probe of `path` (kept as given). The file becomes the current
+    // movie when the probe finds moving pictures in it (a usable probe),
+    // whatever its name: a movie called clip.bin is taken, a text file called
+    // notes.avi is not. Until then, and when it is not taken, the current
+    // movie stays what it was. False, with nothing started, when a worker
+    // runs or the path is empty.
     bool acceptMovie(const std::string& path);
     // Takes a copy of *g_options (the defaults when there is none), posts
     // WM_CAPTURE_BEGIN and starts the capture of the current movie into
@@ -118,10 +102,9 @@ private:
     SheetWatcher* watcher_ = nullptr;
     std::string moviePath_;
     ProbeResult movie_;
-    // The probe in flight: its path, whether its extension is listed, and
-    // (written by the worker, read after the join only) its result.
+    // The probe in flight: its path and (written by the worker, read after
+    // the join only) its result.
     std::string probedPath_;
-    bool probedListed_ = false;
     bool probeTaken_ = false;
     ProbeResult probed_;
     CaptureResult capture_;

@@ -63,10 +63,10 @@ public:
     // Called by the workers, on their threads.
     void post(uint32_t message, intptr_t wParam, intptr_t lParam) override;
 
-    // The open and drop commands end here: the movie is probed when no
-    // worker runs. A file whose extension is not listed becomes the movie
-    // only when the probe finds video in it; otherwise a message says why and
-    // nothing changes.
+    // The open and drop commands end here: the file is probed when no
+    // worker runs. It becomes the movie only when the probe finds video in
+    // it, whatever its name; otherwise a message says why and the movie
+    // before it stays.
     bool openMovie(const QString& path);
     // Several movies: one sheet each, beside its movie. False when a worker
     // runs or the user declined.

@@ -116,20 +116,68 @@ protected:
     testmovies::TempDir dir;
 };
 
-TEST_F(Job, AFileWithVideoIsTakenWhateverItsName) {
-    const std::string avi = makeMovie("source.avi");
-    fs::copy_file(avi, dir.file("clip.bin"));
+// The probe alone decides what is a movie: a name promising video that is
+// not there is refused, and video under any name is taken.
+TEST_F(Job, AFileIsTakenForTheVideoInItNotForItsName) {
+    const std::string movie = makeMovie("first.avi");
+    testmovies::MovieSpec soundOnly;
+    soundOnly.path = dir.file("x.avi");
+    soundOnly.video = false;
+    soundOnly.audio = true;
+    std::string error;
+    ASSERT_EQ(testmovies::make(soundOnly, &error), 0) << error;
+    std::ofstream(dir.file("a.mp")) << "not a movie, although mp is part of mpg\n";
+    fs::copy_file(movie, dir.file("clip.bin"));
+
     RecordingSink sink;
     CaptureJob job(&sink);
-    ASSERT_TRUE(job.acceptMovie(dir.file("clip.bin")));
-    // Not taken until the probe has spoken.
-    EXPECT_EQ(job.moviePath(), "");
-    ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
-    EXPECT_TRUE(job.finishProbe().ok());
+    auto probe = [&](const std::string& path) {
+        sink.clear();
+        EXPECT_TRUE(job.acceptMovie(path)) << path;
+        EXPECT_TRUE(sink.waitFor(ui::WM_PROBE_DONE)) << path;
+        return job.finishProbe();
+    };
+
+    ASSERT_TRUE(probe(movie).ok());
+    ASSERT_TRUE(job.probeTaken());
+    ASSERT_TRUE(job.movieReady());
+    const std::string firstInfo = job.movie().infoText;
+
+    // Refused, each with its reason; the movie before them stays, facts and all.
+    for (const std::string name : {"x.avi", "a.mp", "missing.mkv"}) {
+        SCOPED_TRACE(name);
+        const ProbeResult refused = probe(dir.file(name));
+        EXPECT_FALSE(refused.ok() && refused.facts.usable());
+        EXPECT_FALSE(refused.errorText.empty());
+        EXPECT_FALSE(job.probeTaken());
+        EXPECT_EQ(job.moviePath(), movie);
+        EXPECT_EQ(job.movie().infoText, firstInfo);
+        EXPECT_TRUE(job.movieReady());
+    }
+
+    // Video under a name no list knows, stored as given.
+    EXPECT_TRUE(probe(dir.file("clip.bin")).ok());
     EXPECT_TRUE(job.probeTaken());
     EXPECT_EQ(job.moviePath(), dir.file("clip.bin"));
     EXPECT_TRUE(job.movieReady());
     EXPECT_EQ(job.movie().facts.videoWidth, 176);
+    EXPECT_NE(job.movie().infoText.find("clip.bin"), std::string::npos);
+
+    EXPECT_FALSE(job.busy());
+    EXPECT_FALSE(job.acceptMovie(""));
+}
+
+// Not taken until the probe has spoken, even when the name says movie.
+TEST_F(Job, NothingIsTakenBeforeTheProbeEnds) {
+    const std::string movie = makeMovie("clip.avi");
+    RecordingSink sink;
+    CaptureJob job(&sink);
+    ASSERT_TRUE(job.acceptMovie(movie));
+    EXPECT_EQ(job.moviePath(), "");
+    EXPECT_FALSE(job.movieReady());
+    ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
+    EXPECT_TRUE(job.finishProbe().ok());
+    EXPECT_EQ(job.moviePath(), movie);
 }
 
 TEST_F(Job, AWatcherSeesEachCellAsItsMomentEnds) {
@@ -311,41 +359,6 @@ TEST_F(Job, OneWorkerAtATime) {
         }
     }
     EXPECT_FALSE(fs::exists(dir.file("b.jpg")));
-}
-
-TEST(MovieExtension, SubstringOfTheFilterDecides) {
-    const char* listed[] = {
-        "/m/CLIP.AVI", "/m/a.rm",  "/m/a.rmvb", "/m/a.mov",  "/m/a.qt",  "/m/a.mpg",
-        "/m/a.MPEG",   "/m/a.m1v", "/m/a.dat",  "/m/a.wmv",  "/m/a.mp",  "/m/a.m",
-        "/m/a.",       "/m/noext", "/m/a.y4m)", "/m/a.avi,", "/m/a.MP4", "/m/a.mkv",
-        "/m/a.webm",   "/m/a.ts",  "/m/a.m2ts", "/m/a.MTS",  "/m/a.flv", "/m/a.ogv",
-        "/m/a.3gp",    "/m/a.mxf", "/m/a.vob",  "/m/a.m4v",  "/m/a.asf", "/m/dir.avi/noext"};
-    const char* unlisted[] = {"/m/a.jpeg", "/m/a.avi.txt", "/m/a.txt",
-                              "/m/a.aviX", "/m/a.gif",     "/m/a.mp3"};
-    for (const char* p : listed)
-        EXPECT_TRUE(CaptureJob::hasMovieExtension(p)) << p;
-    for (const char* p : unlisted)
-        EXPECT_FALSE(CaptureJob::hasMovieExtension(p)) << p;
-}
-
-TEST(MovieExtension, UnlistedFileWithoutVideoChangesNothing) {
-    CaptureJob job;
-    ASSERT_TRUE(job.acceptMovie("/nowhere/Old.AVI"));
-    const ProbeResult old = job.finishProbe();
-    EXPECT_TRUE(job.probeTaken()); // listed: taken even though it failed
-    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
-    EXPECT_FALSE(job.movieReady());
-
-    // Probed like any other, but without video it is not taken.
-    ASSERT_TRUE(job.acceptMovie("/m/notes.txt"));
-    const ProbeResult& probed = job.finishProbe();
-    EXPECT_FALSE(probed.ok());
-    EXPECT_FALSE(probed.errorText.empty());
-    EXPECT_FALSE(job.probeTaken());
-    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
-    EXPECT_EQ(job.movie().infoText, old.infoText);
-    EXPECT_FALSE(job.busy());
-    EXPECT_FALSE(job.acceptMovie(""));
 }
 
 } // namespace

@@ -86,41 +86,58 @@ private slots:
         QVERIFY(!dlg.queueList()->isVisible());
     }
 
-    // Listed extensions (the classic ones and today's, and anything the
-    // substring test finds) become the movie at once, even when the probe
-    // then fails; the failure shows in Details, with no box.
-    void listedNamesAreTakenAtOnce_data() {
+    // A name makes nothing a movie: a file is taken when its probe finds
+    // video, under any name, and stored exactly as chosen (a lower-cased
+    // name would be another file here). One that is not there is refused
+    // with a box that names it, whatever its extension promises.
+    void theProbeNotTheNameDecides_data() {
         QTest::addColumn<QString>("name");
-        QTest::newRow("upper-case avi") << "CLIP.AVI";
-        QTest::newRow("rm") << "a.rm";
-        QTest::newRow("rmvb") << "a.rmvb";
-        QTest::newRow("mp, part of mpg") << "a.mp";
-        QTest::newRow("no dot") << "movie";
-        QTest::newRow("dotted folder, no dot") << "dir.avi/movie";
-        QTest::newRow("mp4") << "a.MP4";
-        QTest::newRow("mkv") << "a.mkv";
-        QTest::newRow("ts") << "a.ts";
+        QTest::addColumn<bool>("movie");
+        QTest::newRow("upper-case avi") << "CLIP.AVI" << true;
+        QTest::newRow("no dot") << "movie" << true;
+        QTest::newRow("dotted folder, no dot") << "dir.avi/movie" << true;
+        QTest::newRow("missing rm") << "a.rm" << false;
+        QTest::newRow("missing mp, part of mpg") << "a.mp" << false;
+        QTest::newRow("missing mp4") << "a.MP4" << false;
+        QTest::newRow("missing mkv") << "a.mkv" << false;
     }
-    void listedNamesAreTakenAtOnce() {
+    void theProbeNotTheNameDecides() {
         QFETCH(QString, name);
-        CMainDlg dlg(nullptr, fake_.seams());
+        QFETCH(bool, movie);
         const QString path = here(name);
+        if (movie) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+            QCOMPARE(makeMovie(name, 25, "avi"), path);
+        }
+        CMainDlg dlg(nullptr, fake_.seams());
         fake_.paths.push_back(path);
         dlg.openButton()->click();
 
         QCOMPARE(fake_.fileRequests.size(), 1);
         QVERIFY(dlg.isWorking());
-        // Stored exactly as chosen: a lower-cased name would be another
-        // file here.
-        QCOMPARE(QString::fromStdString(dlg.job().moviePath()), path);
         QVERIFY(commandsEnabled(dlg, false));
-        QTRY_VERIFY(!dlg.isWorking());
+        // Nothing is the movie while the probe reads.
+        QVERIFY(dlg.job().moviePath().empty());
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
         QVERIFY(commandsEnabled(dlg, true));
-        // The probe fails on a missing file and says which one.
-        QVERIFY2(dlg.infoText()->text().contains(QFileInfo(path).fileName()),
-                 qPrintable(dlg.infoText()->text()));
+        if (movie) {
+            QCOMPARE(QString::fromStdString(dlg.job().moviePath()), path);
+            QVERIFY(dlg.saveButton()->isEnabled());
+            QVERIFY(fake_.messages.isEmpty());
+            return;
+        }
+        QVERIFY(dlg.job().moviePath().empty());
+        QCOMPARE(dlg.windowTitle(), QString("Stillwick"));
+        QVERIFY(dlg.infoText()->text().isEmpty());
         QVERIFY(!dlg.saveButton()->isEnabled());
-        QVERIFY(fake_.messages.isEmpty());
+        QVERIFY(dlg.saveButton()->toolTip().contains("Open a movie"));
+        QCOMPARE(fake_.messages.size(), 1);
+        QCOMPARE(fake_.messages[0].icon, QMessageBox::Warning);
+        QVERIFY2(fake_.messages[0].text.contains(QFileInfo(path).fileName()),
+                 qPrintable(fake_.messages[0].text));
+        const QString reason = QString::fromStdString(dlg.job().finishProbe().errorText);
+        QVERIFY(!reason.isEmpty());
+        QVERIFY2(fake_.messages[0].text.contains(reason), qPrintable(fake_.messages[0].text));
     }
 
     void openChooserListsEveryMovieAndAllFiles() {
@@ -216,14 +233,18 @@ private slots:
     void failedCaptureShowsTheError() {
         QFETCH(int, result);
         CMainDlg dlg(nullptr, fake_.seams());
-        // A real failure gives the job its text: a movie that is not there.
-        QVERIFY(dlg.openMovie(here("missing.avi")));
-        QTRY_VERIFY(!dlg.isWorking());
+        // A real failure gives the job its text: a movie that has gone
+        // since it was opened.
+        const QString movie = makeMovie("missing.avi");
+        QVERIFY(dlg.openMovie(movie));
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
+        QVERIFY(dlg.job().movieReady());
+        QVERIFY(QFile::remove(movie));
         QVERIFY(dlg.job().startCapture(here("never.jpg").toStdString()));
         // Joined, the worker has posted everything; the test posts its own.
         const QString text = QString::fromStdString(dlg.job().finishCapture().errorText);
         QCoreApplication::removePostedEvents(&dlg);
-        QVERIFY2(text.contains("missing.avi"), qPrintable(text));
+        QVERIFY2(text.contains("No such file"), qPrintable(text));
         dlg.post(ui::WM_CAPTURE_BEGIN, 0, 4 << 16);
         dlg.post(ui::WM_CAPTURE_STEP, 0, 0);
         dlg.post(ui::WM_CAPTURE_DONE, result, 0);
@@ -469,15 +490,17 @@ private slots:
         QCOMPARE(QCoreApplication::applicationName(), QString("Stillwick"));
 
         app.options().columns = 9; // changed in memory only
+        const QString given = makeMovie("given.mov");
         QString openedMovie;
         QTimer::singleShot(0, [&] {
             if (auto* dlg = qobject_cast<CMainDlg*>(QApplication::activeModalWidget())) {
-                openedMovie = QString::fromStdString(dlg->job().moviePath());
+                if (QTest::qWaitFor([&] { return !dlg->isWorking(); }, 30000))
+                    openedMovie = QString::fromStdString(dlg->job().moviePath());
                 dlg->close();
             }
         });
-        QCOMPARE(app.exec(QDir::current().filePath("given.mov")), 0);
-        QCOMPARE(openedMovie, QDir::current().filePath("given.mov"));
+        QCOMPARE(app.exec(given), 0);
+        QCOMPARE(openedMovie, given);
         QVERIFY(fake.messages.isEmpty());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), before);
