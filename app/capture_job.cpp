@@ -1,5 +1,7 @@
 #include "app/capture_job.h"
 
+#include <algorithm>
+
 // The capture's reports, turned into the window messages and handed to the
 // watcher.
 class CaptureJob::Progress : public CaptureProgress {
@@ -71,7 +73,9 @@ bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choi
     snapshot_ = g_options ? *g_options : Options::defaults();
     cancelled_.store(false);
     const int64_t frames = static_cast<int64_t>(snapshot_.rows) * snapshot_.columns;
-    post(ui::WM_CAPTURE_BEGIN, 0, static_cast<intptr_t>((frames & 0xFFFF) << 16));
+    // Set before the message that makes the receiver read it.
+    captureFrames_ = std::max<int64_t>(frames, 0);
+    post(ui::WM_CAPTURE_BEGIN, 0, 0);
     running_.store(true);
     const int moments = frames > 0 && frames <= INT32_MAX ? static_cast<int>(frames) : 0;
     worker_ = std::thread([this, moments] {

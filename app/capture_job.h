@@ -60,6 +60,13 @@ public:
     bool startCapture(const std::string& target, const FrameChoice& choice = {},
                       InformationColor informationColor = InformationColor::Black);
 
+    // For the WM_CAPTURE_BEGIN handler: the frames the capture started last
+    // puts on its sheet (rows × columns of its settings, 0 for none), so the
+    // count never has to fit into the message. Written by `startCapture` on
+    // the user thread before it posts BEGIN, so the handler, on the same
+    // thread, reads the count of the capture that message announced.
+    int64_t captureFrames() const { return captureFrames_; }
+
     // For the WM_PROBE_DONE and WM_CAPTURE_DONE handlers: wait for the
     // worker (it has posted its last message, so this is short) and return
     // what it produced. `finishProbe` returns the probe just finished, which
@@ -108,6 +115,7 @@ private:
     bool probeTaken_ = false;
     ProbeResult probed_;
     CaptureResult capture_;
+    int64_t captureFrames_ = 0;
     // Read by the worker, written only while none runs.
     CaptureInput input_;
     Options snapshot_ = Options::defaults();

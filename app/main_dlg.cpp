@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <climits>
 
 #include "app/info_text.h"
 #include "app/options_dlg.h"
@@ -571,17 +572,17 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void CMainDlg::onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {
+void CMainDlg::onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t /*lParam*/) {
     switch (message) {
     case ui::WM_PROBE_DONE:
         onProbeDone();
         break;
     case ui::WM_CAPTURE_BEGIN: {
-        const int lower = static_cast<int>(lParam & 0xFFFF);
-        const int upper = static_cast<int>((lParam >> 16) & 0xFFFF);
+        // The job knows the count in full; the bar counts in int.
+        const int frames = static_cast<int>(std::min<int64_t>(job_.captureFrames(), INT_MAX));
         // An empty range would turn the bar into a busy indicator.
-        progress_->setRange(lower, std::max(upper, lower + 1));
-        progress_->setValue(lower);
+        progress_->setRange(0, std::max(frames, 1));
+        progress_->setValue(0);
         progress_->setFormat(tr("%v of %m"));
         progress_->setTextVisible(true);
         break;

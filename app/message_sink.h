@@ -14,10 +14,12 @@
 namespace ui {
 
 constexpr uint32_t WM_USER = 0x0400;
-constexpr uint32_t WM_PROBE_DONE = WM_USER + 10;    // wParam: probe result (0 or -1)
-constexpr uint32_t WM_CAPTURE_DONE = WM_USER + 11;  // wParam: capture result
-constexpr uint32_t WM_CAPTURE_BEGIN = WM_USER + 12; // lParam: frames << 16
-constexpr uint32_t WM_CAPTURE_STEP = WM_USER + 13;  // one moment done
+constexpr uint32_t WM_PROBE_DONE = WM_USER + 10;   // wParam: probe result (0 or -1)
+constexpr uint32_t WM_CAPTURE_DONE = WM_USER + 11; // wParam: capture result
+// No parameters: the frame count is CaptureJob::captureFrames(), which a
+// 16-bit half of lParam could not always hold.
+constexpr uint32_t WM_CAPTURE_BEGIN = WM_USER + 12;
+constexpr uint32_t WM_CAPTURE_STEP = WM_USER + 13; // one moment done
 
 class MessageSink {
 public:

@@ -302,7 +302,9 @@ TEST_F(Job, MessagesAnnounceStepAndFinish) {
         const auto all = sink.messages();
         ASSERT_EQ(all.size(), 1u + 1u + 25u + 1u);
         EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
-        EXPECT_EQ(all[1].lParam, 25 << 16);
+        EXPECT_EQ(all[1].wParam, 0);
+        EXPECT_EQ(all[1].lParam, 0);
+        EXPECT_EQ(job.captureFrames(), 25);
         for (size_t i = 2; i < 27; ++i)
             EXPECT_EQ(all[i].id, ui::WM_CAPTURE_STEP);
         EXPECT_EQ(all.back().id, ui::WM_CAPTURE_DONE);
@@ -331,6 +333,7 @@ TEST_F(Job, NoCellsWritesTheBackgroundAtOnce) {
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
     EXPECT_EQ(all[1].lParam, 0);
+    EXPECT_EQ(job.captureFrames(), 0);
     EXPECT_EQ(all[2].wParam, 0);
     SheetPicture sheet;
     ASSERT_TRUE(readBmp(dir.file("bg.bmp"), sheet));
@@ -339,6 +342,42 @@ TEST_F(Job, NoCellsWritesTheBackgroundAtOnce) {
     for (int y = 0; y < sheet.height; ++y)
         for (int x = 0; x < sheet.width; ++x)
             ASSERT_EQ(sheet.rgb(x, y), 0xEEF2F7u);
+}
+
+// A count of more than 16 bits reaches the window whole: 300 × 300 is not
+// 90000 mod 65536. Such a sheet may still be refused by the capture; BEGIN
+// comes first all the same, then DONE with the reason.
+TEST_F(Job, TheFrameCountIsNotCutToSixteenBits) {
+    const std::string movie = makeMovie("many.avi");
+    RecordingSink sink;
+    LiveOptions live;
+    CaptureJob job(&sink);
+    ASSERT_TRUE(job.acceptMovie(movie));
+    ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
+    ASSERT_TRUE(job.finishProbe().ok());
+
+    const struct {
+        int rows, columns;
+        int64_t frames;
+    } grids[] = {{300, 300, 90000}, {256, 256, 65536}, {-3, 5, 0}};
+    for (const auto& grid : grids) {
+        SCOPED_TRACE(grid.frames);
+        live.options.rows = grid.rows;
+        live.options.columns = grid.columns;
+        sink.clear();
+        ASSERT_TRUE(job.startCapture(dir.file("many.jpg")));
+        EXPECT_EQ(job.captureFrames(), grid.frames);
+        ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
+        const CaptureResult& result = job.finishCapture();
+        EXPECT_FALSE(result.ok());
+        EXPECT_FALSE(result.errorText.empty());
+        const auto all = sink.messages();
+        ASSERT_EQ(all.size(), 2u);
+        EXPECT_EQ(all[0].id, ui::WM_CAPTURE_BEGIN);
+        EXPECT_EQ(all[1].id, ui::WM_CAPTURE_DONE);
+        EXPECT_EQ(job.captureFrames(), grid.frames);
+    }
+    EXPECT_FALSE(fs::exists(dir.file("many.jpg")));
 }
 
 TEST_F(Job, OneWorkerAtATime) {
