@@ -102,8 +102,11 @@ void COptionsDlg::build() {
 
     // Boxes first, then the groups and labels that hold them, so each label
     // can name its box for the keyboard and for assistive tools.
-    columns_ = numberBox("columns", 1, static_cast<int>(kMaxCells));
-    rows_ = numberBox("rows", 1, static_cast<int>(kMaxCells));
+    // Every frame is at least a pixel wide and high, so no sheet has more
+    // columns or rows than it has pixels on a side; the layout decides the
+    // rest (the note says why a grid does not fit).
+    columns_ = numberBox("columns", 1, kMaxSheetSide);
+    rows_ = numberBox("rows", 1, kMaxSheetSide);
     frameWidth_ = numberBox("frameWidth", 1, kMaxSheetSide);
     frameHeight_ = numberBox("frameHeight", 1, kMaxSheetSide);
     spacingX_ = numberBox("spacingX", 0, kMaxSheetSide);

@@ -18,6 +18,7 @@
 #include "app/options_dlg.h"
 #include "app/user_settings.h"
 #include "app/value_convert.h"
+#include "capture/layout.h"
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
@@ -41,6 +42,18 @@ template <class T> T* child(QWidget& dlg, const char* name) {
     if (!w)
         qFatal("no control %s", name);
     return w;
+}
+
+// Why the layout refuses a grid of the default frames (empty when it
+// does not).
+QString layoutRefusal(int columns, int rows) {
+    Options o = Options::defaults();
+    o.columns = columns;
+    o.rows = rows;
+    SheetLayout layout;
+    std::string error;
+    computeLayout(o, o.frameWidth, o.frameHeight, 0, 0, layout, error);
+    return QString::fromStdString(error);
 }
 
 void type(QLineEdit* box, const QString& text) {
@@ -279,10 +292,10 @@ private slots:
         QTest::addColumn<QString>("note");
         QTest::newRow("no columns") << "columns"
                                     << "0"
-                                    << "Columns must be a whole number from 1 to 65535.";
+                                    << "Columns must be a whole number from 1 to 32768.";
         QTest::newRow("no rows") << "rows"
                                  << ""
-                                 << "Rows must be a whole number from 1 to 65535.";
+                                 << "Rows must be a whole number from 1 to 32768.";
         QTest::newRow("zero width") << "frameWidth"
                                     << "0"
                                     << "Width must be a whole number from 1 to 32768.";
@@ -295,10 +308,10 @@ private slots:
         QTest::newRow("intensity") << "shadowIntensity"
                                    << "101"
                                    << "Shadow intensity must be a whole number from 0 to 100.";
-        QTest::newRow("too many frames")
-            << "columns"
-            << "30000"
-            << "A sheet holds at most 65535 frames; the settings ask for 90000.";
+        // The layout's own refusal of 30000 x 3 frames, whichever limit
+        // it meets first.
+        QTest::newRow("too many frames") << "columns"
+                                         << "30000" << layoutRefusal(30000, 3);
         QTest::newRow("too large a sheet") << "spacingX"
                                            << "9000"
                                            << "The sheet would be larger than 32768 pixels on a "
@@ -363,7 +376,7 @@ private slots:
         options_->frameHeight = -4;
         COptionsDlg dlg(nullptr, fake_.seams());
         QVERIFY(!child<QPushButton>(dlg, "save")->isEnabled());
-        QCOMPARE(dlg.problem(), QString("Columns must be a whole number from 1 to 65535."));
+        QCOMPARE(dlg.problem(), QString("Columns must be a whole number from 1 to 32768."));
         QVERIFY(!dlg.isModified());
         // A disabled box is not the user's to fix: a wild shadow value in a
         // file with the shadow off does not block Save.
