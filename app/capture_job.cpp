@@ -57,8 +57,8 @@ bool CaptureJob::acceptMovie(const std::string& path) {
     return true;
 }
 
-bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choice,
-                              InformationColor informationColor) {
+bool CaptureJob::startCapture(const std::string& target, const Options& settings,
+                              const FrameChoice& choice, InformationColor informationColor) {
     if (busy())
         return false;
     wait();
@@ -70,7 +70,7 @@ bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choi
     input_.choice = choice;
     input_.informationColor = informationColor;
     input_.stop = &cancelled_;
-    snapshot_ = g_options ? *g_options : Options::defaults();
+    snapshot_ = settings;
     cancelled_.store(false);
     const int64_t frames = static_cast<int64_t>(snapshot_.rows) * snapshot_.columns;
     // Set before the message that makes the receiver read it.

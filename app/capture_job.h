@@ -54,10 +54,12 @@ public:
     // movie stays what it was. False, with nothing started, when a worker
     // runs or the path is empty.
     bool acceptMovie(const std::string& path);
-    // Takes a copy of *g_options (the defaults when there is none), posts
-    // WM_CAPTURE_BEGIN and starts the capture of the current movie into
-    // `target`. False, without posting anything, when a worker runs.
-    bool startCapture(const std::string& target, const FrameChoice& choice = {},
+    // Takes a copy of `settings` (the live record stays the caller's to
+    // change while the capture runs), posts WM_CAPTURE_BEGIN and starts the
+    // capture of the current movie into `target`. False, without posting
+    // anything, when a worker runs.
+    bool startCapture(const std::string& target, const Options& settings,
+                      const FrameChoice& choice = {},
                       InformationColor informationColor = InformationColor::Black);
 
     // For the WM_CAPTURE_BEGIN handler: the frames the capture started last

@@ -63,9 +63,8 @@ CFontChooser::CFontChooser(const FontChoice& initial, QWidget* parent) : QDialog
     fonts_->setSizeGripEnabled(false);
 
     auto* colourLabel = new QLabel(tr("Colour:"), this);
-    color_ = new CColorButton(this);
+    color_ = new CColorButton(toColorRef(initial.color), this);
     color_->setObjectName(QStringLiteral("textColor"));
-    color_->setColor(toColorRef(initial.color));
     color_->setFixedSize(40, 20);
     colourLabel->setBuddy(color_);
     connect(color_, &QAbstractButton::clicked, this, &CFontChooser::chooseColor);

@@ -158,8 +158,9 @@ FileRequest CMainDlg::sheetRequestForMovie() const {
     return r;
 }
 
-CMainDlg::CMainDlg(QWidget* parent, const DialogSeams& seams)
-    : QDialog(parent), seams_(seams), feed_(std::make_unique<PreviewFeed>(this)) {
+CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
+    : QDialog(parent), options_(options), seams_(seams),
+      feed_(std::make_unique<PreviewFeed>(this)) {
     setWindowIcon(stillwickIcon());
     // A main window: it can be made larger to see the sheet better.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -470,7 +471,7 @@ bool CMainDlg::startCapture(const QString& target) {
     job_.setSheetWatcher(feed_.get());
     // The desktop program draws the information block so it can be read
     // on any background.
-    if (!job_.startCapture(toLocalPath(target), user_.frameChoice(),
+    if (!job_.startCapture(toLocalPath(target), options_, user_.frameChoice(),
                            InformationColor::ByBackground))
         return false;
     target_ = target;
@@ -482,7 +483,7 @@ bool CMainDlg::startCapture(const QString& target) {
 void CMainDlg::OnOptions() {
     if (isWorking())
         return;
-    COptionsDlg options(this, seams_);
+    COptionsDlg options(options_, this, seams_);
     if (job_.movieReady())
         options.setMovie(job_.movie().facts, job_.movie().infoText);
     options.exec();

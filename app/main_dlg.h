@@ -56,7 +56,10 @@ public:
 class CMainDlg : public QDialog, public ui::MessageSink {
     Q_OBJECT
 public:
-    explicit CMainDlg(QWidget* parent = nullptr,
+    // `options` is the program's live settings record: the settings dialog
+    // edits it and each capture copies it when it starts. It must outlive
+    // the dialog.
+    explicit CMainDlg(Options& options, QWidget* parent = nullptr,
                       const DialogSeams& seams = DialogSeams::standard());
     ~CMainDlg() override;
 
@@ -83,6 +86,7 @@ public:
     void cancelCapture();
 
     CaptureJob& job() { return job_; }
+    Options& options() { return options_; }
     UserSettings& userSettings() { return user_; }
     QPushButton* openButton() const { return open_; }
     QPushButton* saveButton() const { return save_; }
@@ -180,6 +184,7 @@ private:
             QMessageBox::StandardButton defaultButton = QMessageBox::Ok);
     QStringList moviesIn(const QMimeData* data) const;
 
+    Options& options_;
     DialogSeams seams_;
     UserSettings user_;
     QPushButton* open_ = nullptr;

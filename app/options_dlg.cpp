@@ -50,9 +50,8 @@ std::string placeholderInfo(const Options& o) {
 
 } // namespace
 
-COptionsDlg::COptionsDlg(QWidget* parent, const DialogSeams& seams)
-    : QDialog(parent), seams_(seams), options_(g_options) {
-    Q_ASSERT(options_);
+COptionsDlg::COptionsDlg(Options& options, QWidget* parent, const DialogSeams& seams)
+    : QDialog(parent), seams_(seams), options_(options) {
     build();
     loadControls();
 }
@@ -118,7 +117,7 @@ void COptionsDlg::build() {
     shadowOffsetY_ = numberBox("shadowOffsetY", 0, kMaxSheetSide);
     shadowIntensity_ = numberBox("shadowIntensity", 0, 100);
 
-    swatch_ = new CColorButton(this);
+    swatch_ = new CColorButton(options_.backgroundColor, this);
     swatch_->setObjectName(QStringLiteral("swatch"));
     swatch_->setAccessibleName(tr("Background colour"));
     swatch_->setAccessibleDescription(tr("The colour behind the frames. Press Space to choose."));
@@ -340,7 +339,7 @@ void COptionsDlg::loadFrameChoice(const FrameChoiceText& t) {
 
 void COptionsDlg::loadControls() {
     loading_ = true;
-    const Options& o = *options_;
+    const Options& o = options_;
     columns_->setText(number(o.columns));
     rows_->setText(number(o.rows));
     frameWidth_->setText(number(o.frameWidth));
@@ -371,7 +370,7 @@ void COptionsDlg::loadControls() {
 }
 
 Options COptionsDlg::valuesInControls() const {
-    Options o = *options_;
+    Options o = options_;
     o.columns = parseLeadingInt(columns_->text());
     o.rows = parseLeadingInt(rows_->text());
     o.frameWidth = parseLeadingInt(frameWidth_->text());
@@ -491,7 +490,7 @@ void COptionsDlg::OnSave() {
     revalidate();
     if (!problem_.isEmpty())
         return;
-    Options& o = *options_;
+    Options& o = options_;
     const Options values = valuesInControls();
     // Field by field, so the header, the font and the text colour (which
     // the font chooser already put into the record) stay as they are.
@@ -530,7 +529,7 @@ void COptionsDlg::OnSave() {
 }
 
 void COptionsDlg::OnRestoreDefaults() {
-    options_->setDefaults();
+    options_.setDefaults();
     loadControls();
     // The frame choice's defaults: the classic sheet. Written only on Save.
     loading_ = true;
@@ -554,7 +553,7 @@ void COptionsDlg::OnCancelButton() {
     }
     // Undoes the font, text colour and defaults this visit put into the
     // record. A file that vanished meanwhile is recreated with the defaults.
-    options_->load();
+    options_.load();
     QDialog::reject();
 }
 
@@ -587,13 +586,13 @@ void COptionsDlg::OnChooseColor() {
 }
 
 void COptionsDlg::OnChooseFont() {
-    FontChoice choice{toQFont(options_->font), toQColor(options_->textColor)};
+    FontChoice choice{toQFont(options_.font), toQColor(options_.textColor)};
     if (!seams_.chooseFont(this, choice))
         return;
-    LOGFONTA font = options_->font;
+    LOGFONTA font = options_.font;
     storeQFont(choice.font, font);
-    options_->font = font;
-    options_->textColor = toColorRef(choice.color);
-    faceName_->setText(faceName(options_->font));
+    options_.font = font;
+    options_.textColor = toColorRef(choice.color);
+    faceName_->setText(faceName(options_.font));
     OnModified();
 }

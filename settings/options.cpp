@@ -8,8 +8,6 @@
 
 #include "platform/fs/atomic_file.h"
 
-Options* g_options = nullptr;
-
 namespace {
 
 constexpr char kMagic[4] = {'S', 'T', 'W', 'K'};
@@ -46,7 +44,6 @@ std::string defaultPath() {
 Options::Options() : Options(defaultPath()) {}
 
 Options::Options(std::string path, Foreign foreign) : filePath(std::move(path)), foreign_(foreign) {
-    g_options = this;
     load();
 }
 
@@ -57,10 +54,7 @@ Options Options::defaults() {
     return o;
 }
 
-Options::~Options() {
-    if (g_options == this)
-        g_options = nullptr;
-}
+Options::~Options() = default;
 
 std::array<uint8_t, Options::kFileSize> Options::toBytes() const {
     std::array<uint8_t, kFileSize> b{};

@@ -251,7 +251,7 @@ private slots:
         QVERIFY(QFileInfo(movie).size() > 0);
         {
             // Chosen in the open dialog.
-            CMainDlg dlg(nullptr, fake_.seams());
+            CMainDlg dlg(*options_, nullptr, fake_.seams());
             fake_.paths.push_back(movie);
             dlg.openButton()->click();
             QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
@@ -263,7 +263,7 @@ private slots:
         }
         {
             // Dropped on the window.
-            CMainDlg dlg(nullptr, fake_.seams());
+            CMainDlg dlg(*options_, nullptr, fake_.seams());
             drop(&dlg, {QUrl::fromLocalFile(movie)});
             QVERIFY(dlg.isWorking());
             QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
@@ -292,7 +292,7 @@ private slots:
     void anyNameWithVideoIsTaken() {
         const QString avi = makeMovie("source.avi");
         QVERIFY(QFile::copy(avi, here("clip.video")));
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, here("clip.video"));
         QVERIFY(dlg.job().probeTaken());
         QCOMPARE(QString::fromStdString(dlg.job().moviePath()), here("clip.video"));
@@ -308,7 +308,7 @@ private slots:
             QVERIFY(notes.open(QIODevice::WriteOnly));
             notes.write("shopping list\n");
         }
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, movie);
         const QString details = dlg.infoText()->text();
         // Dropping it is not refused at the door: only the probe can tell.
@@ -335,7 +335,7 @@ private slots:
         std::string error;
         QCOMPARE(testmovies::writeRandomBytes(here("broken.avi").toStdString(), 4096, 7, &error),
                  0);
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QVERIFY(dlg.openMovie(here("broken.avi")));
@@ -365,7 +365,7 @@ private slots:
     }
 
     void saveWithoutAMovieIsDisabledAndSaysWhy() {
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         QVERIFY(!dlg.saveButton()->isEnabled());
         QVERIFY(dlg.saveButton()->toolTip().contains("Open a movie"));
         dlg.saveButton()->click();
@@ -375,7 +375,7 @@ private slots:
     // ---- A capture you can stop -----------------------------------------
 
     void escapeWhenIdleKeepsTheWindow() {
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QTest::keyClick(&dlg, Qt::Key_Escape);
@@ -395,7 +395,7 @@ private slots:
         options_->rows = 12;
         options_->columns = 12;
         const QString movie = makeMovie("long.avi", 600);
-        WatchedDlg dlg(nullptr, fake_.seams());
+        WatchedDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         open(dlg, movie);
@@ -429,7 +429,7 @@ private slots:
         options_->rows = 12;
         options_->columns = 12;
         const QString movie = makeMovie("long.avi", 600);
-        WatchedDlg dlg(nullptr, fake_.seams());
+        WatchedDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         open(dlg, movie);
 
@@ -485,7 +485,7 @@ private slots:
         QCOMPARE(dlg.previews.back().momentsDone, 144);
 
         // Idle, the close box closes without a question.
-        CMainDlg idle(nullptr, fake_.seams());
+        CMainDlg idle(*options_, nullptr, fake_.seams());
         idle.show();
         idle.close();
         QVERIFY(!idle.isVisible());
@@ -514,7 +514,7 @@ private slots:
             RGB(static_cast<uint8_t>(background.red()), static_cast<uint8_t>(background.green()),
                 static_cast<uint8_t>(background.blue()));
         const QString movie = makeMovie("colour.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, movie);
         save(dlg, here("colour.png"));
         const QImage sheet(here("colour.png"));
@@ -612,7 +612,7 @@ private slots:
         options_->timeStampsEnabled = 0;
         options_->shadowEnabled = 0;
         const QString movie = makeMovie("cells.avi", 100);
-        WatchedDlg dlg(nullptr, fake_.seams());
+        WatchedDlg dlg(*options_, nullptr, fake_.seams());
         dlg.lockstep = true;
         dlg.show();
         open(dlg, movie);
@@ -652,7 +652,7 @@ private slots:
         options_->rows = 1;
         options_->columns = 1;
         const QString movie = makeMovie("gif.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, movie);
         // JPEG chosen, "sheet.gif" typed: No chooses again, Yes appends .jpg.
         fake_.paths = {here("sheet.gif"), here("sheet.gif")};
@@ -686,7 +686,7 @@ private slots:
 
     void anUnwritableFolderIsReportedBeforeTheCapture() {
         const QString movie = makeMovie("ro.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, movie);
         // /proc takes no new files, not even from the superuser.
         fake_.paths.push_back(QStringLiteral("/proc/stillwick-sheet.jpg"));
@@ -706,7 +706,7 @@ private slots:
     void choosersStartWhereTheMovieIs() {
         QVERIFY(QDir().mkpath("films"));
         const QString movie = makeMovie("films/holiday.2024.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         fake_.paths.push_back(movie);
         dlg.openButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
@@ -733,7 +733,7 @@ private slots:
         UserSettings().setLastSheetFolder(here("sheets"));
         QVERIFY(QDir().mkpath("gone"));
         const QString movie = makeMovie("gone/clip.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, movie);
         QVERIFY(dlg.job().movieReady());
         // A folder that has gone since takes no files, whoever runs this
@@ -746,7 +746,7 @@ private slots:
     void recentMovies() {
         const QString a = makeMovie("a.avi");
         const QString b = makeMovie("b.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, a);
         open(dlg, b);
         open(dlg, here("missing.avi")); // unreadable: not worth remembering
@@ -793,7 +793,7 @@ private slots:
         }
         options_->rows = 2;
         options_->columns = 2;
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         drop(&dlg, {QUrl::fromLocalFile(a), QUrl::fromLocalFile(here("two/notes.txt")),
                     QUrl::fromLocalFile(b)});
@@ -835,7 +835,7 @@ private slots:
         }
         options_->rows = 1;
         options_->columns = 1;
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         fake_.answers.push_back(QMessageBox::No); // keep a.jpg
         QVERIFY(dlg.queueMovies({a, b}));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 60000);
@@ -880,7 +880,7 @@ private slots:
         options_->rows = 4;
         options_->columns = 4;
 
-        WatchedDlg dlg(nullptr, fake_.seams());
+        WatchedDlg dlg(*options_, nullptr, fake_.seams());
         dlg.lockstep = true;
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -905,7 +905,7 @@ private slots:
         saveShot(box.get(), "finished.png");
         box->close();
 
-        COptionsDlg settings(&dlg, fake_.seams());
+        COptionsDlg settings(*options_, &dlg, fake_.seams());
         settings.setMovie(dlg.job().movie().facts, dlg.job().movie().infoText);
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
@@ -922,10 +922,10 @@ private slots:
 
     void everyControlHasAnAccessibleName() {
         const QString movie = makeMovie("named.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         open(dlg, movie);
-        COptionsDlg settings(&dlg, fake_.seams());
+        COptionsDlg settings(*options_, &dlg, fake_.seams());
         settings.show();
         for (QWidget* top : {static_cast<QWidget*>(&dlg), static_cast<QWidget*>(&settings)}) {
             const QList<QWidget*> controls = focusable(top);
@@ -955,8 +955,8 @@ private slots:
     }
 
     void mnemonicsOnEveryButtonAndLabel() {
-        CMainDlg dlg(nullptr, fake_.seams());
-        COptionsDlg settings(&dlg, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        COptionsDlg settings(*options_, &dlg, fake_.seams());
         for (QWidget* top : {static_cast<QWidget*>(&dlg), static_cast<QWidget*>(&settings)}) {
             std::set<QChar> used;
             for (QAbstractButton* b : top->findChildren<QAbstractButton*>()) {
@@ -994,8 +994,8 @@ private slots:
     }
 
     void layoutKeepsEveryTextWhole() {
-        CMainDlg dlg(nullptr, fake_.seams());
-        COptionsDlg settings(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        COptionsDlg settings(*options_, nullptr, fake_.seams());
         dlg.show();
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));

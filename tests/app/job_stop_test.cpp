@@ -51,20 +51,6 @@ private:
     std::vector<uint32_t> ids_;
 };
 
-// Stands in for the desktop program's live settings while a job runs.
-struct OneCell {
-    OneCell() : saved(g_options) {
-        options.rows = 1;
-        options.columns = 1;
-        g_options = &options;
-    }
-    ~OneCell() { g_options = saved; }
-    OneCell(const OneCell&) = delete;
-    OneCell& operator=(const OneCell&) = delete;
-    Options options = Options::defaults();
-    Options* saved;
-};
-
 class StoppedJob : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -85,7 +71,9 @@ protected:
 };
 
 TEST_F(StoppedJob, ItsProbeAndItsCaptureStopWhereTheyStand) {
-    OneCell settings;
+    Options settings = Options::defaults();
+    settings.rows = 1;
+    settings.columns = 1;
     Sink sink;
     CaptureJob job(&sink);
 
@@ -108,7 +96,7 @@ TEST_F(StoppedJob, ItsProbeAndItsCaptureStopWhereTheyStand) {
     // A whole capture of the one moment, for its reads; then one cancelled
     // halfway through them, before its moment is done.
     int64_t before = source.reads();
-    ASSERT_TRUE(job.startCapture(sheets.file("whole.png")));
+    ASSERT_TRUE(job.startCapture(sheets.file("whole.png"), settings));
     ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
     ASSERT_TRUE(job.finishCapture().ok());
     ASSERT_EQ(sink.count(ui::WM_CAPTURE_STEP), 1u);
@@ -121,7 +109,7 @@ TEST_F(StoppedJob, ItsProbeAndItsCaptureStopWhereTheyStand) {
     ASSERT_TRUE(quiet.waitFor(ui::WM_PROBE_DONE));
     ASSERT_TRUE(second.finishProbe().ok());
     source.arm(captureReads / 2, nullptr, [&] { second.cancel(); });
-    ASSERT_TRUE(second.startCapture(sheets.file("sheet.png")));
+    ASSERT_TRUE(second.startCapture(sheets.file("sheet.png"), settings));
     ASSERT_TRUE(quiet.waitFor(ui::WM_CAPTURE_DONE));
     const CaptureResult& r = second.finishCapture();
     EXPECT_TRUE(source.tripped());

@@ -60,14 +60,6 @@ private:
     std::vector<Message> messages_;
 };
 
-// Stands in for the program's live settings while a job runs.
-struct LiveOptions {
-    LiveOptions() : saved(g_options) { g_options = &options; }
-    ~LiveOptions() { g_options = saved; }
-    Options options = Options::defaults();
-    Options* saved;
-};
-
 // The centre of a cell, read from a sheet in memory (picture rows).
 uint32_t centre(const RasterImage& sheet, const CellRect& c) {
     return sheet.pixel(c.x + c.width / 2, sheet.height() - 1 - (c.y + c.height / 2));
@@ -182,15 +174,15 @@ TEST_F(Job, NothingIsTakenBeforeTheProbeEnds) {
 
 TEST_F(Job, AWatcherSeesEachCellAsItsMomentEnds) {
     const std::string movie = makeMovie("grow.avi", 100);
-    LiveOptions live;
-    live.options.rows = 2;
-    live.options.columns = 3;
-    live.options.headerEnabled = 0;
-    live.options.timeStampsEnabled = 0;
-    live.options.shadowEnabled = 0;
+    Options settings = Options::defaults();
+    settings.rows = 2;
+    settings.columns = 3;
+    settings.headerEnabled = 0;
+    settings.timeStampsEnabled = 0;
+    settings.shadowEnabled = 0;
     SheetLayout layout;
     std::string error;
-    ASSERT_TRUE(computeLayout(live.options, 176, 144, 0, 0, layout, error));
+    ASSERT_TRUE(computeLayout(settings, 176, 144, 0, 0, layout, error));
 
     RecordingSink sink;
     Watcher watcher(sink, layout);
@@ -199,7 +191,7 @@ TEST_F(Job, AWatcherSeesEachCellAsItsMomentEnds) {
     ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
     job.finishProbe();
     job.setSheetWatcher(&watcher);
-    ASSERT_TRUE(job.startCapture(dir.file("grow.bmp")));
+    ASSERT_TRUE(job.startCapture(dir.file("grow.bmp"), settings));
     ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
     ASSERT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
 
@@ -218,13 +210,13 @@ TEST_F(Job, AWatcherSeesEachCellAsItsMomentEnds) {
 
 TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
     const std::string movie = makeMovie("choice.avi", 100);
-    LiveOptions live;
-    live.options.rows = 1;
-    live.options.columns = 2;
-    live.options.timeStampsEnabled = 0;
-    live.options.headerEnabled = 1;
-    live.options.headerPosition = BottomLeft;
-    live.options.backgroundColor = RGB(0, 0, 0);
+    Options settings = Options::defaults();
+    settings.rows = 1;
+    settings.columns = 2;
+    settings.timeStampsEnabled = 0;
+    settings.headerEnabled = 1;
+    settings.headerPosition = BottomLeft;
+    settings.backgroundColor = RGB(0, 0, 0);
 
     RecordingSink sink;
     CaptureJob job(&sink);
@@ -235,7 +227,7 @@ TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
     auto capture = [&](const std::string& target, const FrameChoice& choice,
                        InformationColor color) {
         sink.clear();
-        EXPECT_TRUE(job.startCapture(target, choice, color));
+        EXPECT_TRUE(job.startCapture(target, settings, choice, color));
         EXPECT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
         EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
         SheetPicture sheet;
@@ -245,12 +237,11 @@ TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
     RasterImage scratch;
     scratch.create(0, 0);
     RECT measured{0, 0, 0, 0};
-    scratch.drawText(infoText, measured, DT_CALCRECT | DT_EXPANDTABS, true, live.options.font,
-                     live.options.textColor);
+    scratch.drawText(infoText, measured, DT_CALCRECT | DT_EXPANDTABS, true, settings.font,
+                     settings.textColor);
     SheetLayout layout;
     std::string error;
-    ASSERT_TRUE(
-        computeLayout(live.options, 176, 144, measured.right, measured.bottom, layout, error));
+    ASSERT_TRUE(computeLayout(settings, 176, 144, measured.right, measured.bottom, layout, error));
     auto whiteInBlock = [&](const SheetPicture& sheet) {
         int white = 0;
         for (int y = layout.headerY; y < layout.headerY + layout.textHeight; ++y)
@@ -282,10 +273,46 @@ TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
     EXPECT_LE(firstIndex(chosen), 67);
 }
 
+// The capture works on the settings as they were when it started: the live
+// record is the settings dialog's to change meanwhile.
+TEST_F(Job, TheCaptureKeepsTheSettingsItStartedWith) {
+    const std::string movie = makeMovie("snapshot.avi", 100);
+    Options settings = Options::defaults();
+    settings.rows = 1;
+    settings.columns = 2;
+    settings.headerEnabled = 0;
+    settings.shadowEnabled = 0;
+    settings.timeStampsEnabled = 0;
+    SheetLayout layout;
+    std::string error;
+    ASSERT_TRUE(computeLayout(settings, 176, 144, 0, 0, layout, error));
+
+    RecordingSink sink;
+    CaptureJob job(&sink);
+    ASSERT_TRUE(job.acceptMovie(movie));
+    ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
+    ASSERT_TRUE(job.finishProbe().ok());
+    ASSERT_TRUE(job.startCapture(dir.file("snapshot.bmp"), settings));
+    settings.rows = 4;
+    settings.columns = 4;
+    settings.frameWidth = 50;
+    settings.backgroundColor = RGB(255, 0, 0);
+    ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
+    ASSERT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+    EXPECT_EQ(job.captureFrames(), 2);
+
+    SheetPicture sheet;
+    ASSERT_TRUE(readBmp(dir.file("snapshot.bmp"), sheet));
+    EXPECT_EQ(sheet.width, layout.sheetWidth);
+    EXPECT_EQ(sheet.height, layout.sheetHeight);
+    EXPECT_EQ(sheet.rgb(0, 0), 0xEEF2F7u);
+    EXPECT_EQ(sink.messages().size(), 1u + 1u + 2u + 1u);
+}
+
 TEST_F(Job, MessagesAnnounceStepAndFinish) {
     const std::string movie = makeMovie("steps.avi");
     RecordingSink sink;
-    LiveOptions live;
+    Options settings = Options::defaults();
     {
         CaptureJob job(&sink);
         ASSERT_TRUE(job.acceptMovie(movie));
@@ -296,7 +323,7 @@ TEST_F(Job, MessagesAnnounceStepAndFinish) {
         EXPECT_EQ(probeMessages[0].lParam, 0);
         EXPECT_EQ(job.finishProbe().facts.videoWidth, 176);
 
-        ASSERT_TRUE(job.startCapture(dir.file("steps.jpg")));
+        ASSERT_TRUE(job.startCapture(dir.file("steps.jpg"), settings));
         ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
         EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
         const auto all = sink.messages();
@@ -319,14 +346,14 @@ TEST_F(Job, MessagesAnnounceStepAndFinish) {
 TEST_F(Job, NoCellsWritesTheBackgroundAtOnce) {
     const std::string movie = makeMovie("empty-grid.avi");
     RecordingSink sink;
-    LiveOptions live; // outlives the job, whose worker reads it
-    live.options.rows = 0;
-    live.options.headerEnabled = 0;
+    Options settings = Options::defaults();
+    settings.rows = 0;
+    settings.headerEnabled = 0;
     CaptureJob job(&sink);
     ASSERT_TRUE(job.acceptMovie(movie));
     ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
     ASSERT_TRUE(job.finishProbe().ok());
-    ASSERT_TRUE(job.startCapture(dir.file("bg.bmp")));
+    ASSERT_TRUE(job.startCapture(dir.file("bg.bmp"), settings));
     ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
     EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
     const auto all = sink.messages();
@@ -350,7 +377,7 @@ TEST_F(Job, NoCellsWritesTheBackgroundAtOnce) {
 TEST_F(Job, TheFrameCountIsNotCutToSixteenBits) {
     const std::string movie = makeMovie("many.avi");
     RecordingSink sink;
-    LiveOptions live;
+    Options settings = Options::defaults();
     CaptureJob job(&sink);
     ASSERT_TRUE(job.acceptMovie(movie));
     ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
@@ -362,10 +389,10 @@ TEST_F(Job, TheFrameCountIsNotCutToSixteenBits) {
     } grids[] = {{300, 300, 90000}, {256, 256, 65536}, {-3, 5, 0}};
     for (const auto& grid : grids) {
         SCOPED_TRACE(grid.frames);
-        live.options.rows = grid.rows;
-        live.options.columns = grid.columns;
+        settings.rows = grid.rows;
+        settings.columns = grid.columns;
         sink.clear();
-        ASSERT_TRUE(job.startCapture(dir.file("many.jpg")));
+        ASSERT_TRUE(job.startCapture(dir.file("many.jpg"), settings));
         EXPECT_EQ(job.captureFrames(), grid.frames);
         ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
         const CaptureResult& result = job.finishCapture();
@@ -383,17 +410,17 @@ TEST_F(Job, TheFrameCountIsNotCutToSixteenBits) {
 TEST_F(Job, OneWorkerAtATime) {
     const std::string movie = makeMovie("busy.avi", 250);
     RecordingSink sink;
-    LiveOptions live;
+    Options settings = Options::defaults();
     {
         CaptureJob job(&sink);
         ASSERT_TRUE(job.acceptMovie(movie));
         ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
         ASSERT_TRUE(job.finishProbe().ok());
-        ASSERT_TRUE(job.startCapture(dir.file("a.jpg")));
+        ASSERT_TRUE(job.startCapture(dir.file("a.jpg"), settings));
         // While the capture runs nothing else starts; the destructor then
         // cancels and waits, so the job outlives the thread.
         if (job.busy()) {
-            EXPECT_FALSE(job.startCapture(dir.file("b.jpg")));
+            EXPECT_FALSE(job.startCapture(dir.file("b.jpg"), settings));
             EXPECT_FALSE(job.acceptMovie(movie));
         }
     }

@@ -67,7 +67,7 @@ private slots:
     }
 
     void startsWithFocusOnOpen() {
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QCOMPARE(dlg.windowTitle(), QString("Stillwick"));
@@ -109,7 +109,7 @@ private slots:
             QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
             QCOMPARE(makeMovie(name, 25, "avi"), path);
         }
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         fake_.paths.push_back(path);
         dlg.openButton()->click();
 
@@ -218,12 +218,12 @@ private slots:
         options_->rows = rows;
         options_->columns = columns;
         const QString movie = makeMovie("count.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         QVERIFY(dlg.openMovie(movie));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
         // A real capture gives the job its count; once it is joined, the
         // test posts the messages itself, one by one.
-        QVERIFY(dlg.job().startCapture(here("count.jpg").toStdString()));
+        QVERIFY(dlg.job().startCapture(here("count.jpg").toStdString(), *options_));
         dlg.job().finishCapture();
         QCoreApplication::removePostedEvents(&dlg);
         QCOMPARE(dlg.job().captureFrames(), int64_t{frames});
@@ -257,7 +257,7 @@ private slots:
     }
     void failedCaptureShowsTheError() {
         QFETCH(int, result);
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         // A real failure gives the job its text: a movie that has gone
         // since it was opened.
         const QString movie = makeMovie("missing.avi");
@@ -265,7 +265,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
         QVERIFY(dlg.job().movieReady());
         QVERIFY(QFile::remove(movie));
-        QVERIFY(dlg.job().startCapture(here("never.jpg").toStdString()));
+        QVERIFY(dlg.job().startCapture(here("never.jpg").toStdString(), *options_));
         // Joined, the worker has posted everything; the test posts its own.
         const QString text = QString::fromStdString(dlg.job().finishCapture().errorText);
         QCoreApplication::removePostedEvents(&dlg);
@@ -284,7 +284,7 @@ private slots:
 
     void cancelledChoosersDoNothing() {
         const QString movie = makeMovie("x.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.openButton()->click();
         QVERIFY(!dlg.isWorking());
         QVERIFY(dlg.openMovie(movie));
@@ -301,7 +301,7 @@ private slots:
         options_->columns = 3;
         options_->headerEnabled = 0;
         const QString movie = makeMovie("facts.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(dlg.openMovie(movie));
         QTRY_VERIFY(!dlg.isWorking());
@@ -328,7 +328,7 @@ private slots:
         options_->columns = 4;
         const QString movie = makeMovie("CLIP.AVI", 60, "", testmovies::Pattern::Pleasant);
         QVERIFY(QFile::exists(movie));
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         fake_.paths.push_back(movie);
@@ -506,7 +506,6 @@ private slots:
         FakeDialogs fake;
         CSheetApp app(fake.seams());
         // The file exists before any window does.
-        QCOMPARE(g_options, &app.options());
         QFile file(Options::kFileName);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray before = file.readAll();
@@ -517,14 +516,18 @@ private slots:
         app.options().columns = 9; // changed in memory only
         const QString given = makeMovie("given.mov");
         QString openedMovie;
+        bool appsRecord = false;
         QTimer::singleShot(0, [&] {
             if (auto* dlg = qobject_cast<CMainDlg*>(QApplication::activeModalWidget())) {
+                // The window works on the application's record, not a copy.
+                appsRecord = &dlg->options() == &app.options();
                 if (QTest::qWaitFor([&] { return !dlg->isWorking(); }, 30000))
                     openedMovie = QString::fromStdString(dlg->job().moviePath());
                 dlg->close();
             }
         });
         QCOMPARE(app.exec(given), 0);
+        QVERIFY(appsRecord);
         QCOMPARE(openedMovie, given);
         QVERIFY(fake.messages.isEmpty());
         QVERIFY(file.open(QIODevice::ReadOnly));

@@ -25,7 +25,7 @@
 
 namespace {
 
-// What the settings file on disk holds, without touching g_options.
+// What the settings file on disk holds, without touching the live record.
 Options fileRecord() {
     QFile f(QString::fromLatin1(Options::kFileName));
     if (!f.open(QIODevice::ReadOnly))
@@ -85,7 +85,6 @@ private slots:
         sandbox_ = std::make_unique<apptest::Sandbox>();
         QVERIFY(sandbox_->valid());
         options_ = std::make_unique<Options>();
-        QCOMPARE(g_options, options_.get());
         fake_ = FakeDialogs();
         saveCustomFile();
     }
@@ -98,7 +97,7 @@ private slots:
         options_->headerPosition = TopLeft;
         options_->shadowEnabled = 0;
         options_->headerEnabled = 0;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         QCOMPARE(child<QLineEdit>(dlg, "columns")->text(), QString("8"));
         QCOMPARE(child<QLineEdit>(dlg, "rows")->text(), QString("3"));
         QCOMPARE(child<QLineEdit>(dlg, "quality")->text(), QString("70"));
@@ -118,7 +117,7 @@ private slots:
     }
 
     void cancelAtOnceClosesAndRereadsTheFile() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         options_->rows = 42; // a change in memory only
         child<QPushButton>(dlg, "cancel")->click();
@@ -143,7 +142,7 @@ private slots:
         QFETCH(int, recordColumns);
         QFETCH(int, fileColumns);
         fake_.answers.push_back(static_cast<QMessageBox::StandardButton>(answer));
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* columns = child<QLineEdit>(dlg, "columns");
         type(columns, "7");
@@ -163,7 +162,7 @@ private slots:
     }
 
     void escapeAndCloseBoxActAsCancel() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         type(child<QLineEdit>(dlg, "rows"), "9");
         fake_.answers = {QMessageBox::Cancel, QMessageBox::No};
@@ -178,7 +177,7 @@ private slots:
         // Unmodified, Escape still re-reads the file: a font chosen and then
         // undone by No must not linger in the record.
         options_->textColor = RGB(1, 2, 3);
-        COptionsDlg again(nullptr, fake_.seams());
+        COptionsDlg again(*options_, nullptr, fake_.seams());
         again.show();
         QTest::keyClick(&again, Qt::Key_Escape);
         QVERIFY(!again.isVisible());
@@ -192,7 +191,7 @@ private slots:
         chosen.setWeight(QFont::Normal);
         fake_.font = FontChoice{chosen, QColor(200, 10, 20)};
         fake_.answers.push_back(QMessageBox::No);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         child<QPushButton>(dlg, "font")->click();
         // In the record at once, and in the label.
@@ -217,7 +216,7 @@ private slots:
         chosen.setBold(true);
         fake_.font = FontChoice{chosen, QColor(0, 0, 255)};
         fake_.answers.push_back(QMessageBox::Yes);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         child<QPushButton>(dlg, "font")->click();
         child<QPushButton>(dlg, "cancel")->click();
@@ -233,7 +232,7 @@ private slots:
     }
 
     void cancelledChoosersChangeNothing() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         auto* swatch = child<CColorButton>(dlg, "swatch");
         const COLORREF before = swatch->color();
         swatch->click();
@@ -247,7 +246,7 @@ private slots:
 
     void restoreDefaultsThenCancelThenSave() {
         {
-            COptionsDlg dlg(nullptr, fake_.seams());
+            COptionsDlg dlg(*options_, nullptr, fake_.seams());
             dlg.show();
             auto* swatch = child<CColorButton>(dlg, "swatch");
             fake_.color = QColor(1, 2, 3);
@@ -263,7 +262,7 @@ private slots:
             QCOMPARE(fileRecord().columns, 8);
         }
         {
-            COptionsDlg dlg(nullptr, fake_.seams());
+            COptionsDlg dlg(*options_, nullptr, fake_.seams());
             dlg.show();
             child<QPushButton>(dlg, "restoreDefaults")->click();
             child<QPushButton>(dlg, "save")->click();
@@ -275,7 +274,7 @@ private slots:
 
     void restoredSwatchRepaints() {
         options_->backgroundColor = RGB(0, 0, 0);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         auto* swatch = child<CColorButton>(dlg, "swatch");
@@ -325,7 +324,7 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QString, text);
         QFETCH(QString, note);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* save = child<QPushButton>(dlg, "save");
         QVERIFY(save->isEnabled());
@@ -352,7 +351,7 @@ private slots:
     }
 
     void numberBoxesTakeOnlyDigitsUpToTheirLength() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* columns = child<QLineEdit>(dlg, "columns");
         type(columns, "1a-2 ");
@@ -374,7 +373,7 @@ private slots:
     void aFileWithValuesOutOfRangeOpensWithTheNote() {
         options_->columns = 0;
         options_->frameHeight = -4;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         QVERIFY(!child<QPushButton>(dlg, "save")->isEnabled());
         QCOMPARE(dlg.problem(), QString("Columns must be a whole number from 1 to 32768."));
         QVERIFY(!dlg.isModified());
@@ -384,7 +383,7 @@ private slots:
         options_->frameHeight = 100;
         options_->shadowEnabled = 0;
         options_->shadowIntensity = 1000;
-        COptionsDlg other(nullptr, fake_.seams());
+        COptionsDlg other(*options_, nullptr, fake_.seams());
         QVERIFY(child<QPushButton>(other, "save")->isEnabled());
         child<QCheckBox>(other, "shadow")->click();
         QVERIFY(!child<QPushButton>(other, "save")->isEnabled());
@@ -394,7 +393,7 @@ private slots:
         options_->headerEnabled = 0;
         options_->columns = 3;
         options_->rows = 2;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         // Frames that fill their 156 x 117 box, spacing 10 between, around
         // and once more under the grid.
@@ -430,7 +429,7 @@ private slots:
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         }();
         {
-            COptionsDlg dlg(nullptr, fake_.seams());
+            COptionsDlg dlg(*options_, nullptr, fake_.seams());
             dlg.show();
             type(child<QLineEdit>(dlg, "skipStart"), "1.5s");
             type(child<QLineEdit>(dlg, "skipEnd"), "5%");
@@ -457,7 +456,7 @@ private slots:
 
         // Shown the next time; Cancel keeps what was saved, restore defaults
         // clears the choice only when saved.
-        COptionsDlg again(nullptr, fake_.seams());
+        COptionsDlg again(*options_, nullptr, fake_.seams());
         again.show();
         QCOMPARE(child<QLineEdit>(again, "skipStart")->text(), QString("1.5s"));
         QVERIFY(child<QCheckBox>(again, "keyFrames")->isChecked());
@@ -465,7 +464,7 @@ private slots:
         fake_.answers.push_back(QMessageBox::No);
         child<QPushButton>(again, "cancel")->click();
         QCOMPARE(UserSettings().frameChoiceText().skipStart, QString("1.5s"));
-        COptionsDlg third(nullptr, fake_.seams());
+        COptionsDlg third(*options_, nullptr, fake_.seams());
         child<QPushButton>(third, "restoreDefaults")->click();
         QVERIFY(child<QLineEdit>(third, "skipStart")->text().isEmpty());
         QVERIFY(!child<QCheckBox>(third, "avoidBlank")->isChecked());
@@ -475,7 +474,7 @@ private slots:
 
     void swatchShowsItsFocus() {
         options_->backgroundColor = RGB(238, 242, 247);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         auto* swatch = child<CColorButton>(dlg, "swatch");
@@ -502,7 +501,7 @@ private slots:
     }
 
     void shadowBoxes() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* shadow = child<QCheckBox>(dlg, "shadow");
         QVERIFY(shadow->isChecked());
@@ -514,7 +513,7 @@ private slots:
         QVERIFY(child<QLineEdit>(dlg, "shadowIntensity")->isEnabled());
 
         // An edit in a shadow box alone counts as a change worth asking about.
-        COptionsDlg other(nullptr, fake_.seams());
+        COptionsDlg other(*options_, nullptr, fake_.seams());
         other.show();
         type(child<QLineEdit>(other, "shadowIntensity"), "80");
         fake_.answers.push_back(QMessageBox::Yes);
@@ -525,7 +524,7 @@ private slots:
 
     void headerToggleAndUnknownPosition() {
         options_->headerPosition = 7;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         auto* position = child<QComboBox>(dlg, "position");
         QCOMPARE(position->currentIndex(), -1);
         auto* content = child<QCheckBox>(dlg, "content");
@@ -540,7 +539,7 @@ private slots:
 
     void chosenColourShowsAtOnceAndIsStoredOnSave() {
         fake_.color = QColor(10, 120, 230);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         auto* swatch = child<CColorButton>(dlg, "swatch");
@@ -565,7 +564,7 @@ private slots:
         QVERIFY(QDir().mkdir("gone"));
         options_->filePath = QDir::current().filePath("gone/options.swk").toStdString();
         QVERIFY(QDir("gone").removeRecursively());
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         child<QPushButton>(dlg, "save")->click();
         QVERIFY(dlg.isVisible());
@@ -576,7 +575,7 @@ private slots:
     }
 
     void picture() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QDir().mkpath(QStringLiteral(STILLWICK_SCREEN_DIR));
@@ -608,7 +607,7 @@ private slots:
     }
 
     void tabOrderFollowsTheLayout() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         // Down each group, the groups left to right, then the frame choice
