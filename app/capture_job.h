@@ -2,7 +2,7 @@
 // The desktop program's worker: one movie probe or one capture at a time on a
 // thread the job owns, reported with the four window messages.
 //
-// A front end owns one CaptureJob. `acceptMovie` starts a probe of the movie,
+// The main dialog owns one CaptureJob. `acceptMovie` starts a probe of the movie,
 // `startCapture` a capture of the current movie; each runs on the job's
 // worker thread, which posts WM_PROBE_DONE or WM_CAPTURE_BEGIN/STEP/DONE to
 // the sink given at construction. The work itself is `MovieProbe::probe` and
@@ -62,9 +62,9 @@ public:
                       const FrameChoice& choice = {},
                       InformationColor informationColor = InformationColor::Black);
 
-    // For the WM_CAPTURE_BEGIN handler: the frames the capture started last
-    // puts on its sheet (rows × columns of its settings, 0 for none), so the
-    // count never has to fit into the message. Written by `startCapture` on
+    // For the WM_CAPTURE_BEGIN handler: how many frames the sheet of the
+    // capture started last holds (rows × columns of its settings, 0 for
+    // none), so the count never has to fit into the message. Written by `startCapture` on
     // the user thread before it posts BEGIN, so the handler, on the same
     // thread, reads the count of the capture that message announced.
     int64_t captureFrames() const { return captureFrames_; }
