@@ -21,12 +21,13 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <climits>
 
 #include "app/info_text.h"
+#include "app/options_dlg.h"
 #include "app/sheet_clashes.h"
 #include "app/sheet_preview.h"
 #include "app/sheet_target.h"
-#include "settings/dialog/options_dlg.h"
 
 // Resource initialisers live in the global namespace.
 static void initResources() {
@@ -93,6 +94,18 @@ QString missingTimes(const CaptureResult& result, size_t most) {
     return times.join(QStringLiteral(", "));
 }
 
+// The open chooser's filter: the classic extensions, then today's. It only
+// decides which files the chooser lists; whether a file is a movie is the
+// probe's word, and "All files" offers the rest.
+constexpr const char* kMovieFilterDescription =
+    "Movie Files (.avi, .qt, .mov, .mpg, .mpeg, .m1v, .dat, .rm, .rmvb .wmv, .mp4, .m4v, "
+    ".mkv, .webm, .ts, .m2ts, .mts, .m2v, .flv, .f4v, .ogv, .3gp, .3g2, .mxf, .vob, .asf, "
+    ".divx, .y4m)";
+constexpr const char* kMovieFilterPatterns =
+    "*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v; *.dat; *.rm; *.rmvb; *.wmv; *.mp4; *.m4v; "
+    "*.mkv; *.webm; *.ts; *.m2ts; *.mts; *.m2v; *.flv; *.f4v; *.ogv; *.3gp; *.3g2; *.mxf; "
+    "*.vob; *.asf; *.divx; *.y4m;";
+
 QStringList patternsOf(const char* list) {
     QStringList patterns;
     for (const QString& p : QString::fromLatin1(list).split(QLatin1Char(';'))) {
@@ -108,9 +121,9 @@ FileRequest CMainDlg::movieRequest() {
     FileRequest r;
     r.mode = FileRequest::Mode::Open;
     r.caption = tr("Open");
-    r.filters = {NameFilter{QString::fromLatin1(CaptureJob::kMovieFilterDescription),
-                            patternsOf(CaptureJob::kMovieFilterPatterns)},
-                 NameFilter{tr("All files"), {QStringLiteral("*")}}};
+    r.filters = {
+        NameFilter{QString::fromLatin1(kMovieFilterDescription), patternsOf(kMovieFilterPatterns)},
+        NameFilter{tr("All files"), {QStringLiteral("*")}}};
     r.selectedFilter = 0;
     return r;
 }
@@ -145,8 +158,9 @@ FileRequest CMainDlg::sheetRequestForMovie() const {
     return r;
 }
 
-CMainDlg::CMainDlg(QWidget* parent, const DialogSeams& seams)
-    : QDialog(parent), seams_(seams), feed_(std::make_unique<PreviewFeed>(this)) {
+CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
+    : QDialog(parent), options_(options), seams_(seams),
+      feed_(std::make_unique<PreviewFeed>(this)) {
     setWindowIcon(stillwickIcon());
     // A main window: it can be made larger to see the sheet better.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -328,13 +342,10 @@ void CMainDlg::updateCommands() {
 
     QString why;
     const QString movie = fileName(fromLocalPath(job_.moviePath()));
+    // A file is the movie only once its probe found video in it, so a
+    // movie that is there can be saved.
     if (job_.moviePath().empty())
         why = tr("Open a movie first, or drop one on this window.");
-    else if (!job_.movieReady())
-        why = tr("%1 cannot be read: %2\nOpen another movie, or convert this one with ffmpeg.")
-                  .arg(movie, QString::fromStdString(job_.movie().errorText.empty()
-                                                         ? "its video size or length is unknown"
-                                                         : job_.movie().errorText));
     else if (!idle)
         why = tr("Wait for the capture to end, or cancel it.");
     else
@@ -460,7 +471,7 @@ bool CMainDlg::startCapture(const QString& target) {
     job_.setSheetWatcher(feed_.get());
     // The desktop program draws the information block so it can be read
     // on any background.
-    if (!job_.startCapture(toLocalPath(target), user_.frameChoice(),
+    if (!job_.startCapture(toLocalPath(target), options_, user_.frameChoice(),
                            InformationColor::ByBackground))
         return false;
     target_ = target;
@@ -472,7 +483,7 @@ bool CMainDlg::startCapture(const QString& target) {
 void CMainDlg::OnOptions() {
     if (isWorking())
         return;
-    COptionsDlg options(this, seams_);
+    COptionsDlg options(options_, this, seams_);
     if (job_.movieReady())
         options.setMovie(job_.movie().facts, job_.movie().infoText);
     options.exec();
@@ -562,17 +573,17 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void CMainDlg::onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {
+void CMainDlg::onWorkerMessage(uint32_t message, intptr_t wParam, intptr_t /*lParam*/) {
     switch (message) {
     case ui::WM_PROBE_DONE:
         onProbeDone();
         break;
     case ui::WM_CAPTURE_BEGIN: {
-        const int lower = static_cast<int>(lParam & 0xFFFF);
-        const int upper = static_cast<int>((lParam >> 16) & 0xFFFF);
+        // The job knows the count in full; the bar counts in int.
+        const int frames = static_cast<int>(std::min<int64_t>(job_.captureFrames(), INT_MAX));
         // An empty range would turn the bar into a busy indicator.
-        progress_->setRange(lower, std::max(upper, lower + 1));
-        progress_->setValue(lower);
+        progress_->setRange(0, std::max(frames, 1));
+        progress_->setValue(0);
         progress_->setFormat(tr("%v of %m"));
         progress_->setTextVisible(true);
         break;
@@ -599,10 +610,8 @@ void CMainDlg::onProbeDone() {
     if (taken) {
         info_->setText(QString::fromStdString(probe.infoText));
         preview_->clear();
-        if (job_.movieReady()) {
-            user_.addRecentMovie(path);
-            user_.setLastMovieFolder(QFileInfo(path).absolutePath());
-        }
+        user_.addRecentMovie(path);
+        user_.setLastMovieFolder(QFileInfo(path).absolutePath());
     }
     updateTitle();
     updateCommands();
@@ -615,7 +624,7 @@ void CMainDlg::onProbeDone() {
             return;
         }
         QString reason;
-        if (!taken || !job_.movieReady()) {
+        if (!taken) {
             item.state = QueueItem::State::Failed;
             item.note = QString::fromStdString(probe.errorText);
         } else if (!sheettarget::folderTakesFiles(QFileInfo(item.sheet).absolutePath(), &reason)) {
@@ -634,10 +643,13 @@ void CMainDlg::onProbeDone() {
     }
 
     if (!taken) {
-        const QString reason = probe.errorText.empty() ? tr("it holds no video that can be read")
+        // Every file that is not taken ends here, whatever its name, so the
+        // reason stands on its own lines: it is a sentence or more, and may
+        // carry a hint of what to install.
+        const QString reason = probe.errorText.empty() ? tr("It holds no video that can be read.")
                                                        : QString::fromStdString(probe.errorText);
         message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
-                tr("“%1” cannot be opened as a movie: %2.\n\nStillwick opens any file with "
+                tr("“%1” cannot be opened as a movie.\n\n%2\n\nStillwick opens any file with "
                    "video that the installed FFmpeg libraries can read.")
                     .arg(fileName(path), reason));
     }

@@ -28,10 +28,10 @@
 #include <memory>
 #include <vector>
 
-#include "capture/capture_job.h"
-#include "platform/ui/message_sink.h"
-#include "settings/dialog/dialog_seams.h"
-#include "settings/dialog/user_settings.h"
+#include "app/capture_job.h"
+#include "app/dialog_seams.h"
+#include "app/message_sink.h"
+#include "app/user_settings.h"
 
 class CInfoText;
 class CSheetPreview;
@@ -56,17 +56,20 @@ public:
 class CMainDlg : public QDialog, public ui::MessageSink {
     Q_OBJECT
 public:
-    explicit CMainDlg(QWidget* parent = nullptr,
+    // `options` is the program's live settings record: the settings dialog
+    // edits it and each capture copies it when it starts. It must outlive
+    // the dialog.
+    explicit CMainDlg(Options& options, QWidget* parent = nullptr,
                       const DialogSeams& seams = DialogSeams::standard());
     ~CMainDlg() override;
 
     // Called by the workers, on their threads.
     void post(uint32_t message, intptr_t wParam, intptr_t lParam) override;
 
-    // The open and drop commands end here: the movie is probed when no
-    // worker runs. A file whose extension is not listed becomes the movie
-    // only when the probe finds video in it; otherwise a message says why and
-    // nothing changes.
+    // The open and drop commands end here: the file is probed when no
+    // worker runs. It becomes the movie only when the probe finds video in
+    // it, whatever its name; otherwise a message says why and the movie
+    // before it stays.
     bool openMovie(const QString& path);
     // Several movies: one sheet each, beside its movie. False when a worker
     // runs or the user declined.
@@ -83,6 +86,7 @@ public:
     void cancelCapture();
 
     CaptureJob& job() { return job_; }
+    Options& options() { return options_; }
     UserSettings& userSettings() { return user_; }
     QPushButton* openButton() const { return open_; }
     QPushButton* saveButton() const { return save_; }
@@ -180,6 +184,7 @@ private:
             QMessageBox::StandardButton defaultButton = QMessageBox::Ok);
     QStringList moviesIn(const QMimeData* data) const;
 
+    Options& options_;
     DialogSeams seams_;
     UserSettings user_;
     QPushButton* open_ = nullptr;

@@ -38,7 +38,7 @@ int CSheetApp::exec(const QStringList& movies) {
                                .arg(QString::fromStdString(options_.lastError)),
                            QMessageBox::Ok, QMessageBox::Ok});
     }
-    CMainDlg dialog(nullptr, seams_);
+    CMainDlg dialog(options_, nullptr, seams_);
     // One movie opens as if dropped; several make a queue of sheets.
     if (movies.size() == 1)
         dialog.openMovie(movies.front());

@@ -2,16 +2,15 @@
 // The application: it owns the one settings record, which is loaded (or
 // created with the defaults) when the application object is constructed,
 // before any window exists, and it runs the main dialog until the user
-// closes it. Nothing is saved on the way out; only the settings dialog writes
-// the settings file.
+// closes it, handing the dialog the record. Nothing is saved on the way out;
+// only the settings dialog writes the settings file.
 //
-// Construct it after the QApplication and keep it alive for the whole run:
-// `g_options` points into it.
+// Construct it after the QApplication.
 
 #include <QString>
 #include <QStringList>
 
-#include "settings/dialog/dialog_seams.h"
+#include "app/dialog_seams.h"
 #include "settings/options.h"
 
 class CSheetApp {

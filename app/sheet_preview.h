@@ -18,7 +18,7 @@
 
 #include <mutex>
 
-#include "capture/capture_job.h"
+#include "app/capture_job.h"
 
 class PreviewFeed : public SheetWatcher {
 public:

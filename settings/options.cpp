@@ -9,8 +9,6 @@
 #include "platform/fs/atomic_file.h"
 #include "platform/fs/keep_aside.h"
 
-Options* g_options = nullptr;
-
 namespace {
 
 constexpr char kMagic[4] = {'S', 'T', 'W', 'K'};
@@ -47,7 +45,6 @@ std::string defaultPath() {
 Options::Options() : Options(defaultPath()) {}
 
 Options::Options(std::string path, Foreign foreign) : filePath(std::move(path)), foreign_(foreign) {
-    g_options = this;
     load();
 }
 
@@ -58,10 +55,7 @@ Options Options::defaults() {
     return o;
 }
 
-Options::~Options() {
-    if (g_options == this)
-        g_options = nullptr;
-}
+Options::~Options() = default;
 
 std::array<uint8_t, Options::kFileSize> Options::toBytes() const {
     std::array<uint8_t, kFileSize> b{};

@@ -2,10 +2,10 @@
 // The settings record and its 128-byte file.
 //
 // Exactly one record is live in a program (the desktop program's application
-// object, or the command line's); `g_options` points at it from construction
-// to destruction. Copies are plain values: a capture takes one when it starts
-// and never looks at the live record again, so the settings dialog may change
-// the live record meanwhile. Copying does not touch `g_options`.
+// object, or the command line's), and its owner hands it by reference to
+// whoever needs it. Copies are plain values: a capture takes one when it
+// starts and never looks at the live record again, so the settings dialog may
+// change the live record meanwhile.
 //
 // The file is the 8-byte header followed by the 120-byte body, little-endian,
 // read and written field by field so the bytes do not depend on the host.
@@ -56,7 +56,7 @@ public:
     Options();
     // Uses the given file, then loads or creates it.
     explicit Options(std::string path, Foreign foreign = Foreign::KeepAside);
-    // A record of defaults in memory only: no file, and `g_options` untouched.
+    // A record of defaults in memory only: no file is read or written.
     static Options defaults();
     Options(const Options&) = default;
     Options& operator=(const Options&) = default;
@@ -127,5 +127,3 @@ private:
 
     Foreign foreign_ = Foreign::KeepAside;
 };
-
-extern Options* g_options;

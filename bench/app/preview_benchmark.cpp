@@ -20,8 +20,8 @@
 #include <string>
 #include <sys/resource.h>
 
+#include "app/capture_job.h"
 #include "app/sheet_preview.h"
-#include "capture/capture_job.h"
 #include "tests/support/test_movies.h"
 
 namespace {
@@ -120,8 +120,6 @@ void Capture(benchmark::State& state) {
     Options options = Options::defaults();
     options.rows = 10;
     options.columns = 10;
-    Options* saved = g_options;
-    g_options = &options;
     Sink sink;
     EagerFeed feed(&sink);
     CaptureJob job(&sink);
@@ -134,7 +132,7 @@ void Capture(benchmark::State& state) {
     for (auto _ : state) {
         const double before = processCpuSeconds();
         job.setSheetWatcher(state.range(0) ? &feed : nullptr);
-        job.startCapture(target, {}, InformationColor::ByBackground);
+        job.startCapture(target, options, {}, InformationColor::ByBackground);
         sink.waitFor(ui::WM_CAPTURE_DONE);
         if (!job.finishCapture().ok())
             state.SkipWithError(job.finishCapture().errorText.c_str());
@@ -145,7 +143,6 @@ void Capture(benchmark::State& state) {
     state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
     std::filesystem::remove(target);
     QCoreApplication::removePostedEvents(&sink);
-    g_options = saved;
 }
 BENCHMARK(Capture)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
@@ -155,8 +152,6 @@ void StopLatency(benchmark::State& state) {
     Options options = Options::defaults();
     options.rows = 10;
     options.columns = 10;
-    Options* saved = g_options;
-    g_options = &options;
     Sink sink;
     CaptureJob job(&sink);
     job.acceptMovie(movie());
@@ -165,7 +160,7 @@ void StopLatency(benchmark::State& state) {
     const std::string target =
         (std::filesystem::temp_directory_path() / "stillwick-preview-benchmark-stop.jpg").string();
     for (auto _ : state) {
-        job.startCapture(target);
+        job.startCapture(target, options);
         sink.waitForSteps(3);
         const auto asked = std::chrono::steady_clock::now();
         job.cancel();
@@ -175,7 +170,6 @@ void StopLatency(benchmark::State& state) {
         if (job.finishCapture().ok())
             state.SkipWithError("the capture was not stopped");
     }
-    g_options = saved;
 }
 BENCHMARK(StopLatency)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
 

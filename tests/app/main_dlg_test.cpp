@@ -21,12 +21,12 @@
 #include <memory>
 #include <string>
 
+#include "app/fitted_width.h"
 #include "app/info_text.h"
 #include "app/main_dlg.h"
+#include "app/options_dlg.h"
 #include "app/sheet_app.h"
 #include "app/sheet_preview.h"
-#include "settings/dialog/fitted_width.h"
-#include "settings/dialog/options_dlg.h"
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
@@ -67,7 +67,7 @@ private slots:
     }
 
     void startsWithFocusOnOpen() {
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QCOMPARE(dlg.windowTitle(), QString("Stillwick"));
@@ -86,41 +86,58 @@ private slots:
         QVERIFY(!dlg.queueList()->isVisible());
     }
 
-    // Listed extensions (the classic ones and today's, and anything the
-    // substring test finds) become the movie at once, even when the probe
-    // then fails; the failure shows in Details, with no box.
-    void listedNamesAreTakenAtOnce_data() {
+    // A name makes nothing a movie: a file is taken when its probe finds
+    // video, under any name, and stored exactly as chosen (a lower-cased
+    // name would be another file here). One that is not there is refused
+    // with a box that names it, whatever its extension promises.
+    void theProbeNotTheNameDecides_data() {
         QTest::addColumn<QString>("name");
-        QTest::newRow("upper-case avi") << "CLIP.AVI";
-        QTest::newRow("rm") << "a.rm";
-        QTest::newRow("rmvb") << "a.rmvb";
-        QTest::newRow("mp, part of mpg") << "a.mp";
-        QTest::newRow("no dot") << "movie";
-        QTest::newRow("dotted folder, no dot") << "dir.avi/movie";
-        QTest::newRow("mp4") << "a.MP4";
-        QTest::newRow("mkv") << "a.mkv";
-        QTest::newRow("ts") << "a.ts";
+        QTest::addColumn<bool>("movie");
+        QTest::newRow("upper-case avi") << "CLIP.AVI" << true;
+        QTest::newRow("no dot") << "movie" << true;
+        QTest::newRow("dotted folder, no dot") << "dir.avi/movie" << true;
+        QTest::newRow("missing rm") << "a.rm" << false;
+        QTest::newRow("missing mp, part of mpg") << "a.mp" << false;
+        QTest::newRow("missing mp4") << "a.MP4" << false;
+        QTest::newRow("missing mkv") << "a.mkv" << false;
     }
-    void listedNamesAreTakenAtOnce() {
+    void theProbeNotTheNameDecides() {
         QFETCH(QString, name);
-        CMainDlg dlg(nullptr, fake_.seams());
+        QFETCH(bool, movie);
         const QString path = here(name);
+        if (movie) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+            QCOMPARE(makeMovie(name, 25, "avi"), path);
+        }
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         fake_.paths.push_back(path);
         dlg.openButton()->click();
 
         QCOMPARE(fake_.fileRequests.size(), 1);
         QVERIFY(dlg.isWorking());
-        // Stored exactly as chosen: a lower-cased name would be another
-        // file here.
-        QCOMPARE(QString::fromStdString(dlg.job().moviePath()), path);
         QVERIFY(commandsEnabled(dlg, false));
-        QTRY_VERIFY(!dlg.isWorking());
+        // Nothing is the movie while the probe reads.
+        QVERIFY(dlg.job().moviePath().empty());
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
         QVERIFY(commandsEnabled(dlg, true));
-        // The probe fails on a missing file and says which one.
-        QVERIFY2(dlg.infoText()->text().contains(QFileInfo(path).fileName()),
-                 qPrintable(dlg.infoText()->text()));
+        if (movie) {
+            QCOMPARE(QString::fromStdString(dlg.job().moviePath()), path);
+            QVERIFY(dlg.saveButton()->isEnabled());
+            QVERIFY(fake_.messages.isEmpty());
+            return;
+        }
+        QVERIFY(dlg.job().moviePath().empty());
+        QCOMPARE(dlg.windowTitle(), QString("Stillwick"));
+        QVERIFY(dlg.infoText()->text().isEmpty());
         QVERIFY(!dlg.saveButton()->isEnabled());
-        QVERIFY(fake_.messages.isEmpty());
+        QVERIFY(dlg.saveButton()->toolTip().contains("Open a movie"));
+        QCOMPARE(fake_.messages.size(), 1);
+        QCOMPARE(fake_.messages[0].icon, QMessageBox::Warning);
+        QVERIFY2(fake_.messages[0].text.contains(QFileInfo(path).fileName()),
+                 qPrintable(fake_.messages[0].text));
+        const QString reason = QString::fromStdString(dlg.job().finishProbe().errorText);
+        QVERIFY(!reason.isEmpty());
+        QVERIFY2(fake_.messages[0].text.contains(reason), qPrintable(fake_.messages[0].text));
     }
 
     void openChooserListsEveryMovieAndAllFiles() {
@@ -186,24 +203,49 @@ private slots:
         QCOMPARE(chooser->defaultSuffix(), QString("png"));
     }
 
+    // The bar counts the frames the job announces, also beyond 16 bits.
+    void progressCountsFramesOfTheSheet_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("5 x 5") << 5 << 5 << 25;
+        QTest::newRow("300 x 300") << 300 << 300 << 90000;
+    }
     void progressCountsFramesOfTheSheet() {
-        CMainDlg dlg(nullptr, fake_.seams());
+        QFETCH(int, rows);
+        QFETCH(int, columns);
+        QFETCH(int, frames);
+        options_->rows = rows;
+        options_->columns = columns;
+        const QString movie = makeMovie("count.avi");
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        QVERIFY(dlg.openMovie(movie));
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
+        // A real capture gives the job its count; once it is joined, the
+        // test posts the messages itself, one by one.
+        QVERIFY(dlg.job().startCapture(here("count.jpg").toStdString(), *options_));
+        dlg.job().finishCapture();
+        QCoreApplication::removePostedEvents(&dlg);
+        QCOMPARE(dlg.job().captureFrames(), int64_t{frames});
+
         QProgressBar* bar = dlg.progressBar();
-        dlg.post(ui::WM_CAPTURE_BEGIN, 0, 25 << 16);
+        dlg.post(ui::WM_CAPTURE_BEGIN, 0, 0);
         QCoreApplication::processEvents();
         QCOMPARE(bar->minimum(), 0);
-        QCOMPARE(bar->maximum(), 25);
+        QCOMPARE(bar->maximum(), frames);
         QCOMPARE(bar->value(), 0);
         QVERIFY(bar->isTextVisible());
-        QCOMPARE(bar->text(), QString("0 of 25"));
+        QCOMPARE(bar->text(), QString("0 of %1").arg(frames));
         for (int i = 0; i < 24; ++i)
             dlg.post(ui::WM_CAPTURE_STEP, 0, 0);
         QCoreApplication::processEvents();
-        QCOMPARE(bar->text(), QString("24 of 25"));
-        dlg.post(ui::WM_CAPTURE_STEP, 0, 0);
-        dlg.post(ui::WM_CAPTURE_STEP, 0, 0); // one too many stays full
-        QCoreApplication::processEvents();
-        QCOMPARE(bar->value(), 25);
+        QCOMPARE(bar->text(), QString("24 of %1").arg(frames));
+        if (frames == 25) {
+            dlg.post(ui::WM_CAPTURE_STEP, 0, 0);
+            dlg.post(ui::WM_CAPTURE_STEP, 0, 0); // one too many stays full
+            QCoreApplication::processEvents();
+            QCOMPARE(bar->value(), 25);
+        }
         QCOMPARE(bar->accessibleName(), QString("Capture progress"));
     }
 
@@ -215,16 +257,20 @@ private slots:
     }
     void failedCaptureShowsTheError() {
         QFETCH(int, result);
-        CMainDlg dlg(nullptr, fake_.seams());
-        // A real failure gives the job its text: a movie that is not there.
-        QVERIFY(dlg.openMovie(here("missing.avi")));
-        QTRY_VERIFY(!dlg.isWorking());
-        QVERIFY(dlg.job().startCapture(here("never.jpg").toStdString()));
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        // A real failure gives the job its text: a movie that has gone
+        // since it was opened.
+        const QString movie = makeMovie("missing.avi");
+        QVERIFY(dlg.openMovie(movie));
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
+        QVERIFY(dlg.job().movieReady());
+        QVERIFY(QFile::remove(movie));
+        QVERIFY(dlg.job().startCapture(here("never.jpg").toStdString(), *options_));
         // Joined, the worker has posted everything; the test posts its own.
         const QString text = QString::fromStdString(dlg.job().finishCapture().errorText);
         QCoreApplication::removePostedEvents(&dlg);
-        QVERIFY2(text.contains("missing.avi"), qPrintable(text));
-        dlg.post(ui::WM_CAPTURE_BEGIN, 0, 4 << 16);
+        QVERIFY2(text.contains("No such file"), qPrintable(text));
+        dlg.post(ui::WM_CAPTURE_BEGIN, 0, 0);
         dlg.post(ui::WM_CAPTURE_STEP, 0, 0);
         dlg.post(ui::WM_CAPTURE_DONE, result, 0);
         QCoreApplication::processEvents();
@@ -238,7 +284,7 @@ private slots:
 
     void cancelledChoosersDoNothing() {
         const QString movie = makeMovie("x.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.openButton()->click();
         QVERIFY(!dlg.isWorking());
         QVERIFY(dlg.openMovie(movie));
@@ -255,7 +301,7 @@ private slots:
         options_->columns = 3;
         options_->headerEnabled = 0;
         const QString movie = makeMovie("facts.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(dlg.openMovie(movie));
         QTRY_VERIFY(!dlg.isWorking());
@@ -282,7 +328,7 @@ private slots:
         options_->columns = 4;
         const QString movie = makeMovie("CLIP.AVI", 60, "", testmovies::Pattern::Pleasant);
         QVERIFY(QFile::exists(movie));
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         fake_.paths.push_back(movie);
@@ -460,7 +506,6 @@ private slots:
         FakeDialogs fake;
         CSheetApp app(fake.seams());
         // The file exists before any window does.
-        QCOMPARE(g_options, &app.options());
         QFile file(Options::kFileName);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray before = file.readAll();
@@ -469,15 +514,21 @@ private slots:
         QCOMPARE(QCoreApplication::applicationName(), QString("Stillwick"));
 
         app.options().columns = 9; // changed in memory only
+        const QString given = makeMovie("given.mov");
         QString openedMovie;
+        bool appsRecord = false;
         QTimer::singleShot(0, [&] {
             if (auto* dlg = qobject_cast<CMainDlg*>(QApplication::activeModalWidget())) {
-                openedMovie = QString::fromStdString(dlg->job().moviePath());
+                // The window works on the application's record, not a copy.
+                appsRecord = &dlg->options() == &app.options();
+                if (QTest::qWaitFor([&] { return !dlg->isWorking(); }, 30000))
+                    openedMovie = QString::fromStdString(dlg->job().moviePath());
                 dlg->close();
             }
         });
-        QCOMPARE(app.exec(QDir::current().filePath("given.mov")), 0);
-        QCOMPARE(openedMovie, QDir::current().filePath("given.mov"));
+        QCOMPARE(app.exec(given), 0);
+        QVERIFY(appsRecord);
+        QCOMPARE(openedMovie, given);
         QVERIFY(fake.messages.isEmpty());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), before);

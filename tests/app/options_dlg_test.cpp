@@ -13,18 +13,19 @@
 #include <cstring>
 #include <memory>
 
-#include "settings/dialog/color_button.h"
-#include "settings/dialog/font_chooser.h"
-#include "settings/dialog/options_dlg.h"
-#include "settings/dialog/user_settings.h"
-#include "settings/dialog/value_convert.h"
+#include "app/color_button.h"
+#include "app/font_chooser.h"
+#include "app/options_dlg.h"
+#include "app/user_settings.h"
+#include "app/value_convert.h"
+#include "capture/layout.h"
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
 
 namespace {
 
-// What the settings file on disk holds, without touching g_options.
+// What the settings file on disk holds, without touching the live record.
 Options fileRecord() {
     QFile f(QString::fromLatin1(Options::kFileName));
     if (!f.open(QIODevice::ReadOnly))
@@ -41,6 +42,18 @@ template <class T> T* child(QWidget& dlg, const char* name) {
     if (!w)
         qFatal("no control %s", name);
     return w;
+}
+
+// Why the layout refuses a grid of the default frames (empty when it
+// does not).
+QString layoutRefusal(int columns, int rows) {
+    Options o = Options::defaults();
+    o.columns = columns;
+    o.rows = rows;
+    SheetLayout layout;
+    std::string error;
+    computeLayout(o, o.frameWidth, o.frameHeight, 0, 0, layout, error);
+    return QString::fromStdString(error);
 }
 
 void type(QLineEdit* box, const QString& text) {
@@ -72,7 +85,6 @@ private slots:
         sandbox_ = std::make_unique<apptest::Sandbox>();
         QVERIFY(sandbox_->valid());
         options_ = std::make_unique<Options>();
-        QCOMPARE(g_options, options_.get());
         fake_ = FakeDialogs();
         saveCustomFile();
     }
@@ -85,7 +97,7 @@ private slots:
         options_->headerPosition = TopLeft;
         options_->shadowEnabled = 0;
         options_->headerEnabled = 0;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         QCOMPARE(child<QLineEdit>(dlg, "columns")->text(), QString("8"));
         QCOMPARE(child<QLineEdit>(dlg, "rows")->text(), QString("3"));
         QCOMPARE(child<QLineEdit>(dlg, "quality")->text(), QString("70"));
@@ -105,7 +117,7 @@ private slots:
     }
 
     void cancelAtOnceClosesAndRereadsTheFile() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         options_->rows = 42; // a change in memory only
         child<QPushButton>(dlg, "cancel")->click();
@@ -130,7 +142,7 @@ private slots:
         QFETCH(int, recordColumns);
         QFETCH(int, fileColumns);
         fake_.answers.push_back(static_cast<QMessageBox::StandardButton>(answer));
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* columns = child<QLineEdit>(dlg, "columns");
         type(columns, "7");
@@ -150,7 +162,7 @@ private slots:
     }
 
     void escapeAndCloseBoxActAsCancel() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         type(child<QLineEdit>(dlg, "rows"), "9");
         fake_.answers = {QMessageBox::Cancel, QMessageBox::No};
@@ -165,7 +177,7 @@ private slots:
         // Unmodified, Escape still re-reads the file: a font chosen and then
         // undone by No must not linger in the record.
         options_->textColor = RGB(1, 2, 3);
-        COptionsDlg again(nullptr, fake_.seams());
+        COptionsDlg again(*options_, nullptr, fake_.seams());
         again.show();
         QTest::keyClick(&again, Qt::Key_Escape);
         QVERIFY(!again.isVisible());
@@ -179,7 +191,7 @@ private slots:
         chosen.setWeight(QFont::Normal);
         fake_.font = FontChoice{chosen, QColor(200, 10, 20)};
         fake_.answers.push_back(QMessageBox::No);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         child<QPushButton>(dlg, "font")->click();
         // In the record at once, and in the label.
@@ -204,7 +216,7 @@ private slots:
         chosen.setBold(true);
         fake_.font = FontChoice{chosen, QColor(0, 0, 255)};
         fake_.answers.push_back(QMessageBox::Yes);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         child<QPushButton>(dlg, "font")->click();
         child<QPushButton>(dlg, "cancel")->click();
@@ -220,7 +232,7 @@ private slots:
     }
 
     void cancelledChoosersChangeNothing() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         auto* swatch = child<CColorButton>(dlg, "swatch");
         const COLORREF before = swatch->color();
         swatch->click();
@@ -234,7 +246,7 @@ private slots:
 
     void restoreDefaultsThenCancelThenSave() {
         {
-            COptionsDlg dlg(nullptr, fake_.seams());
+            COptionsDlg dlg(*options_, nullptr, fake_.seams());
             dlg.show();
             auto* swatch = child<CColorButton>(dlg, "swatch");
             fake_.color = QColor(1, 2, 3);
@@ -250,7 +262,7 @@ private slots:
             QCOMPARE(fileRecord().columns, 8);
         }
         {
-            COptionsDlg dlg(nullptr, fake_.seams());
+            COptionsDlg dlg(*options_, nullptr, fake_.seams());
             dlg.show();
             child<QPushButton>(dlg, "restoreDefaults")->click();
             child<QPushButton>(dlg, "save")->click();
@@ -262,7 +274,7 @@ private slots:
 
     void restoredSwatchRepaints() {
         options_->backgroundColor = RGB(0, 0, 0);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         auto* swatch = child<CColorButton>(dlg, "swatch");
@@ -279,10 +291,10 @@ private slots:
         QTest::addColumn<QString>("note");
         QTest::newRow("no columns") << "columns"
                                     << "0"
-                                    << "Columns must be a whole number from 1 to 65535.";
+                                    << "Columns must be a whole number from 1 to 32768.";
         QTest::newRow("no rows") << "rows"
                                  << ""
-                                 << "Rows must be a whole number from 1 to 65535.";
+                                 << "Rows must be a whole number from 1 to 32768.";
         QTest::newRow("zero width") << "frameWidth"
                                     << "0"
                                     << "Width must be a whole number from 1 to 32768.";
@@ -295,10 +307,10 @@ private slots:
         QTest::newRow("intensity") << "shadowIntensity"
                                    << "101"
                                    << "Shadow intensity must be a whole number from 0 to 100.";
-        QTest::newRow("too many frames")
-            << "columns"
-            << "30000"
-            << "A sheet holds at most 65535 frames; the settings ask for 90000.";
+        // The layout's own refusal of 30000 x 3 frames, whichever limit
+        // it meets first.
+        QTest::newRow("too many frames") << "columns"
+                                         << "30000" << layoutRefusal(30000, 3);
         QTest::newRow("too large a sheet") << "spacingX"
                                            << "9000"
                                            << "The sheet would be larger than 32768 pixels on a "
@@ -312,7 +324,7 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QString, text);
         QFETCH(QString, note);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* save = child<QPushButton>(dlg, "save");
         QVERIFY(save->isEnabled());
@@ -339,7 +351,7 @@ private slots:
     }
 
     void numberBoxesTakeOnlyDigitsUpToTheirLength() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* columns = child<QLineEdit>(dlg, "columns");
         type(columns, "1a-2 ");
@@ -361,9 +373,9 @@ private slots:
     void aFileWithValuesOutOfRangeOpensWithTheNote() {
         options_->columns = 0;
         options_->frameHeight = -4;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         QVERIFY(!child<QPushButton>(dlg, "save")->isEnabled());
-        QCOMPARE(dlg.problem(), QString("Columns must be a whole number from 1 to 65535."));
+        QCOMPARE(dlg.problem(), QString("Columns must be a whole number from 1 to 32768."));
         QVERIFY(!dlg.isModified());
         // A disabled box is not the user's to fix: a wild shadow value in a
         // file with the shadow off does not block Save.
@@ -371,7 +383,7 @@ private slots:
         options_->frameHeight = 100;
         options_->shadowEnabled = 0;
         options_->shadowIntensity = 1000;
-        COptionsDlg other(nullptr, fake_.seams());
+        COptionsDlg other(*options_, nullptr, fake_.seams());
         QVERIFY(child<QPushButton>(other, "save")->isEnabled());
         child<QCheckBox>(other, "shadow")->click();
         QVERIFY(!child<QPushButton>(other, "save")->isEnabled());
@@ -381,7 +393,7 @@ private slots:
         options_->headerEnabled = 0;
         options_->columns = 3;
         options_->rows = 2;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         // Frames that fill their 156 x 117 box, spacing 10 between, around
         // and once more under the grid.
@@ -417,7 +429,7 @@ private slots:
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         }();
         {
-            COptionsDlg dlg(nullptr, fake_.seams());
+            COptionsDlg dlg(*options_, nullptr, fake_.seams());
             dlg.show();
             type(child<QLineEdit>(dlg, "skipStart"), "1.5s");
             type(child<QLineEdit>(dlg, "skipEnd"), "5%");
@@ -444,7 +456,7 @@ private slots:
 
         // Shown the next time; Cancel keeps what was saved, restore defaults
         // clears the choice only when saved.
-        COptionsDlg again(nullptr, fake_.seams());
+        COptionsDlg again(*options_, nullptr, fake_.seams());
         again.show();
         QCOMPARE(child<QLineEdit>(again, "skipStart")->text(), QString("1.5s"));
         QVERIFY(child<QCheckBox>(again, "keyFrames")->isChecked());
@@ -452,7 +464,7 @@ private slots:
         fake_.answers.push_back(QMessageBox::No);
         child<QPushButton>(again, "cancel")->click();
         QCOMPARE(UserSettings().frameChoiceText().skipStart, QString("1.5s"));
-        COptionsDlg third(nullptr, fake_.seams());
+        COptionsDlg third(*options_, nullptr, fake_.seams());
         child<QPushButton>(third, "restoreDefaults")->click();
         QVERIFY(child<QLineEdit>(third, "skipStart")->text().isEmpty());
         QVERIFY(!child<QCheckBox>(third, "avoidBlank")->isChecked());
@@ -462,7 +474,7 @@ private slots:
 
     void swatchShowsItsFocus() {
         options_->backgroundColor = RGB(238, 242, 247);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         auto* swatch = child<CColorButton>(dlg, "swatch");
@@ -489,7 +501,7 @@ private slots:
     }
 
     void shadowBoxes() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         auto* shadow = child<QCheckBox>(dlg, "shadow");
         QVERIFY(shadow->isChecked());
@@ -501,7 +513,7 @@ private slots:
         QVERIFY(child<QLineEdit>(dlg, "shadowIntensity")->isEnabled());
 
         // An edit in a shadow box alone counts as a change worth asking about.
-        COptionsDlg other(nullptr, fake_.seams());
+        COptionsDlg other(*options_, nullptr, fake_.seams());
         other.show();
         type(child<QLineEdit>(other, "shadowIntensity"), "80");
         fake_.answers.push_back(QMessageBox::Yes);
@@ -512,7 +524,7 @@ private slots:
 
     void headerToggleAndUnknownPosition() {
         options_->headerPosition = 7;
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         auto* position = child<QComboBox>(dlg, "position");
         QCOMPARE(position->currentIndex(), -1);
         auto* content = child<QCheckBox>(dlg, "content");
@@ -527,7 +539,7 @@ private slots:
 
     void chosenColourShowsAtOnceAndIsStoredOnSave() {
         fake_.color = QColor(10, 120, 230);
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         auto* swatch = child<CColorButton>(dlg, "swatch");
@@ -552,7 +564,7 @@ private slots:
         QVERIFY(QDir().mkdir("gone"));
         options_->filePath = QDir::current().filePath("gone/options.swk").toStdString();
         QVERIFY(QDir("gone").removeRecursively());
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         child<QPushButton>(dlg, "save")->click();
         QVERIFY(dlg.isVisible());
@@ -563,7 +575,7 @@ private slots:
     }
 
     void picture() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QDir().mkpath(QStringLiteral(STILLWICK_SCREEN_DIR));
@@ -595,7 +607,7 @@ private slots:
     }
 
     void tabOrderFollowsTheLayout() {
-        COptionsDlg dlg(nullptr, fake_.seams());
+        COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         // Down each group, the groups left to right, then the frame choice

@@ -172,7 +172,7 @@ private slots:
             makeMovie("clip.webm", 25, "webm", testmovies::Pattern::Pleasant, "libvpx");
         options_->rows = 1;
         options_->columns = 2;
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         runQueue(dlg, {mkv, webm});
 
         // No question was asked: nothing was there to replace but the
@@ -211,7 +211,7 @@ private slots:
         const QString mkv = makeMovie("clip.mkv", 25);
         const QString mp4 = makeMovie("clip.mp4", 25);
         QVERIFY(writeFile(here("clip.jpg"), "the old sheet"));
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         fake_.answers.push_back(QMessageBox::No); // keep it
         runQueue(dlg, {mkv, mp4});
         // Asked once about clip.jpg, for the MKV; the MP4 is left out
@@ -231,7 +231,7 @@ private slots:
         const QString named = makeMovie("clip.jpg", 25, "avi");
         const QByteArray movieBytes = contents(named);
         QVERIFY(movieBytes.startsWith("RIFF"));
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         runQueue(dlg, {avi, named});
         QCOMPARE(contents(named), movieBytes);
         QCOMPARE(fake_.messages.size(), 1);
@@ -251,7 +251,7 @@ private slots:
         QVERIFY(QFile::link(here("one"), here("two")));
         const QString first = makeMovie("one/clip.avi", 25);
         const QString second = here("two/clip.avi");
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         runQueue(dlg, {first, second});
         // Both are the same movie through a link; the line says which path
         // it met rather than "clip.avi would replace that of clip.avi".
@@ -264,7 +264,7 @@ private slots:
     void aSavedSheetNeverReplacesItsMovie() {
         const QString movie = makeMovie("clip.jpg", 25, "avi");
         const QByteArray movieBytes = contents(movie);
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         QVERIFY(dlg.openMovie(movie));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
         QVERIFY(dlg.saveButton()->isEnabled());
@@ -291,7 +291,7 @@ private slots:
         const QString movie = makeDamagedMovie("damaged.mov");
         options_->rows = 5;
         options_->columns = 5;
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(dlg.openMovie(movie));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
@@ -351,7 +351,7 @@ private slots:
 
     void aCompleteSheetsMessageStaysAsItWas() {
         const QString movie = makeMovie("whole.avi", 50);
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         QVERIFY(dlg.openMovie(movie));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
         fake_.paths.push_back(here("whole.jpg"));
@@ -368,7 +368,7 @@ private slots:
         const QString a = makeMovie("a.avi", 50);
         const QString damaged = makeDamagedMovie("damaged.mov");
         const QString b = makeMovie("b.mp4", 50);
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         runQueue(dlg, {a, damaged, b});
 
         QCOMPARE(fake_.messages.size(), 1);
@@ -401,7 +401,7 @@ private slots:
         const QString fine = makeMovie("Garden.avi", 50, "", testmovies::Pattern::Pleasant);
         options_->rows = 3;
         options_->columns = 4;
-        CMainDlg dlg(nullptr, fake_.seams());
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         runQueue(dlg, {mkv, mp4, damaged, here("notes.txt"), fine});

@@ -11,7 +11,7 @@
 #include <functional>
 #include <optional>
 
-#include "settings/dialog/dialog_seams.h"
+#include "app/dialog_seams.h"
 
 struct FakeDialogs {
     struct ActionMessage {

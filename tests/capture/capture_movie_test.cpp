@@ -1,20 +1,17 @@
 // End-to-end captures of movies made by the tests themselves: which frame lands
-// in which cell, what the messages say, and how failures are reported.
+// in which cell, what the progress reports say, and how failures are reported.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <iterator>
 #include <set>
 #include <sys/resource.h>
 #include <vector>
 
 #include "capture/capture.h"
-#include "capture/capture_job.h"
 #include "capture/layout.h"
 #include "capture/movie_probe.h"
 #include "tests/capture/sheet_reader.h"
@@ -25,42 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class RecordingSink : public ui::MessageSink {
-public:
-    struct Message {
-        uint32_t id;
-        intptr_t wParam, lParam;
-    };
-    void post(uint32_t id, intptr_t wParam, intptr_t lParam) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.push_back({id, wParam, lParam});
-        done_.notify_all();
-    }
-    // Waits for a message of the given kind and returns everything so far.
-    std::vector<Message> waitFor(uint32_t id) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait_for(lock, std::chrono::seconds(120), [&] {
-            return std::any_of(messages_.begin(), messages_.end(),
-                               [&](const Message& m) { return m.id == id; });
-        });
-        return messages_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    std::vector<Message> messages_;
-};
-
-// Stands in for the program's live settings for the length of a test, and
-// puts the previous pointer back however the test ends.
-struct LiveOptions {
-    LiveOptions() : saved(g_options) { g_options = &options; }
-    ~LiveOptions() { g_options = saved; }
-    Options options = Options::defaults();
-    Options* saved;
-};
 
 // Counts the moments and stops the run after `stopAfter` of them.
 class CountingProgress : public CaptureProgress {
@@ -199,63 +160,6 @@ TEST_F(Capture, EachCellShowsTheFrameAtOrAfterItsMomentInEveryContainer) {
                       testmovies::expectedFrame(timeline, moments[k]).index)
                 << "cell " << k;
     }
-}
-
-TEST_F(Capture, MessagesAnnounceStepAndFinish) {
-    std::string movie = makeMovie("steps.avi");
-
-    RecordingSink sink;
-    LiveOptions live;
-    {
-        CaptureJob job(&sink);
-        ASSERT_TRUE(job.acceptMovie(movie));
-        auto probeMessages = sink.waitFor(ui::WM_PROBE_DONE);
-        ASSERT_EQ(probeMessages.size(), 1u);
-        EXPECT_EQ(probeMessages[0].wParam, 0);
-        EXPECT_EQ(probeMessages[0].lParam, 0);
-        EXPECT_EQ(job.finishProbe().facts.videoWidth, 176);
-
-        ASSERT_TRUE(job.startCapture(dir.file("steps.jpg")));
-        auto all = sink.waitFor(ui::WM_CAPTURE_DONE);
-        EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
-        ASSERT_EQ(all.size(), 1u + 1u + 25u + 1u);
-        EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
-        EXPECT_EQ(all[1].lParam, 25 << 16);
-        for (size_t i = 2; i < 27; ++i)
-            EXPECT_EQ(all[i].id, ui::WM_CAPTURE_STEP);
-        EXPECT_EQ(all.back().id, ui::WM_CAPTURE_DONE);
-        EXPECT_EQ(all.back().wParam, 0);
-        EXPECT_FALSE(job.busy());
-    }
-    std::ifstream jpeg(dir.file("steps.jpg"), std::ios::binary);
-    EXPECT_EQ(jpeg.get(), 0xFF);
-    EXPECT_EQ(jpeg.get(), 0xD8);
-}
-
-TEST_F(Capture, NoCellsWritesTheBackgroundAtOnce) {
-    std::string movie = makeMovie("empty-grid.avi");
-    RecordingSink sink;
-    LiveOptions live; // outlives the job, whose worker reads it
-    live.options.rows = 0;
-    live.options.headerEnabled = 0;
-    CaptureJob job(&sink);
-    ASSERT_TRUE(job.acceptMovie(movie));
-    sink.waitFor(ui::WM_PROBE_DONE);
-    ASSERT_TRUE(job.finishProbe().ok());
-    ASSERT_TRUE(job.startCapture(dir.file("bg.bmp")));
-    auto all = sink.waitFor(ui::WM_CAPTURE_DONE);
-    EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
-    EXPECT_EQ(all[1].lParam, 0);
-    EXPECT_EQ(all[2].wParam, 0);
-    SheetPicture sheet;
-    ASSERT_TRUE(readBmp(dir.file("bg.bmp"), sheet));
-    EXPECT_EQ(sheet.width, 775); // (10 + 143) x 5 + 10 for a 176 x 144 movie
-    EXPECT_EQ(sheet.height, 20);
-    for (int y = 0; y < sheet.height; ++y)
-        for (int x = 0; x < sheet.width; ++x)
-            ASSERT_EQ(sheet.rgb(x, y), 0xEEF2F7u);
 }
 
 TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
@@ -480,29 +384,6 @@ TEST_F(Capture, CancellingStopsBeforeTheNextMomentAndWritesNothing) {
         EXPECT_EQ(progress.moments, stopAfter);
         EXPECT_FALSE(fs::exists(input.targetPath));
     }
-}
-
-TEST_F(Capture, OneWorkerAtATime) {
-    testmovies::MovieSpec spec;
-    spec.path = "busy.avi";
-    spec.frames = 250;
-    std::string movie = makeMovie(spec);
-    RecordingSink sink;
-    LiveOptions live;
-    {
-        CaptureJob job(&sink);
-        ASSERT_TRUE(job.acceptMovie(movie));
-        sink.waitFor(ui::WM_PROBE_DONE);
-        ASSERT_TRUE(job.finishProbe().ok());
-        ASSERT_TRUE(job.startCapture(dir.file("a.jpg")));
-        // While the capture runs nothing else starts; the destructor then
-        // cancels and waits, so the job outlives the thread.
-        if (job.busy()) {
-            EXPECT_FALSE(job.startCapture(dir.file("b.jpg")));
-            EXPECT_FALSE(job.acceptMovie(movie));
-        }
-    }
-    EXPECT_FALSE(fs::exists(dir.file("b.jpg")));
 }
 
 } // namespace

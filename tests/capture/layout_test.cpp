@@ -1,4 +1,4 @@
-#include "capture/capture_job.h"
+#include "capture/capture.h"
 #include "capture/cell_painter.h"
 #include "capture/frame_choice.h"
 #include "capture/layout.h"
@@ -349,39 +349,21 @@ TEST(InfoText, RatesDurationsAndNames) {
     EXPECT_EQ(line(formatInfo("/x/y/", 25, 1, 1, 0), 0), "File Name\t: ");
 }
 
-TEST(MovieExtension, SubstringOfTheFilterDecides) {
-    const char* listed[] = {
-        "/m/CLIP.AVI", "/m/a.rm",  "/m/a.rmvb", "/m/a.mov",  "/m/a.qt",  "/m/a.mpg",
-        "/m/a.MPEG",   "/m/a.m1v", "/m/a.dat",  "/m/a.wmv",  "/m/a.mp",  "/m/a.m",
-        "/m/a.",       "/m/noext", "/m/a.y4m)", "/m/a.avi,", "/m/a.MP4", "/m/a.mkv",
-        "/m/a.webm",   "/m/a.ts",  "/m/a.m2ts", "/m/a.MTS",  "/m/a.flv", "/m/a.ogv",
-        "/m/a.3gp",    "/m/a.mxf", "/m/a.vob",  "/m/a.m4v",  "/m/a.asf", "/m/dir.avi/noext"};
-    const char* unlisted[] = {"/m/a.jpeg", "/m/a.avi.txt", "/m/a.txt",
-                              "/m/a.aviX", "/m/a.gif",     "/m/a.mp3"};
-    for (const char* p : listed)
-        EXPECT_TRUE(CaptureJob::hasMovieExtension(p)) << p;
-    for (const char* p : unlisted)
-        EXPECT_FALSE(CaptureJob::hasMovieExtension(p)) << p;
-}
-
-TEST(MovieExtension, UnlistedFileWithoutVideoChangesNothing) {
-    CaptureJob job;
-    ASSERT_TRUE(job.acceptMovie("/nowhere/Old.AVI"));
-    const ProbeResult old = job.finishProbe();
-    EXPECT_TRUE(job.probeTaken()); // listed: taken even though it failed
-    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
-    EXPECT_FALSE(job.movieReady());
-
-    // Probed like any other, but without video it is not taken.
-    ASSERT_TRUE(job.acceptMovie("/m/notes.txt"));
-    const ProbeResult& probed = job.finishProbe();
-    EXPECT_FALSE(probed.ok());
-    EXPECT_FALSE(probed.errorText.empty());
-    EXPECT_FALSE(job.probeTaken());
-    EXPECT_EQ(job.moviePath(), "/nowhere/Old.AVI");
-    EXPECT_EQ(job.movie().infoText, old.infoText);
-    EXPECT_FALSE(job.busy());
-    EXPECT_FALSE(job.acceptMovie(""));
+TEST(InformationColor, BlackOrWhiteByTheBackgroundsLuminance) {
+    constexpr COLORREF black = RGB(0, 0, 0);
+    constexpr COLORREF white = RGB(255, 255, 255);
+    EXPECT_EQ(readableTextColor(RGB(255, 255, 255)), black);
+    EXPECT_EQ(readableTextColor(RGB(238, 242, 247)), black); // the default background
+    EXPECT_EQ(readableTextColor(RGB(0, 0, 0)), white);
+    EXPECT_EQ(readableTextColor(RGB(20, 24, 48)), white);
+    // Green weighs most, blue least: pure green is light, pure blue dark.
+    EXPECT_EQ(readableTextColor(RGB(0, 255, 0)), black);
+    EXPECT_EQ(readableTextColor(RGB(0, 0, 255)), white);
+    EXPECT_EQ(readableTextColor(RGB(255, 0, 0)), black);
+    // The turn is where black and white contrast equally (luminance 0.179):
+    // between grey 117 and 118 once the sRGB curve is undone, not at 128.
+    EXPECT_EQ(readableTextColor(RGB(117, 117, 117)), white);
+    EXPECT_EQ(readableTextColor(RGB(118, 118, 118)), black);
 }
 
 } // namespace

@@ -1,20 +1,18 @@
-// The probe, the capture and the desktop program's job stopped while they
-// read a long elementary stream: each ends where it stands, says it was
-// cancelled and leaves no sheet; and a pipe given as the movie is refused.
+// The probe and the capture stopped while they read a long elementary stream:
+// each ends where it stands, says it was cancelled and leaves no sheet; and a
+// pipe given as the movie is refused.
 //
 // The stream is read from memory through a source that trips at a chosen
-// read (setting the stop flag, or cancelling the job) and stalls every read
-// after it, so the work cannot race to its end before the stop is seen.
+// read (setting the stop flag) and stalls every read after it, so the work
+// cannot race to its end before the stop is seen.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <condition_variable>
+#include <atomic>
 #include <filesystem>
-#include <mutex>
+#include <memory>
 
 #include "capture/capture.h"
-#include "capture/capture_job.h"
 #include "capture/movie_probe.h"
 #include "platform/media/movie_reader.h"
 #include "tests/support/fifo.h"
@@ -111,90 +109,6 @@ TEST_F(StoppedWork, ACaptureStopsWhileItsFrameIsSoughtAndWritesNothing) {
     const CaptureResult early = captureSheet(input(target), o, moments);
     EXPECT_EQ(early.errorText, kCancelledText);
     EXPECT_EQ(source.reads(), idle);
-    EXPECT_TRUE(sheets.entries().empty());
-}
-
-class Sink : public ui::MessageSink {
-public:
-    void post(uint32_t id, intptr_t, intptr_t) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ids_.push_back(id);
-        changed_.notify_all();
-    }
-    bool waitFor(uint32_t id) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(120), [&] {
-            return std::find(ids_.begin(), ids_.end(), id) != ids_.end();
-        });
-    }
-    size_t count(uint32_t id) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<size_t>(std::count(ids_.begin(), ids_.end(), id));
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<uint32_t> ids_;
-};
-
-// Stands in for the desktop program's live settings while a job runs.
-struct OneCell {
-    OneCell() : saved(g_options) {
-        options.rows = 1;
-        options.columns = 1;
-        g_options = &options;
-    }
-    ~OneCell() { g_options = saved; }
-    OneCell(const OneCell&) = delete;
-    OneCell& operator=(const OneCell&) = delete;
-    Options options = Options::defaults();
-    Options* saved;
-};
-
-TEST_F(StoppedWork, TheDesktopJobCancelsItsProbeAndItsCaptureWhereTheyStand) {
-    OneCell settings;
-    Sink sink;
-    CaptureJob job(&sink);
-
-    // Cancelled while the probe reads the stream for its length.
-    source.arm(openingReads + 5, nullptr, [&] { job.cancel(); });
-    ASSERT_TRUE(job.acceptMovie(kMovie));
-    ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
-    const ProbeResult& cancelled = job.finishProbe();
-    EXPECT_TRUE(source.tripped());
-    EXPECT_EQ(cancelled.errorText, kProbeCancelledText);
-    EXPECT_LE(source.readsAfterTrip(), 4);
-
-    // A cancel is for the work under way only: the next probe runs through.
-    source.disarm();
-    ASSERT_TRUE(job.acceptMovie(kMovie));
-    ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
-    ASSERT_TRUE(job.finishProbe().ok());
-    ASSERT_TRUE(job.movieReady());
-
-    // A whole capture of the one moment, for its reads; then one cancelled
-    // halfway through them, before its moment is done.
-    int64_t before = source.reads();
-    ASSERT_TRUE(job.startCapture(sheets.file("whole.png")));
-    ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
-    ASSERT_TRUE(job.finishCapture().ok());
-    ASSERT_EQ(sink.count(ui::WM_CAPTURE_STEP), 1u);
-    const int64_t captureReads = source.reads() - before;
-    ASSERT_TRUE(std::filesystem::remove(sheets.file("whole.png")));
-
-    Sink quiet;
-    CaptureJob second(&quiet);
-    ASSERT_TRUE(second.acceptMovie(kMovie));
-    ASSERT_TRUE(quiet.waitFor(ui::WM_PROBE_DONE));
-    ASSERT_TRUE(second.finishProbe().ok());
-    source.arm(captureReads / 2, nullptr, [&] { second.cancel(); });
-    ASSERT_TRUE(second.startCapture(sheets.file("sheet.png")));
-    ASSERT_TRUE(quiet.waitFor(ui::WM_CAPTURE_DONE));
-    const CaptureResult& r = second.finishCapture();
-    EXPECT_TRUE(source.tripped());
-    EXPECT_EQ(r.errorText, kCancelledText);
-    EXPECT_EQ(quiet.count(ui::WM_CAPTURE_STEP), 0u);
     EXPECT_TRUE(sheets.entries().empty());
 }
 

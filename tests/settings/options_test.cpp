@@ -80,7 +80,6 @@ protected:
 
 TEST_F(OptionsFile, MissingFileIsCreatedWithTheDefaultsByteForByte) {
     Options o(file.string());
-    EXPECT_EQ(g_options, &o);
     EXPECT_EQ(readAll(file), expectedDefaults());
     EXPECT_EQ(o.columns, 5);
     EXPECT_EQ(o.headerPosition, TopLeft);
@@ -475,24 +474,11 @@ TEST_F(OptionsFile, EveryBodyFieldHasItsOwnPlaceInTheFile) {
     EXPECT_EQ(read.backgroundColor, written.backgroundColor);
 }
 
-TEST(OptionsRecord, DetachedDefaultsTouchNeitherFileNorGlobal) {
-    Options* before = g_options;
+TEST(OptionsRecord, DetachedDefaultsTouchNoFile) {
     Options d = Options::defaults();
-    EXPECT_EQ(g_options, before);
     EXPECT_TRUE(d.filePath.empty());
     std::array<uint8_t, 128> bytes = d.toBytes();
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expectedDefaults());
-}
-
-TEST(OptionsRecord, GlobalPointerFollowsTheLiveRecordOnly) {
-    testmovies::TempDir temp;
-    const fs::path p = temp.path() / "options.swk";
-    {
-        Options live(p.string());
-        Options copy = live;
-        EXPECT_EQ(g_options, &live);
-    }
-    EXPECT_EQ(g_options, nullptr);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "settings/dialog/user_settings.h"
+#include "app/user_settings.h"
 
 #include <QSettings>
 

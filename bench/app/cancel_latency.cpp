@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/capture_job.h"
+#include "app/capture_job.h"
 #include "settings/options.h"
 
 namespace {
@@ -57,7 +57,6 @@ int main(int argc, char** argv) {
     Options options = Options::defaults();
     options.rows = 30;
     options.columns = 10;
-    g_options = &options;
     const fs::path folder = fs::temp_directory_path() / "stillwick-cancel-latency";
     std::error_code ec;
     fs::create_directories(folder, ec);
@@ -74,7 +73,7 @@ int main(int argc, char** argv) {
     }
     const double probeMs = millisecondsSince(start);
     start = Clock::now();
-    reference.startCapture((folder / "sheet.jpg").string());
+    reference.startCapture((folder / "sheet.jpg").string(), options);
     reference.wait();
     const bool made = reference.finishCapture().ok();
     std::printf("probe %.0f ms, capture of 10 x 30 moments %.0f ms (%s)\n", probeMs,
@@ -96,7 +95,7 @@ int main(int argc, char** argv) {
         job.acceptMovie(movie);
         job.wait();
         job.finishProbe();
-        job.startCapture((folder / "sheet.jpg").string());
+        job.startCapture((folder / "sheet.jpg").string(), options);
         const double ms = closeAfter(job, delay);
         std::string left;
         for (const auto& entry : fs::directory_iterator(folder, ec))
@@ -110,6 +109,5 @@ int main(int argc, char** argv) {
                         left.empty() ? "-" : left.c_str());
     }
     fs::remove_all(folder, ec);
-    g_options = nullptr;
     return 0;
 }

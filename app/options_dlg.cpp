@@ -1,4 +1,4 @@
-#include "settings/dialog/options_dlg.h"
+#include "app/options_dlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,11 +18,11 @@
 #include <cstring>
 #include <vector>
 
+#include "app/color_button.h"
+#include "app/value_convert.h"
 #include "capture/capture.h"
 #include "capture/layout.h"
 #include "render/raster_image.h"
-#include "settings/dialog/color_button.h"
-#include "settings/dialog/value_convert.h"
 #include "settings/options.h"
 
 namespace {
@@ -50,9 +50,8 @@ std::string placeholderInfo(const Options& o) {
 
 } // namespace
 
-COptionsDlg::COptionsDlg(QWidget* parent, const DialogSeams& seams)
-    : QDialog(parent), seams_(seams), options_(g_options) {
-    Q_ASSERT(options_);
+COptionsDlg::COptionsDlg(Options& options, QWidget* parent, const DialogSeams& seams)
+    : QDialog(parent), seams_(seams), options_(options) {
     build();
     loadControls();
 }
@@ -102,8 +101,11 @@ void COptionsDlg::build() {
 
     // Boxes first, then the groups and labels that hold them, so each label
     // can name its box for the keyboard and for assistive tools.
-    columns_ = numberBox("columns", 1, static_cast<int>(kMaxCells));
-    rows_ = numberBox("rows", 1, static_cast<int>(kMaxCells));
+    // Every frame is at least a pixel wide and high, so no sheet has more
+    // columns or rows than it has pixels on a side; the layout decides the
+    // rest (the note says why a grid does not fit).
+    columns_ = numberBox("columns", 1, kMaxSheetSide);
+    rows_ = numberBox("rows", 1, kMaxSheetSide);
     frameWidth_ = numberBox("frameWidth", 1, kMaxSheetSide);
     frameHeight_ = numberBox("frameHeight", 1, kMaxSheetSide);
     spacingX_ = numberBox("spacingX", 0, kMaxSheetSide);
@@ -115,7 +117,7 @@ void COptionsDlg::build() {
     shadowOffsetY_ = numberBox("shadowOffsetY", 0, kMaxSheetSide);
     shadowIntensity_ = numberBox("shadowIntensity", 0, 100);
 
-    swatch_ = new CColorButton(this);
+    swatch_ = new CColorButton(options_.backgroundColor, this);
     swatch_->setObjectName(QStringLiteral("swatch"));
     swatch_->setAccessibleName(tr("Background colour"));
     swatch_->setAccessibleDescription(tr("The colour behind the frames. Press Space to choose."));
@@ -337,7 +339,7 @@ void COptionsDlg::loadFrameChoice(const FrameChoiceText& t) {
 
 void COptionsDlg::loadControls() {
     loading_ = true;
-    const Options& o = *options_;
+    const Options& o = options_;
     columns_->setText(number(o.columns));
     rows_->setText(number(o.rows));
     frameWidth_->setText(number(o.frameWidth));
@@ -368,7 +370,7 @@ void COptionsDlg::loadControls() {
 }
 
 Options COptionsDlg::valuesInControls() const {
-    Options o = *options_;
+    Options o = options_;
     o.columns = parseLeadingInt(columns_->text());
     o.rows = parseLeadingInt(rows_->text());
     o.frameWidth = parseLeadingInt(frameWidth_->text());
@@ -488,7 +490,7 @@ void COptionsDlg::OnSave() {
     revalidate();
     if (!problem_.isEmpty())
         return;
-    Options& o = *options_;
+    Options& o = options_;
     const Options values = valuesInControls();
     // Field by field, so the header, the font and the text colour (which
     // the font chooser already put into the record) stay as they are.
@@ -527,7 +529,7 @@ void COptionsDlg::OnSave() {
 }
 
 void COptionsDlg::OnRestoreDefaults() {
-    options_->setDefaults();
+    options_.setDefaults();
     loadControls();
     // The frame choice's defaults: the classic sheet. Written only on Save.
     loading_ = true;
@@ -551,7 +553,7 @@ void COptionsDlg::OnCancelButton() {
     }
     // Undoes the font, text colour and defaults this visit put into the
     // record. A file that vanished meanwhile is recreated with the defaults.
-    options_->load();
+    options_.load();
     QDialog::reject();
 }
 
@@ -584,13 +586,13 @@ void COptionsDlg::OnChooseColor() {
 }
 
 void COptionsDlg::OnChooseFont() {
-    FontChoice choice{toQFont(options_->font), toQColor(options_->textColor)};
+    FontChoice choice{toQFont(options_.font), toQColor(options_.textColor)};
     if (!seams_.chooseFont(this, choice))
         return;
-    LOGFONTA font = options_->font;
+    LOGFONTA font = options_.font;
     storeQFont(choice.font, font);
-    options_->font = font;
-    options_->textColor = toColorRef(choice.color);
-    faceName_->setText(faceName(options_->font));
+    options_.font = font;
+    options_.textColor = toColorRef(choice.color);
+    faceName_->setText(faceName(options_.font));
     OnModified();
 }

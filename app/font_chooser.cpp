@@ -1,4 +1,4 @@
-#include "settings/dialog/font_chooser.h"
+#include "app/font_chooser.h"
 
 #include <QColorDialog>
 #include <QDialogButtonBox>
@@ -10,8 +10,8 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
-#include "settings/dialog/color_button.h"
-#include "settings/dialog/value_convert.h"
+#include "app/color_button.h"
+#include "app/value_convert.h"
 
 #include <climits>
 #include <cstdlib>
@@ -63,9 +63,8 @@ CFontChooser::CFontChooser(const FontChoice& initial, QWidget* parent) : QDialog
     fonts_->setSizeGripEnabled(false);
 
     auto* colourLabel = new QLabel(tr("Colour:"), this);
-    color_ = new CColorButton(this);
+    color_ = new CColorButton(toColorRef(initial.color), this);
     color_->setObjectName(QStringLiteral("textColor"));
-    color_->setColor(toColorRef(initial.color));
     color_->setFixedSize(40, 20);
     colourLabel->setBuddy(color_);
     connect(color_, &QAbstractButton::clicked, this, &CFontChooser::chooseColor);

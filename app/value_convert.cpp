@@ -1,4 +1,4 @@
-#include "settings/dialog/value_convert.h"
+#include "app/value_convert.h"
 
 #include <QByteArray>
 

@@ -1,14 +1,12 @@
-#include "settings/dialog/color_button.h"
+#include "app/color_button.h"
 
 #include <QPainter>
 
+#include "app/value_convert.h"
 #include "capture/capture.h"
-#include "settings/dialog/value_convert.h"
-#include "settings/options.h"
 
-CColorButton::CColorButton(QWidget* parent) : QAbstractButton(parent) {
-    if (g_options)
-        color_ = g_options->backgroundColor;
+CColorButton::CColorButton(COLORREF color, QWidget* parent)
+    : QAbstractButton(parent), color_(color) {
     setFocusPolicy(Qt::StrongFocus);
 }
 

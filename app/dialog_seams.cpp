@@ -1,11 +1,11 @@
-#include "settings/dialog/dialog_seams.h"
+#include "app/dialog_seams.h"
 
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QPushButton>
 
-#include "settings/dialog/font_chooser.h"
+#include "app/font_chooser.h"
 
 QString caseInsensitivePattern(const QString& pattern) {
     QString out;

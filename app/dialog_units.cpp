@@ -1,4 +1,4 @@
-#include "settings/dialog/dialog_units.h"
+#include "app/dialog_units.h"
 
 #include <QFontMetrics>
 

@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "settings/dialog/dialog_seams.h"
+#include "app/dialog_seams.h"
 
 class QFontDialog;
 class CColorButton;

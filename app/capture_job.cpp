@@ -1,8 +1,6 @@
-#include "capture/capture_job.h"
+#include "app/capture_job.h"
 
-#include <cstring>
-
-#include "capture/file_names.h"
+#include <algorithm>
 
 // The capture's reports, turned into the window messages and handed to the
 // watcher.
@@ -32,10 +30,6 @@ CaptureJob::~CaptureJob() {
     wait();
 }
 
-bool CaptureJob::hasMovieExtension(std::string_view path) {
-    return std::strstr(kMovieFilterDescription, lowerExtension(path).c_str()) != nullptr;
-}
-
 void CaptureJob::post(uint32_t message, intptr_t wParam, intptr_t lParam) {
     ui::postMessage(notifyWindow_.load(), message, wParam, lParam);
 }
@@ -50,13 +44,7 @@ bool CaptureJob::acceptMovie(const std::string& path) {
         return false;
     wait();
     probedPath_ = path;
-    probedListed_ = hasMovieExtension(path);
     probeTaken_ = false;
-    if (probedListed_) {
-        // Nothing of the previous movie may reach a capture of this one.
-        moviePath_ = path;
-        movie_ = ProbeResult{};
-    }
     cancelled_.store(false);
     running_.store(true);
     worker_ = std::thread([this, path] {
@@ -69,8 +57,8 @@ bool CaptureJob::acceptMovie(const std::string& path) {
     return true;
 }
 
-bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choice,
-                              InformationColor informationColor) {
+bool CaptureJob::startCapture(const std::string& target, const Options& settings,
+                              const FrameChoice& choice, InformationColor informationColor) {
     if (busy())
         return false;
     wait();
@@ -82,10 +70,12 @@ bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choi
     input_.choice = choice;
     input_.informationColor = informationColor;
     input_.stop = &cancelled_;
-    snapshot_ = g_options ? *g_options : Options::defaults();
+    snapshot_ = settings;
     cancelled_.store(false);
     const int64_t frames = static_cast<int64_t>(snapshot_.rows) * snapshot_.columns;
-    post(ui::WM_CAPTURE_BEGIN, 0, static_cast<intptr_t>((frames & 0xFFFF) << 16));
+    // Set before the message that makes the receiver read it.
+    captureFrames_ = std::max<int64_t>(frames, 0);
+    post(ui::WM_CAPTURE_BEGIN, 0, 0);
     running_.store(true);
     const int moments = frames > 0 && frames <= INT32_MAX ? static_cast<int>(frames) : 0;
     worker_ = std::thread([this, moments] {
@@ -100,8 +90,9 @@ bool CaptureJob::startCapture(const std::string& target, const FrameChoice& choi
 const ProbeResult& CaptureJob::finishProbe() {
     wait();
     if (!probedPath_.empty()) {
-        // A file the list does not name is taken only for the video in it.
-        probeTaken_ = probedListed_ || (probed_.ok() && probed_.facts.usable());
+        // Only the file's contents say whether it is a movie: a name can
+        // promise video that is not there, or hide video that is.
+        probeTaken_ = probed_.ok() && probed_.facts.usable();
         if (probeTaken_) {
             moviePath_ = probedPath_;
             movie_ = probed_;

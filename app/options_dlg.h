@@ -1,5 +1,5 @@
 #pragma once
-// The settings dialog. It edits the live settings record (`g_options`) in
+// The settings dialog. It edits the live settings record it is given in
 // place: choosing a font or restoring the defaults changes the record at
 // once, Save copies every control into it and writes the file, and leaving
 // any other way (the Cancel button, Escape, the close box) reads the file back
@@ -15,15 +15,16 @@
 // key frames) is not part of the settings file, which keeps its bytes: it is
 // kept for the user in `UserSettings`, written on Save with the file.
 //
-// The dialog does not own the record; its controls are its children.
+// The dialog does not own the record, which must outlive it; its controls are
+// its children.
 
 #include <QDialog>
 
 #include <string>
 
+#include "app/dialog_seams.h"
+#include "app/user_settings.h"
 #include "capture/movie_probe.h"
-#include "settings/dialog/dialog_seams.h"
-#include "settings/dialog/user_settings.h"
 
 class Options;
 class CColorButton;
@@ -36,7 +37,7 @@ class QPushButton;
 class COptionsDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit COptionsDlg(QWidget* parent = nullptr,
+    explicit COptionsDlg(Options& options, QWidget* parent = nullptr,
                          const DialogSeams& seams = DialogSeams::standard());
 
     // The movie the sheet size is shown for; without one the size is the
@@ -82,7 +83,7 @@ private:
                                         QMessageBox::StandardButton defaultButton);
 
     DialogSeams seams_;
-    Options* options_;
+    Options& options_;
     UserSettings user_;
     bool modified_ = false;
     bool loading_ = false; // filling the controls: their changes are not edits

@@ -2,7 +2,7 @@
 // The desktop program's worker: one movie probe or one capture at a time on a
 // thread the job owns, reported with the four window messages.
 //
-// A front end owns one CaptureJob. `acceptMovie` starts a probe of the movie,
+// The main dialog owns one CaptureJob. `acceptMovie` starts a probe of the movie,
 // `startCapture` a capture of the current movie; each runs on the job's
 // worker thread, which posts WM_PROBE_DONE or WM_CAPTURE_BEGIN/STEP/DONE to
 // the sink given at construction. The work itself is `MovieProbe::probe` and
@@ -20,12 +20,11 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <thread>
 
+#include "app/message_sink.h"
 #include "capture/capture.h"
 #include "capture/movie_probe.h"
-#include "platform/ui/message_sink.h"
 #include "settings/options.h"
 
 // Sees the sheet of a running capture, on the capture thread. The sheet is
@@ -43,38 +42,32 @@ public:
 
 class CaptureJob {
 public:
-    // The open dialog's filter: the classic extensions, then today's. The
-    // description doubles as the list of listed extensions: an extension is
-    // listed when it occurs in it.
-    static constexpr const char* kMovieFilterDescription =
-        "Movie Files (.avi, .qt, .mov, .mpg, .mpeg, .m1v, .dat, .rm, .rmvb .wmv, .mp4, .m4v, "
-        ".mkv, .webm, .ts, .m2ts, .mts, .m2v, .flv, .f4v, .ogv, .3gp, .3g2, .mxf, .vob, .asf, "
-        ".divx, .y4m)";
-    static constexpr const char* kMovieFilterPatterns =
-        "*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v; *.dat; *.rm; *.rmvb; *.wmv; *.mp4; *.m4v; "
-        "*.mkv; *.webm; *.ts; *.m2ts; *.mts; *.m2v; *.flv; *.f4v; *.ogv; *.3gp; *.3g2; *.mxf; "
-        "*.vob; *.asf; *.divx; *.y4m;";
-
     explicit CaptureJob(ui::MessageSink* notifyWindow = nullptr) : notifyWindow_(notifyWindow) {}
     CaptureJob(const CaptureJob&) = delete;
     CaptureJob& operator=(const CaptureJob&) = delete;
     ~CaptureJob();
 
-    // The extension of the last path component, from its last dot (empty
-    // when there is none), lower-cased (A-Z only), found in the filter text.
-    static bool hasMovieExtension(std::string_view path);
-
-    // Starts a probe of `path` (kept as given). A path with a listed
-    // extension becomes the current movie at once, whatever the probe finds
-    // (a failed probe's text says why); any other path becomes the current
-    // movie only when the probe finds video in it. False, with nothing
-    // started, when a worker runs or the path is empty.
+    // Starts a probe of `path` (kept as given). The file becomes the current
+    // movie when the probe finds moving pictures in it (a usable probe),
+    // whatever its name: a movie called clip.bin is taken, a text file called
+    // notes.avi is not. Until then, and when it is not taken, the current
+    // movie stays what it was. False, with nothing started, when a worker
+    // runs or the path is empty.
     bool acceptMovie(const std::string& path);
-    // Takes a copy of *g_options (the defaults when there is none), posts
-    // WM_CAPTURE_BEGIN and starts the capture of the current movie into
-    // `target`. False, without posting anything, when a worker runs.
-    bool startCapture(const std::string& target, const FrameChoice& choice = {},
+    // Takes a copy of `settings` (the live record stays the caller's to
+    // change while the capture runs), posts WM_CAPTURE_BEGIN and starts the
+    // capture of the current movie into `target`. False, without posting
+    // anything, when a worker runs.
+    bool startCapture(const std::string& target, const Options& settings,
+                      const FrameChoice& choice = {},
                       InformationColor informationColor = InformationColor::Black);
+
+    // For the WM_CAPTURE_BEGIN handler: how many frames the sheet of the
+    // capture started last holds (rows × columns of its settings, 0 for
+    // none), so the count never has to fit into the message. Written by `startCapture` on
+    // the user thread before it posts BEGIN, so the handler, on the same
+    // thread, reads the count of the capture that message announced.
+    int64_t captureFrames() const { return captureFrames_; }
 
     // For the WM_PROBE_DONE and WM_CAPTURE_DONE handlers: wait for the
     // worker (it has posted its last message, so this is short) and return
@@ -118,13 +111,13 @@ private:
     SheetWatcher* watcher_ = nullptr;
     std::string moviePath_;
     ProbeResult movie_;
-    // The probe in flight: its path, whether its extension is listed, and
-    // (written by the worker, read after the join only) its result.
+    // The probe in flight: its path and (written by the worker, read after
+    // the join only) its result.
     std::string probedPath_;
-    bool probedListed_ = false;
     bool probeTaken_ = false;
     ProbeResult probed_;
     CaptureResult capture_;
+    int64_t captureFrames_ = 0;
     // Read by the worker, written only while none runs.
     CaptureInput input_;
     Options snapshot_ = Options::defaults();

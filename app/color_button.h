@@ -10,8 +10,7 @@
 class CColorButton : public QAbstractButton {
     Q_OBJECT
 public:
-    // Starts from the live record's background colour, or black without one.
-    explicit CColorButton(QWidget* parent = nullptr);
+    explicit CColorButton(COLORREF color, QWidget* parent = nullptr);
 
     COLORREF color() const { return color_; }
     // Repaints at once, so a new colour never waits for the next exposure.
@@ -23,5 +22,5 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    COLORREF color_ = 0;
+    COLORREF color_;
 };
