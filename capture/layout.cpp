@@ -75,9 +75,6 @@ bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWi
     l.shadowOffsetX = o.shadowOffsetX;
     l.shadowOffsetY = o.shadowOffsetY;
     l.cells = static_cast<int64_t>(o.columns) * o.rows;
-    if (l.cells > kMaxCells)
-        return refuse(error, "A sheet holds at most " + std::to_string(kMaxCells) +
-                                 " frames; the settings ask for " + std::to_string(l.cells) + ".");
 
     const double rx = static_cast<double>(o.frameWidth) / videoWidth;
     const double ry = static_cast<double>(o.frameHeight) / videoHeight;

@@ -58,11 +58,10 @@ struct SheetLayout {
     int shadowOffsetY = 0;
 };
 
-// The largest sheet we make: a side of 32768 pixels, 1 GiB of pixel bytes,
-// and no more cells than the progress message can count.
+// The largest sheet we make: a side of 32768 pixels and 1 GiB of pixel
+// bytes. These bound the number of cells too: there is no other cap.
 constexpr int kMaxSheetSide = 32768;
 constexpr uint64_t kMaxSheetBytes = uint64_t{1} << 30;
-constexpr int64_t kMaxCells = 65535;
 
 // Truncation toward zero that saturates at the int range instead of being
 // undefined beyond it (settings files can hold any number).
