@@ -52,7 +52,7 @@ bool CaptureJob::acceptMovie(const std::string& path) {
         // The job is free again before the message that says so, so the
         // receiver may start the next worker as soon as it reads it.
         running_.store(false);
-        post(ui::WM_PROBE_DONE, probed_.code, 0);
+        post(ui::WM_PROBE_DONE, probed_.ok() ? 0 : -1, 0);
     });
     return true;
 }
@@ -82,7 +82,7 @@ bool CaptureJob::startCapture(const std::string& target, const Options& settings
         Progress progress(*this, moments);
         capture_ = captureSheet(input_, snapshot_, progress);
         running_.store(false);
-        post(ui::WM_CAPTURE_DONE, capture_.code, 0);
+        post(ui::WM_CAPTURE_DONE, capture_.ok() ? 0 : -1, 0);
     });
     return true;
 }

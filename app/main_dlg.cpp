@@ -626,7 +626,7 @@ void CMainDlg::onProbeDone() {
         QString reason;
         if (!taken) {
             item.state = QueueItem::State::Failed;
-            item.note = QString::fromStdString(probe.errorText);
+            item.note = QString::fromStdString(probe.errorText());
         } else if (!sheettarget::folderTakesFiles(QFileInfo(item.sheet).absolutePath(), &reason)) {
             item.state = QueueItem::State::Failed;
             item.note = tr("cannot write in its folder: %1").arg(reason);
@@ -646,8 +646,9 @@ void CMainDlg::onProbeDone() {
         // Every file that is not taken ends here, whatever its name, so the
         // reason stands on its own lines: it is a sentence or more, and may
         // carry a hint of what to install.
-        const QString reason = probe.errorText.empty() ? tr("It holds no video that can be read.")
-                                                       : QString::fromStdString(probe.errorText);
+        const QString reason = probe.errorText().empty()
+                                   ? tr("It holds no video that can be read.")
+                                   : QString::fromStdString(probe.errorText());
         message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
                 tr("“%1” cannot be opened as a movie.\n\n%2\n\nStillwick opens any file with "
                    "video that the installed FFmpeg libraries can read.")
@@ -734,15 +735,16 @@ void CMainDlg::showFinished(const CaptureResult& result) {
 void CMainDlg::onCaptureDone(intptr_t code) {
     const CaptureResult& result = job_.finishCapture();
     job_.setSheetWatcher(nullptr);
-    // A stop the user asked for is no error; a capture that finished before
-    // the stop took effect wrote its sheet and says so.
-    const bool stopped = stopping_ && code != 0;
-    if (code == 0)
+    // A stop is no error; a capture that finished before the stop took
+    // effect wrote its sheet and says so.
+    (void)code;
+    const bool stopped = result.status.isCancelled();
+    if (result.ok())
         lastSheet_ = target_;
 
     if (queueRunning()) {
         QueueItem& item = queue_[static_cast<size_t>(queueAt_)];
-        if (code == 0) {
+        if (result.ok()) {
             item.state = QueueItem::State::Saved;
             item.incomplete = result.incomplete();
             item.details = finishedNote(result);
@@ -754,7 +756,7 @@ void CMainDlg::onCaptureDone(intptr_t code) {
             item.state = QueueItem::State::Stopped;
         } else {
             item.state = QueueItem::State::Failed;
-            item.note = QString::fromStdString(result.errorText);
+            item.note = QString::fromStdString(result.errorText());
         }
         showQueueItem(static_cast<size_t>(queueAt_));
         progress_->setValue(0);
@@ -766,10 +768,8 @@ void CMainDlg::onCaptureDone(intptr_t code) {
 
     if (stopped) {
         // Nothing to report: the user asked for it, and nothing was written.
-    } else if (code != 0) {
-        const QString why = result.errorText.empty()
-                                ? tr("The capture ended with code %1.").arg(code)
-                                : QString::fromStdString(result.errorText);
+    } else if (!result.ok()) {
+        const QString why = QString::fromStdString(result.errorText());
         message(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
                 tr("The sheet could not be made.\n\n%1").arg(why));
     } else {

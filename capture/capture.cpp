@@ -42,7 +42,7 @@ public:
         // Whichever step the stop cut short failed for that reason, not for
         // the one its own result names.
         if (!result_.ok() && stopRequested())
-            fail(kCancelledText);
+            result_.status = Result::cancelled(kCancelledText);
         return result_;
     }
 
@@ -50,15 +50,17 @@ private:
     bool stopRequested() const { return in_.stop && in_.stop->load(std::memory_order_relaxed); }
     bool cancelled() { return stopRequested() || progress_.cancelled(); }
 
-    bool fail(std::string text) {
-        result_.code = -1;
-        result_.errorText = std::move(text);
+    bool fail(ResultCode code, std::string text) {
+        result_.status = Result::failure(code, std::move(text));
         return false;
     }
     bool fail(const Result& rc, const char* hint = "") {
-        if (rc.isCancelled())
-            return fail(kCancelledText);
-        return fail(rc.text() + hint);
+        result_.status = rc.isCancelled() ? Result::cancelled(kCancelledText) : rc.withHint(hint);
+        return false;
+    }
+    bool stopped() {
+        result_.status = Result::cancelled(kCancelledText);
+        return false;
     }
 
     bool checkInput();
@@ -88,11 +90,12 @@ private:
 // Refuses what cannot make a sheet before anything is built.
 bool CaptureRun::checkInput() {
     if (in_.moviePath.empty())
-        return fail("No movie has been opened.");
+        return fail(ResultCode::Invalid, "No movie has been opened.");
     if (!in_.facts.usable())
-        return fail("The movie " + in_.moviePath +
-                    " has not been read successfully (its size or length is unknown); "
-                    "open it again.");
+        return fail(ResultCode::Invalid,
+                    "The movie " + in_.moviePath +
+                        " has not been read successfully (its size or length is unknown); "
+                        "open it again.");
     return true;
 }
 
@@ -111,7 +114,7 @@ bool CaptureRun::planLayout() {
     // Cells have the shape of the picture as it is shown, not as stored.
     if (!computeLayout(o_, in_.facts.shownWidth(), in_.facts.shownHeight(), textW, textH, layout_,
                        error))
-        return fail(error);
+        return fail(ResultCode::Invalid, error);
     return true;
 }
 
@@ -141,8 +144,9 @@ bool CaptureRun::openMovie() {
 // Background, soft shadows, and a black box per cell that its frame covers.
 bool CaptureRun::paintSheet() {
     if (!sheet_.create(layout_.sheetWidth, layout_.sheetHeight))
-        return fail("Not enough memory for a sheet of " + std::to_string(layout_.sheetWidth) + "x" +
-                    std::to_string(layout_.sheetHeight) + " pixels.");
+        return fail(ResultCode::TooLarge, "Not enough memory for a sheet of " +
+                                              std::to_string(layout_.sheetWidth) + "x" +
+                                              std::to_string(layout_.sheetHeight) + " pixels.");
     sheet_.fill(GetRValue(o_.backgroundColor), GetGValue(o_.backgroundColor),
                 GetBValue(o_.backgroundColor));
     if (o_.shadowEnabled) {
@@ -157,7 +161,7 @@ bool CaptureRun::paintSheet() {
     // Painting a large sheet takes a while; what it painted for a stopped
     // run is not wanted.
     if (cancelled())
-        return fail(kCancelledText);
+        return stopped();
     for (int64_t k = 0; k < layout_.cells; ++k) {
         const CellRect c = layout_.cellAt(k);
         sheet_.fillRect(c.x, c.y, c.width, c.height, 0, 0, 0);
@@ -187,14 +191,14 @@ bool CaptureRun::grabFrames() {
     std::vector<int64_t> positions;
     std::string error;
     if (!captureMoments(in_.facts.duration, layout_.cells, in_.choice, positions, error))
-        return fail(error);
+        return fail(ResultCode::Invalid, error);
     const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
     request_.keyFrameTolerance = in_.choice.keyFrames ? halfStep : -1;
 
     size_t from = 0;
     while (from < positions.size()) {
         if (cancelled())
-            return fail(kCancelledText);
+            return stopped();
         const std::vector<int64_t> rest(positions.begin() + static_cast<ptrdiff_t>(from),
                                         positions.end());
         size_t blankAt = positions.size();
@@ -218,7 +222,7 @@ bool CaptureRun::grabFrames() {
             return true;
         });
         if (cancelled())
-            return fail(kCancelledText);
+            return stopped();
         if (!rc.ok())
             return fail(rc, kHintRender);
         if (blankAt == positions.size())
@@ -231,10 +235,11 @@ bool CaptureRun::grabFrames() {
         from = blankAt + 1;
     }
     if (cancelled())
-        return fail(kCancelledText);
+        return stopped();
     // A sheet of empty cells tells nothing: say so rather than write it.
     if (!positions.empty() && result_.missingMoments.size() == positions.size())
-        return fail("No picture could be decoded from " + fileNameOf(in_.moviePath) + ".");
+        return fail(ResultCode::Damaged,
+                    "No picture could be decoded from " + fileNameOf(in_.moviePath) + ".");
     return true;
 }
 
@@ -261,7 +266,7 @@ bool CaptureRun::lookPastBlank(int64_t cell, int64_t moment, int64_t latest, med
         const int64_t start = blankUntil;
         for (int n = 1; n <= kSamples && !pictureAhead; ++n) {
             if (cancelled())
-                return fail(kCancelledText);
+                return stopped();
             media::Frame seen;
             if (!frameAt(std::max(moment, start + n * gap), &seen))
                 return false;
@@ -277,7 +282,7 @@ bool CaptureRun::lookPastBlank(int64_t cell, int64_t moment, int64_t latest, med
     // neither uniform nor too late takes the cell.
     while (pictureAhead) {
         if (cancelled())
-            return fail(kCancelledText);
+            return stopped();
         media::Frame seen;
         // Just past the frame's own time: the next frame is the first at or
         // after it.
@@ -326,7 +331,7 @@ void CaptureRun::writeSheet() {
     else
         written = sheet_.saveBmp(in_.targetPath, &error, mode, in_.stop);
     if (!written)
-        fail(error.empty() ? "Cannot write " + in_.targetPath : error);
+        fail(ResultCode::WriteFailed, error.empty() ? "Cannot write " + in_.targetPath : error);
 }
 
 // The sRGB transfer function undone: the share of light a byte stands for.

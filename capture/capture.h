@@ -21,13 +21,14 @@
 #include "capture/frame_choice.h"
 #include "capture/movie_probe.h"
 #include "platform/types/media_time.h"
+#include "platform/types/result.h"
 #include "render/raster_image.h"
 #include "settings/options.h"
 
 struct CaptureResult {
-    // 0: the sheet was written. -1: it was not; `errorText` says why.
-    int code = 0;
-    std::string errorText;
+    // Success: the sheet was written. Otherwise it was not, and the failure
+    // says why; a stopped run is of the cancelled kind.
+    Result status;
     // A written sheet may still lack frames: the moments (100-ns units from
     // the movie's start, in order) whose cells are marked "no picture"
     // because none could be decoded for them, and how many packets or
@@ -45,7 +46,8 @@ struct CaptureResult {
     // stamps were left out.
     bool stampsLeftOut = false;
 
-    bool ok() const { return code == 0; }
+    bool ok() const { return status.ok(); }
+    const std::string& errorText() const { return status.text(); }
     // A written sheet that does not show the whole movie in every cell.
     bool incomplete() const { return ok() && (cutShort || !missingMoments.empty()); }
 };

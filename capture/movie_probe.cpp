@@ -40,10 +40,9 @@ ProbeResult MovieProbe::probe(const std::string& moviePath, const std::atomic<bo
 
     ProbeResult result;
     if (!rc.ok()) {
-        result.code = -1;
-        result.errorText = rc.isCancelled() ? kProbeCancelledText : rc.text();
+        result.status = rc.isCancelled() ? Result::cancelled(kProbeCancelledText) : rc;
         result.infoText =
-            "File Name\t: " + fileNameOf(moviePath) + "\nError\t\t: " + result.errorText;
+            "File Name\t: " + fileNameOf(moviePath) + "\nError\t\t: " + result.errorText();
         return result;
     }
     const media::MediaFacts& facts = reader->facts();

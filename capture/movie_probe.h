@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/media/movie_reader.h"
+#include "platform/types/result.h"
 
 // What the capture needs to know about a movie before it starts.
 struct MovieFacts {
@@ -41,14 +42,16 @@ struct MovieFacts {
 };
 
 struct ProbeResult {
-    int code = 0; // 0 success, -1 failure
+    // Success, or why the movie cannot be read (the cancelled kind when the
+    // reading was stopped).
+    Result status;
     MovieFacts facts;
     std::string infoText;
-    std::string errorText; // the reason, when `code` is not 0
     // The movie, open, for a capture of it; null after a failure.
     std::shared_ptr<media::MovieReader> movie;
 
-    bool ok() const { return code == 0; }
+    bool ok() const { return status.ok(); }
+    const std::string& errorText() const { return status.text(); }
 };
 
 constexpr const char* kProbeCancelledText = "The reading of the movie was cancelled.";

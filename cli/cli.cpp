@@ -242,7 +242,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
         probe = MovieProbe::probe(movie, &g_interrupted);
     }
     if (!probe.ok())
-        return failure(movie, probe.errorText);
+        return failure(movie, probe.errorText());
     // The information text names the movie; on a terminal its name is shown
     // as on the error output.
     if (args.info) {
@@ -305,7 +305,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
                                   " appeared while its sheet was made and was left as it is (use "
                                   "-y to replace it)");
     if (!result.ok())
-        return failure(movie, result.errorText);
+        return failure(movie, result.errorText());
     // The frames went to their names before the sheet was written, unless
     // the capture never asked once more after its last moment.
     if (frames && !frames->place())

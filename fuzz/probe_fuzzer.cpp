@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::fprintf(stderr, "probe fuzzer: success with facts no sheet can use\n");
             std::abort();
         }
-    } else if (probe.errorText.empty() || probe.facts.videoWidth != 0) {
+    } else if (probe.errorText().empty() || probe.facts.videoWidth != 0) {
         std::fprintf(stderr, "probe fuzzer: a failure without a reason, or with facts\n");
         std::abort();
     }

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     reference.wait();
     const ProbeResult& probe = reference.finishProbe();
     if (!probe.ok()) {
-        std::fprintf(stderr, "%s: %s\n", movie.c_str(), probe.errorText.c_str());
+        std::fprintf(stderr, "%s: %s\n", movie.c_str(), probe.errorText().c_str());
         return 1;
     }
     const double probeMs = millisecondsSince(start);

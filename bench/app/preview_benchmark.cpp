@@ -135,7 +135,7 @@ void Capture(benchmark::State& state) {
         job.startCapture(target, options, {}, InformationColor::ByBackground);
         sink.waitFor(ui::WM_CAPTURE_DONE);
         if (!job.finishCapture().ok())
-            state.SkipWithError(job.finishCapture().errorText.c_str());
+            state.SkipWithError(job.finishCapture().errorText().c_str());
         cpu += processCpuSeconds() - before;
     }
     // Every thread's processor time: steadier than the wall clock on a busy

@@ -319,9 +319,9 @@ private slots:
         const MessageRequest& box = fake_.messages[0];
         QCOMPARE(box.icon, QMessageBox::Warning);
         QVERIFY2(box.text.contains("notes.txt") &&
-                     box.text.contains(QString::fromStdString(dlg.job().finishProbe().errorText)),
+                     box.text.contains(QString::fromStdString(dlg.job().finishProbe().errorText())),
                  qPrintable(box.text));
-        QVERIFY(!dlg.job().finishProbe().errorText.empty());
+        QVERIFY(!dlg.job().finishProbe().errorText().empty());
         // The movie before it is still the one.
         QCOMPARE(dlg.infoText()->text(), details);
         QCOMPARE(QString::fromStdString(dlg.job().moviePath()), movie);
@@ -340,7 +340,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QVERIFY(dlg.openMovie(here("broken.avi")));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
-        const QString reason = QString::fromStdString(dlg.job().finishProbe().errorText);
+        const QString reason = QString::fromStdString(dlg.job().finishProbe().errorText());
         QVERIFY(!reason.isEmpty());
 
         // Its name promised a movie, but only what is in it counts: a box

@@ -83,7 +83,7 @@ TEST_F(StoppedJob, ItsProbeAndItsCaptureStopWhereTheyStand) {
     ASSERT_TRUE(sink.waitFor(ui::WM_PROBE_DONE));
     const ProbeResult& cancelled = job.finishProbe();
     EXPECT_TRUE(source.tripped());
-    EXPECT_EQ(cancelled.errorText, kProbeCancelledText);
+    EXPECT_EQ(cancelled.errorText(), kProbeCancelledText);
     EXPECT_LE(source.readsAfterTrip(), 4);
 
     // A cancel is for the work under way only: the next probe runs through.
@@ -113,7 +113,8 @@ TEST_F(StoppedJob, ItsProbeAndItsCaptureStopWhereTheyStand) {
     ASSERT_TRUE(quiet.waitFor(ui::WM_CAPTURE_DONE));
     const CaptureResult& r = second.finishCapture();
     EXPECT_TRUE(source.tripped());
-    EXPECT_EQ(r.errorText, kCancelledText);
+    EXPECT_TRUE(r.status.isCancelled());
+    EXPECT_EQ(r.errorText(), kCancelledText);
     EXPECT_EQ(quiet.count(ui::WM_CAPTURE_STEP), 0u);
     EXPECT_TRUE(sheets.entries().empty());
 }

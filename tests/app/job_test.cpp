@@ -140,7 +140,7 @@ TEST_F(Job, AFileIsTakenForTheVideoInItNotForItsName) {
         SCOPED_TRACE(name);
         const ProbeResult refused = probe(dir.file(name));
         EXPECT_FALSE(refused.ok() && refused.facts.usable());
-        EXPECT_FALSE(refused.errorText.empty());
+        EXPECT_FALSE(refused.errorText().empty());
         EXPECT_FALSE(job.probeTaken());
         EXPECT_EQ(job.moviePath(), movie);
         EXPECT_EQ(job.movie().infoText, firstInfo);
@@ -193,7 +193,7 @@ TEST_F(Job, AWatcherSeesEachCellAsItsMomentEnds) {
     job.setSheetWatcher(&watcher);
     ASSERT_TRUE(job.startCapture(dir.file("grow.bmp"), settings));
     ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
-    ASSERT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+    ASSERT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText();
 
     EXPECT_EQ(watcher.painted, 1);
     EXPECT_TRUE(watcher.allBlackAtFirst);
@@ -229,7 +229,7 @@ TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
         sink.clear();
         EXPECT_TRUE(job.startCapture(target, settings, choice, color));
         EXPECT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
-        EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+        EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText();
         SheetPicture sheet;
         EXPECT_TRUE(readBmp(target, sheet));
         return sheet;
@@ -298,7 +298,7 @@ TEST_F(Job, TheCaptureKeepsTheSettingsItStartedWith) {
     settings.frameWidth = 50;
     settings.backgroundColor = RGB(255, 0, 0);
     ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
-    ASSERT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+    ASSERT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText();
     EXPECT_EQ(job.captureFrames(), 2);
 
     SheetPicture sheet;
@@ -325,7 +325,7 @@ TEST_F(Job, MessagesAnnounceStepAndFinish) {
 
         ASSERT_TRUE(job.startCapture(dir.file("steps.jpg"), settings));
         ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
-        EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+        EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText();
         const auto all = sink.messages();
         ASSERT_EQ(all.size(), 1u + 1u + 25u + 1u);
         EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
@@ -355,7 +355,7 @@ TEST_F(Job, NoCellsWritesTheBackgroundAtOnce) {
     ASSERT_TRUE(job.finishProbe().ok());
     ASSERT_TRUE(job.startCapture(dir.file("bg.bmp"), settings));
     ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
-    EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText;
+    EXPECT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText();
     const auto all = sink.messages();
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[1].id, ui::WM_CAPTURE_BEGIN);
@@ -397,7 +397,7 @@ TEST_F(Job, TheFrameCountIsNotCutToSixteenBits) {
         ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
         const CaptureResult& result = job.finishCapture();
         EXPECT_FALSE(result.ok());
-        EXPECT_FALSE(result.errorText.empty());
+        EXPECT_FALSE(result.errorText().empty());
         const auto all = sink.messages();
         ASSERT_EQ(all.size(), 2u);
         EXPECT_EQ(all[0].id, ui::WM_CAPTURE_BEGIN);

@@ -135,7 +135,7 @@ private slots:
         QCOMPARE(fake_.messages[0].icon, QMessageBox::Warning);
         QVERIFY2(fake_.messages[0].text.contains(QFileInfo(path).fileName()),
                  qPrintable(fake_.messages[0].text));
-        const QString reason = QString::fromStdString(dlg.job().finishProbe().errorText);
+        const QString reason = QString::fromStdString(dlg.job().finishProbe().errorText());
         QVERIFY(!reason.isEmpty());
         QVERIFY2(fake_.messages[0].text.contains(reason), qPrintable(fake_.messages[0].text));
     }
@@ -267,7 +267,7 @@ private slots:
         QVERIFY(QFile::remove(movie));
         QVERIFY(dlg.job().startCapture(here("never.jpg").toStdString(), *options_));
         // Joined, the worker has posted everything; the test posts its own.
-        const QString text = QString::fromStdString(dlg.job().finishCapture().errorText);
+        const QString text = QString::fromStdString(dlg.job().finishCapture().errorText());
         QCoreApplication::removePostedEvents(&dlg);
         QVERIFY2(text.contains("No such file"), qPrintable(text));
         dlg.post(ui::WM_CAPTURE_BEGIN, 0, 0);

@@ -54,7 +54,7 @@ protected:
 
     std::vector<FrameLog::Frame> capture(const std::string& movie, int columns, bool avoidBlank) {
         const ProbeResult probe = MovieProbe::probe(movie);
-        EXPECT_TRUE(probe.ok()) << probe.errorText;
+        EXPECT_TRUE(probe.ok()) << probe.errorText();
         Options o = Options::defaults();
         o.rows = 1;
         o.columns = columns;
@@ -62,7 +62,7 @@ protected:
         input.choice.avoidBlank = avoidBlank;
         FrameLog log;
         const CaptureResult result = captureSheet(input, o, log);
-        EXPECT_TRUE(result.ok()) << result.errorText;
+        EXPECT_TRUE(result.ok()) << result.errorText();
         return log.frames;
     }
 

@@ -142,7 +142,7 @@ TEST_F(Capture, EachCellShowsTheFrameAtOrAfterItsMomentInEveryContainer) {
         const double seconds = static_cast<double>(c.frames) * c.fpsDen / c.fpsNum;
         EXPECT_NEAR(input.facts.duration / 1e7, seconds, 0.1);
         const CaptureResult result = capture(input, o);
-        ASSERT_TRUE(result.ok()) << result.errorText;
+        ASSERT_TRUE(result.ok()) << result.errorText();
 
         // Each cell against the frame FFmpeg's own decoder shows for its
         // moment, by the frames' real times (Matroska, for one, rounds them
@@ -185,10 +185,10 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
     for (const Case& c : cases) {
         const CaptureInput input{c.movie, earlier, "", dir.file("never.jpg"), {}};
         const CaptureResult result = capture(input, Options::defaults());
-        EXPECT_EQ(result.code, -1) << c.movie;
-        EXPECT_FALSE(result.errorText.empty());
+        EXPECT_FALSE(result.ok()) << c.movie;
+        EXPECT_FALSE(result.errorText().empty());
         if (!c.text.empty()) {
-            EXPECT_EQ(result.errorText, c.text);
+            EXPECT_EQ(result.errorText(), c.text);
         }
         EXPECT_FALSE(fs::exists(input.targetPath));
     }
@@ -196,30 +196,30 @@ TEST_F(Capture, FailuresNameTheCauseWithTheirHints) {
     // user of this machine can do about it.
     const CaptureResult result =
         capture(CaptureInput{audio, earlier, "", dir.file("never.jpg"), {}}, Options::defaults());
-    EXPECT_EQ(result.code, -1);
-    EXPECT_NE(result.errorText.find("The file has no video stream.\nTry installing "
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.errorText().find("The file has no video stream.\nTry installing "
                                     "libavcodec-extra"),
               std::string::npos)
-        << result.errorText;
-    EXPECT_EQ(result.errorText.find("DirectX"), std::string::npos);
-    EXPECT_EQ(result.errorText.find("ffdshow"), std::string::npos);
+        << result.errorText();
+    EXPECT_EQ(result.errorText().find("DirectX"), std::string::npos);
+    EXPECT_EQ(result.errorText().find("ffdshow"), std::string::npos);
 }
 
 TEST_F(Capture, ProbeFailureClearsTheFactsAndCaptureRefuses) {
     const std::string movie = dir.file("nothing here.avi");
     const ProbeResult probe = MovieProbe::probe(movie);
-    EXPECT_EQ(probe.code, -1);
+    EXPECT_FALSE(probe.ok());
     EXPECT_FALSE(probe.facts.usable());
     EXPECT_EQ(probe.facts.duration, 0);
     EXPECT_EQ(probe.facts.averageFps, 0);
-    EXPECT_EQ(probe.errorText, "No such file or directory.");
+    EXPECT_EQ(probe.errorText(), "No such file or directory.");
     EXPECT_EQ(probe.infoText,
               "File Name\t: nothing here.avi\nError\t\t: No such file or directory.");
 
     const CaptureInput input{movie, probe.facts, probe.infoText, dir.file("out.jpg"), {}};
     const CaptureResult result = capture(input, Options::defaults());
-    EXPECT_EQ(result.code, -1);
-    EXPECT_NE(result.errorText.find("nothing here.avi"), std::string::npos) << result.errorText;
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.errorText().find("nothing here.avi"), std::string::npos) << result.errorText();
     EXPECT_FALSE(fs::exists(input.targetPath));
 }
 
@@ -243,7 +243,7 @@ TEST_F(Capture, FormatFollowsTheExtensionAndTheNameKeepsItsCase) {
         CaptureInput input = probe;
         input.targetPath = dir.file(c.name);
         const CaptureResult result = capture(input, o);
-        ASSERT_TRUE(result.ok()) << result.errorText;
+        ASSERT_TRUE(result.ok()) << result.errorText();
         std::ifstream in(dir.file(c.name), std::ios::binary);
         ASSERT_TRUE(in) << c.name;
         std::vector<uint8_t> head(c.magic.size());
@@ -264,7 +264,7 @@ TEST_F(Capture, JpegQualityAndProgressionComeFromTheSettings) {
         o.jpegQuality = quality;
         o.jpegProgressive = progressive ? 1 : 0;
         const CaptureResult result = capture(input, o);
-        EXPECT_TRUE(result.ok()) << result.errorText;
+        EXPECT_TRUE(result.ok()) << result.errorText();
         std::ifstream in(input.targetPath, std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(in)), {});
     };
@@ -291,7 +291,7 @@ TEST_F(Capture, ShadowsAreSoftAndTheInformationBlockIsDrawn) {
     o.timeStampsEnabled = 0;
     const CaptureInput input = probed(movie, dir.file("decor.bmp"));
     const CaptureResult result = capture(input, o);
-    ASSERT_TRUE(result.ok()) << result.errorText;
+    ASSERT_TRUE(result.ok()) << result.errorText();
     SheetPicture sheet;
     ASSERT_TRUE(readBmp(input.targetPath, sheet));
 
@@ -336,8 +336,8 @@ TEST_F(Capture, AFailedWriteFailsTheRunAndKeepsTheOldFile) {
     // A folder that does not exist.
     input.targetPath = (dir.path() / "no-such-folder" / "sheet.jpg").string();
     CaptureResult result = capture(input, Options::defaults());
-    EXPECT_EQ(result.code, -1);
-    EXPECT_NE(result.errorText.find(input.targetPath), std::string::npos) << result.errorText;
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.errorText().find(input.targetPath), std::string::npos) << result.errorText();
 
     // A disk that fills up half-way, simulated with a file size limit.
     const fs::path target = dir.path() / "old.bmp";
@@ -352,8 +352,8 @@ TEST_F(Capture, AFailedWriteFailsTheRunAndKeepsTheOldFile) {
     result = capture(input, Options::defaults());
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(result.code, -1);
-    EXPECT_NE(result.errorText.find(target.string()), std::string::npos) << result.errorText;
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.errorText().find(target.string()), std::string::npos) << result.errorText();
     std::ifstream in(target);
     std::string content((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(content, "the old sheet");
@@ -367,8 +367,8 @@ TEST_F(Capture, DegenerateSettingsAreRefusedBeforeAnythingIsMade) {
     Options o = Options::defaults();
     o.frameWidth = 0;
     const CaptureResult result = capture(input, o);
-    EXPECT_EQ(result.code, -1);
-    EXPECT_NE(result.errorText.find("frame"), std::string::npos) << result.errorText;
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.errorText().find("frame"), std::string::npos) << result.errorText();
     EXPECT_FALSE(fs::exists(input.targetPath));
 }
 
@@ -379,8 +379,9 @@ TEST_F(Capture, CancellingStopsBeforeTheNextMomentAndWritesNothing) {
     for (int stopAfter : {0, 1, 7}) {
         CountingProgress progress(stopAfter);
         const CaptureResult result = captureSheet(input, Options::defaults(), progress);
-        EXPECT_EQ(result.code, -1);
-        EXPECT_EQ(result.errorText, kCancelledText);
+        EXPECT_FALSE(result.ok());
+        EXPECT_TRUE(result.status.isCancelled());
+        EXPECT_EQ(result.errorText(), kCancelledText);
         EXPECT_EQ(progress.moments, stopAfter);
         EXPECT_FALSE(fs::exists(input.targetPath));
     }

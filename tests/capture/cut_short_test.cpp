@@ -105,7 +105,7 @@ TEST_P(CutShort, EveryCellIsItsOwnFrameOrMarkedAndTheLengthIsWhatCanBeRead) {
         ASSERT_LT(timeline.size(), size_t{kFrames});
 
         const ProbeResult probe = MovieProbe::probe(cut);
-        ASSERT_TRUE(probe.ok()) << probe.errorText;
+        ASSERT_TRUE(probe.ok()) << probe.errorText();
         const int64_t lastEnd = testmovies::floorPosition(timeline.back()) + 400'000;
         // The readable length ends with the last frame that decodes (the
         // decoder may give one more half-there picture than the reader
@@ -128,7 +128,7 @@ TEST_P(CutShort, EveryCellIsItsOwnFrameOrMarkedAndTheLengthIsWhatCanBeRead) {
         input.targetPath = dir.file("sheet.bmp");
         input.movie = probe.movie;
         const CaptureResult result = captureSheet(input, Options::defaults(), cells);
-        ASSERT_TRUE(result.ok()) << result.errorText;
+        ASSERT_TRUE(result.ok()) << result.errorText();
         EXPECT_EQ(result.cutShort, k.statesLength);
         EXPECT_EQ(result.incomplete(), k.statesLength || !result.missingMoments.empty());
         if (result.cutShort) {

@@ -93,7 +93,7 @@ TEST_P(ShownAsPlayersShowIt, CellsHaveTheShownShapeAndMatchFfmpegsPicture) {
     int width = 0, height = 0, shownW = 0, shownH = 0;
     testmovies::footageSizes(c.kind, &width, &height, &shownW, &shownH);
     const ProbeResult probe = MovieProbe::probe(movie);
-    ASSERT_TRUE(probe.ok()) << probe.errorText;
+    ASSERT_TRUE(probe.ok()) << probe.errorText();
     EXPECT_EQ(probe.facts.videoWidth, width);
     EXPECT_EQ(probe.facts.videoHeight, height);
     EXPECT_EQ(probe.facts.displayWidth, shownW);
@@ -114,7 +114,7 @@ TEST_P(ShownAsPlayersShowIt, CellsHaveTheShownShapeAndMatchFfmpegsPicture) {
     CaptureProgress quiet;
     const CaptureResult result =
         captureSheet(CaptureInput{movie, probe.facts, probe.infoText, target, {}}, o, quiet);
-    ASSERT_TRUE(result.ok()) << result.errorText;
+    ASSERT_TRUE(result.ok()) << result.errorText();
     EXPECT_TRUE(result.missingMoments.empty());
 
     SheetLayout layout;
@@ -190,7 +190,7 @@ TEST(InformationText, ElementaryStreamLastsToTheEndOfItsLastFrame) {
     std::string error;
     ASSERT_EQ(testmovies::make(spec, &error), 0) << error;
     const ProbeResult probe = MovieProbe::probe(spec.path);
-    ASSERT_TRUE(probe.ok()) << probe.errorText;
+    ASSERT_TRUE(probe.ok()) << probe.errorText();
     EXPECT_EQ(probe.facts.duration, 300'000'000);
     EXPECT_EQ(probe.infoText, "File Name\t: clip.m1v\nAverage FPS\t: 24.00\nResolution\t: "
                               "176x144\nDuration\t: 00:00:30");
@@ -212,11 +212,11 @@ TEST(Outcome, DamagedMomentsAreNamedAndTheirErrorsCounted) {
     std::string error;
     ASSERT_EQ(testmovies::makeFootage(spec, movie, &error), 0) << error;
     const ProbeResult probe = MovieProbe::probe(movie);
-    ASSERT_TRUE(probe.ok()) << probe.errorText;
+    ASSERT_TRUE(probe.ok()) << probe.errorText();
     CaptureProgress quiet;
     const CaptureInput input{movie, probe.facts, probe.infoText, dir.file("sheet.bmp"), {}};
     const CaptureResult result = captureSheet(input, Options::defaults(), quiet);
-    ASSERT_TRUE(result.ok()) << result.errorText;
+    ASSERT_TRUE(result.ok()) << result.errorText();
 
     std::vector<int64_t> expected;
     const std::vector<int64_t> moments = capturePositions(probe.facts.duration, 25);
@@ -243,7 +243,7 @@ TEST(Outcome, DamagedMomentsAreNamedAndTheirErrorsCounted) {
     const CaptureResult clean = captureSheet(
         CaptureInput{whole.path, wholeProbe.facts, wholeProbe.infoText, dir.file("whole.bmp"), {}},
         Options::defaults(), quiet);
-    ASSERT_TRUE(clean.ok()) << clean.errorText;
+    ASSERT_TRUE(clean.ok()) << clean.errorText();
     EXPECT_TRUE(clean.missingMoments.empty());
     EXPECT_EQ(clean.decoderErrors, 0);
 }

@@ -47,7 +47,7 @@ TEST(MemoryMovies, AMovieInMemoryProbesAndCapturesExactlyAsItsFile) {
 
         CaptureProgress quiet;
         const ProbeResult fromFile = MovieProbe::probe(spec.path);
-        ASSERT_TRUE(fromFile.ok()) << fromFile.errorText;
+        ASSERT_TRUE(fromFile.ok()) << fromFile.errorText();
         const std::string fileSheet = dir.file(std::string(name) + ".file.bmp");
         ASSERT_TRUE(
             captureSheet({spec.path, fromFile.facts, fromFile.infoText, fileSheet, {}}, o, quiet)
@@ -62,12 +62,12 @@ TEST(MemoryMovies, AMovieInMemoryProbesAndCapturesExactlyAsItsFile) {
         {
             Installed installed(memory);
             const ProbeResult fromMemory = MovieProbe::probe(spec.path);
-            ASSERT_TRUE(fromMemory.ok()) << fromMemory.errorText;
+            ASSERT_TRUE(fromMemory.ok()) << fromMemory.errorText();
             EXPECT_EQ(fromMemory.infoText, fromFile.infoText);
             EXPECT_EQ(fromMemory.facts.duration, fromFile.facts.duration);
             const CaptureResult r = captureSheet(
                 {spec.path, fromMemory.facts, fromMemory.infoText, memorySheet, {}}, o, quiet);
-            ASSERT_TRUE(r.ok()) << r.errorText;
+            ASSERT_TRUE(r.ok()) << r.errorText();
         }
         EXPECT_GE(memory.openings(), 2u); // the probe, and the capture's own readers
         EXPECT_TRUE(readAll(memorySheet) == readAll(fileSheet)) << "the sheets differ";
@@ -90,7 +90,7 @@ TEST(MemoryMovies, NamesTheSourceDoesNotHoldComeFromTheFileSystem) {
     EXPECT_TRUE(MovieProbe::probe(spec.path).ok());
     const ProbeResult bad = MovieProbe::probe(dir.file("junk.avi"));
     EXPECT_FALSE(bad.ok());
-    EXPECT_FALSE(bad.errorText.empty());
+    EXPECT_FALSE(bad.errorText().empty());
     EXPECT_EQ(memory.openings(), 1u);
 }
 

@@ -43,7 +43,7 @@ protected:
         ASSERT_TRUE(media::MovieReader::open(kMovie, nullptr, &reader).ok());
         openingReads = source.reads() - before;
         probe = MovieProbe::probe(kMovie);
-        ASSERT_TRUE(probe.ok()) << probe.errorText;
+        ASSERT_TRUE(probe.ok()) << probe.errorText();
         ASSERT_NEAR(static_cast<double>(probe.facts.duration) / 1e7, kCopies * 10.0, 1.0);
     }
 
@@ -72,8 +72,9 @@ TEST_F(StoppedWork, AProbeStopsWhileOpeningAndWhileReadingTheWholeStreamForItsLe
         source.arm(at, &stop);
         const ProbeResult r = MovieProbe::probe(kMovie, &stop);
         EXPECT_TRUE(source.tripped());
-        EXPECT_EQ(r.code, -1);
-        EXPECT_EQ(r.errorText, kProbeCancelledText);
+        EXPECT_FALSE(r.ok());
+        EXPECT_TRUE(r.status.isCancelled());
+        EXPECT_EQ(r.errorText(), kProbeCancelledText);
         EXPECT_NE(r.infoText.find(kProbeCancelledText), std::string::npos);
         EXPECT_FALSE(r.facts.usable());
         EXPECT_LE(source.readsAfterTrip(), 4);
@@ -100,14 +101,16 @@ TEST_F(StoppedWork, ACaptureStopsWhileItsFrameIsSoughtAndWritesNothing) {
     const CaptureResult r = captureSheet(input(target), o, moments);
     EXPECT_TRUE(source.tripped());
     EXPECT_FALSE(r.ok());
-    EXPECT_EQ(r.errorText, kCancelledText);
+    EXPECT_TRUE(r.status.isCancelled());
+    EXPECT_EQ(r.errorText(), kCancelledText);
     EXPECT_EQ(moments.done, 0);
     EXPECT_TRUE(sheets.entries().empty());
 
     // A stop set before the run opens nothing at all.
     const int64_t idle = source.reads();
     const CaptureResult early = captureSheet(input(target), o, moments);
-    EXPECT_EQ(early.errorText, kCancelledText);
+    EXPECT_TRUE(early.status.isCancelled());
+    EXPECT_EQ(early.errorText(), kCancelledText);
     EXPECT_EQ(source.reads(), idle);
     EXPECT_TRUE(sheets.entries().empty());
 }
@@ -117,8 +120,8 @@ TEST(NotAFileMovie, APipeIsRefusedByTheProbeAndTheCapture) {
     testmovies::Fifo fifo(dir.file("movie.mpg"));
     ASSERT_TRUE(fifo.made());
     const ProbeResult r = MovieProbe::probe(fifo.path());
-    EXPECT_EQ(r.code, -1);
-    EXPECT_NE(r.errorText.find("not a regular file"), std::string::npos) << r.errorText;
+    EXPECT_FALSE(r.ok());
+    EXPECT_NE(r.errorText().find("not a regular file"), std::string::npos) << r.errorText();
     EXPECT_NE(r.infoText.find("movie.mpg"), std::string::npos);
 
     // Facts from another file do not make the pipe readable.
@@ -131,7 +134,7 @@ TEST(NotAFileMovie, APipeIsRefusedByTheProbeAndTheCapture) {
     CaptureProgress quiet;
     const CaptureResult c = captureSheet(in, Options::defaults(), quiet);
     EXPECT_FALSE(c.ok());
-    EXPECT_NE(c.errorText.find("not a regular file"), std::string::npos) << c.errorText;
+    EXPECT_NE(c.errorText().find("not a regular file"), std::string::npos) << c.errorText();
     EXPECT_EQ(fifo.rescues(), 0);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"movie.mpg"});
 }
