@@ -121,8 +121,8 @@ void Overrides::applyTo(Options& o) const {
         o.jpegProgressive = *progressive ? 1 : 0;
 }
 
-int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostream& out,
-                   std::ostream& err) {
+std::optional<int> parseArguments(int argc, const char* const* argv, Arguments& args,
+                                  std::ostream& out, std::ostream& err) {
     CLI::App app{"Makes a contact sheet of each movie: frames from evenly spaced moments in a "
                  "grid, with time stamps and an information block.",
                  "stillwick-cli"};
@@ -238,7 +238,7 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
                "refused.");
 
     // What CLI11 says may quote an argument, and arguments may be file names.
-    auto usage = [&](const std::string& message) {
+    auto usage = [&](const std::string& message) -> std::optional<int> {
         err << "stillwick-cli: " << safeLine(message)
             << "\nRun with --help for more information.\n";
         return 2;
@@ -320,7 +320,7 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
         return usage("--info makes no sheet and no frames; leave out --frames-dir");
     if (!args.framesFormat.empty() && args.framesDir.empty())
         return usage("--frames-format goes with --frames-dir");
-    return -1;
+    return std::nullopt;
 }
 
 } // namespace cli

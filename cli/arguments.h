@@ -61,9 +61,9 @@ struct Arguments {
     std::optional<TimeSpan> interval;
 };
 
-// Parses the command line. Returns -1 to go on, or the exit code when parsing
+// Parses the command line. Nothing to go on, or the exit status when parsing
 // ended the run (help or version printed: 0; a usage error printed: 2).
-int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostream& out,
-                   std::ostream& err);
+std::optional<int> parseArguments(int argc, const char* const* argv, Arguments& args,
+                                  std::ostream& out, std::ostream& err);
 
 } // namespace cli

@@ -162,9 +162,9 @@ public:
         if (!frames_ || frames_->failed())
             return;
         const bool png = args_.framesFormat == "png";
-        frames_->add(frameFileName(movieStem(plan_.entry.path), moment, cells_, time,
-                                   png ? "png" : "jpg"),
-                     frame, png, options_.jpegQuality, options_.jpegProgressive != 0);
+        frames_->add(
+            frameFileName(movieStem(plan_.entry.path), moment, cells_, time, png ? "png" : "jpg"),
+            frame, png, options_.jpegQuality, options_.jpegProgressive != 0);
     }
 
 private:
@@ -403,8 +403,8 @@ std::string defaultOutputFor(const std::string& moviePath) {
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress,
         bool outIsTerminal) {
     Arguments args;
-    if (int code = parseArguments(argc, argv, args, out, err); code >= 0)
-        return code;
+    if (const std::optional<int> status = parseArguments(argc, argv, args, out, err))
+        return *status;
     progress = progress && !args.quiet;
     media::setLibraryLog(args.verbosity >= 2   ? media::LibraryLog::Everything
                          : args.verbosity == 1 ? media::LibraryLog::Errors
@@ -415,8 +415,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     Options live = loadSettings(args);
     Options settings = live;
     args.overrides.applyTo(settings);
-    if (int code = checkSettings(live, settings, args, err); code >= 0)
-        return code;
+    if (const std::optional<int> status = checkSettings(live, settings, args, err))
+        return *status;
 
     InterruptGuard interrupts;
     const int cores = availableCores();

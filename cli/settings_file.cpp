@@ -12,8 +12,8 @@ Options loadSettings(const Arguments& args) {
     return Options(args.optionsFile, Options::Foreign::Refuse);
 }
 
-int checkSettings(const Options& live, const Options& settings, const Arguments& args,
-                  std::ostream& err) {
+std::optional<int> checkSettings(const Options& live, const Options& settings,
+                                 const Arguments& args, std::ostream& err) {
     using Loaded = Options::Loaded;
     const bool named = !args.optionsFile.empty();
     if (named && (live.loaded == Loaded::RefusedForeign || live.loaded == Loaded::Unusable)) {
@@ -37,7 +37,7 @@ int checkSettings(const Options& live, const Options& settings, const Arguments&
             return 1;
         }
     }
-    return -1;
+    return std::nullopt;
 }
 
 } // namespace cli

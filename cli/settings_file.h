@@ -9,6 +9,7 @@
 // with its file and field before any work starts.
 
 #include <iosfwd>
+#include <optional>
 
 #include "cli/arguments.h"
 #include "settings/options.h"
@@ -20,8 +21,8 @@ namespace cli {
 Options loadSettings(const Arguments& args);
 
 // Reports on `err` what loading `live` found and checks `settings` (the
-// record with this run's overrides). -1 to go on, or the exit code.
-int checkSettings(const Options& live, const Options& settings, const Arguments& args,
-                  std::ostream& err);
+// record with this run's overrides). Nothing to go on, or the exit status.
+std::optional<int> checkSettings(const Options& live, const Options& settings,
+                                 const Arguments& args, std::ostream& err);
 
 } // namespace cli

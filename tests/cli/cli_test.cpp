@@ -106,7 +106,8 @@ TEST_F(CommandLine, OverridesChangeOnlyTheRunAndNeverTheFile) {
                           "--no-progressive",
                           "m.avi"};
     std::ostringstream out, err;
-    ASSERT_EQ(cli::parseArguments(static_cast<int>(std::size(argv)), argv, args, out, err), -1)
+    ASSERT_EQ(cli::parseArguments(static_cast<int>(std::size(argv)), argv, args, out, err),
+              std::nullopt)
         << err.str();
     Options o = Options::defaults();
     args.overrides.applyTo(o);
@@ -127,7 +128,8 @@ TEST_F(CommandLine, OverridesChangeOnlyTheRunAndNeverTheFile) {
     cli::Arguments off;
     const char* argv2[] = {"stillwick-cli", "--header", "off",          "--spacing", "7",
                            "--background",  "#A0b0C0",  "--frame-size", "64X48",     "m.avi"};
-    ASSERT_EQ(cli::parseArguments(static_cast<int>(std::size(argv2)), argv2, off, out, err), -1)
+    ASSERT_EQ(cli::parseArguments(static_cast<int>(std::size(argv2)), argv2, off, out, err),
+              std::nullopt)
         << err.str();
     Options o2 = Options::defaults();
     off.overrides.applyTo(o2);
