@@ -393,8 +393,12 @@ FrameFinder::Outcome FrameFinder::decodeForward(Search& search) {
         if (rc == AVERROR_EXIT)
             return Outcome::Cancelled;
         if (rc < 0) {
-            if (rc != AVERROR_EOF && ++readErrors < kReadErrorLimit && !avio_feof(input_->pb))
+            // Data the demuxer could not read is damage like a picture the
+            // decoder could not decode.
+            if (rc != AVERROR_EOF && ++readErrors < kReadErrorLimit && !avio_feof(input_->pb)) {
+                ++decodeErrors_;
                 continue;
+            }
             search.cleanEnd = rc == AVERROR_EOF || avio_feof(input_->pb);
             break;
         }
@@ -604,10 +608,18 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
     // Pictures come out in the order they are shown; a time that does not
     // advance (the last picture of an elementary stream gets its decoding
     // time) is one frame after the one before.
-    if (search.previousTimestamp != AV_NOPTS_VALUE && ts <= search.previousTimestamp &&
-        info_->frameDuration > 0)
-        ts = search.previousTimestamp + info_->frameDuration;
+    const int64_t previous = search.previousTimestamp;
+    if (previous != AV_NOPTS_VALUE && ts <= previous && info_->frameDuration > 0)
+        ts = previous + info_->frameDuration;
     search.previousTimestamp = ts;
+    // In a stream of constant rate, pictures missing between two that came
+    // out (more than any skipped run of B-pictures explains) were lost, even
+    // where the demuxer passed over the broken data without a word.
+    constexpr int64_t kLongestSkippedRun = 8;
+    const bool lostBetween =
+        info_->constantRate && info_->frameDuration > 0 && previous != AV_NOPTS_VALUE &&
+        ts - previous >
+            std::max<int64_t>(info_->reorderDelay + 2, kLongestSkippedRun) * info_->frameDuration;
 
     const bool first = !search.haveFirst;
     search.haveFirst = true;
@@ -621,7 +633,7 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
             av_frame_unref(frame);
             return Outcome::Overshoot;
         }
-        const Result rc = deliverFrame(search, frame, ts);
+        const Result rc = deliverFrame(search, frame, ts, !first, lostBetween);
         if (!rc.ok()) {
             search.error = rc;
             return Outcome::Cancelled;
@@ -644,12 +656,19 @@ FrameFinder::Outcome FrameFinder::consider(Search& search, AVFrame* frame) {
 // ones after it too. When a picture to be shown between the position and this
 // frame gave none (damage), the frame still answers the position if it is
 // shown before the next one; otherwise the position gets no frame.
-Result FrameFinder::deliverFrame(Search& search, AVFrame* frame, int64_t timestamp) {
+// A picture goes missing without damage only at the start of an attempt
+// (pictures that lean on what a seek skipped); later in the stream, or when
+// the decoder complained, it is damage, even where the decoder let the
+// broken data pass without a word (a stretch of zeros).
+Result FrameFinder::deliverFrame(Search& search, AVFrame* frame, int64_t timestamp, bool midStream,
+                                 bool lostBetween) {
     std::shared_ptr<AVFrame> shared;
     while (!search.done() && compareToPosition(*info_, timestamp, search.target()) >= 0) {
         const int64_t candidate = search.candidate();
-        const bool damaged = search.allTimed && candidate != AV_NOPTS_VALUE &&
-                             timestamp > candidate && decodeErrors_ > 0;
+        const bool damaged =
+            (search.allTimed && candidate != AV_NOPTS_VALUE && timestamp > candidate &&
+             (decodeErrors_ > 0 || midStream)) ||
+            (lostBetween && compareToPosition(*info_, timestamp, search.target()) > 0);
         const int64_t next =
             search.lastTarget() ? search.until : (*search.targets)[search.next + 1];
         const bool beforeNext = next < 0 || compareToPosition(*info_, timestamp, next) < 0;

@@ -131,7 +131,8 @@ private:
     bool receive(Search& search, Outcome* outcome);
     Outcome consider(Search& search, AVFrame* frame);
     int64_t frameTime(Search& search, const AVFrame* frame) const;
-    Result deliverFrame(Search& search, AVFrame* frame, int64_t timestamp);
+    Result deliverFrame(Search& search, AVFrame* frame, int64_t timestamp, bool midStream,
+                        bool lostBetween);
     Result deliverLast(Search& search);
     Result deliverNothing(Search& search);
 

@@ -344,6 +344,8 @@ void describe(AVFormatContext* input, const std::string& path, MovieInfo* info) 
     if (valid(rate))
         info->frameDuration = std::max<int64_t>(0, av_rescale_q(1, av_inv_q(rate), st->time_base));
     info->reorderDelay = std::max(st->codecpar->video_delay, 0);
+    info->constantRate = valid(st->avg_frame_rate) && valid(st->r_frame_rate) &&
+                         av_cmp_q(st->avg_frame_rate, st->r_frame_rate) == 0;
     info->firstTimestamp = st->start_time;
     if (!haveStart) {
         // An elementary stream has no clock: the demuxer counts decoding

@@ -35,7 +35,10 @@ struct MovieInfo {
     int64_t firstTimestamp = AV_NOPTS_VALUE; // the video's first frame, when known
     int64_t frameDuration = 0;               // one frame on that clock; 0 when unknown
     int reorderDelay = 0;                    // frames the decoder may hold back (B-frames)
-    int width = 0;                           // as stored
+    // The stream states one rate, and its average is that rate: frames come
+    // at steady intervals, so a long gap between two is lost pictures.
+    bool constantRate = false;
+    int width = 0; // as stored
     int height = 0;
     // As shown: the sample aspect ratio applied (the width changes, the
     // height stays, as players do it), then the display matrix's turn.

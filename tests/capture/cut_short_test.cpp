@@ -11,6 +11,7 @@
 
 #include "capture/capture.h"
 #include "capture/layout.h"
+#include "tests/support/footage.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
@@ -160,6 +161,55 @@ TEST_P(CutShort, EveryCellIsItsOwnFrameOrMarkedAndTheLengthIsWhatCanBeRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, CutShort, testing::ValuesIn(kKinds),
+                         [](const testing::TestParamInfo<Kind>& info) { return info.param.name; });
+
+class DamagedGop : public testing::TestWithParam<Kind> {};
+
+// A stretch of zeros over one group of pictures in the middle: every cell
+// shows the frame its stamp names, stamped at or after its moment and before
+// the next one, or is marked as having no picture; never a frame of another
+// moment.
+TEST_P(DamagedGop, EveryCellIsTheFrameItsStampNamesOrMarked) {
+    const Kind& k = GetParam();
+    TempDir dir;
+    const std::string movie = makeSource(dir, k);
+    std::string error;
+    // Frames 75..99 in decoding order: the fourth group of pictures.
+    ASSERT_EQ(testmovies::zeroVideoFrames(movie, 3 * kGop, 4 * kGop, &error), 0) << error;
+
+    const ProbeResult probe = MovieProbe::probe(movie);
+    ASSERT_TRUE(probe.ok()) << probe.errorText();
+    Cells cells;
+    CaptureInput input;
+    input.moviePath = movie;
+    input.facts = probe.facts;
+    input.infoText = probe.infoText;
+    input.targetPath = dir.file("sheet.bmp");
+    input.movie = probe.movie;
+    const CaptureResult result = captureSheet(input, Options::defaults(), cells);
+    ASSERT_TRUE(result.ok()) << result.errorText();
+
+    const std::vector<int64_t> moments = capturePositions(probe.facts.duration, 25);
+    int exact = 0;
+    for (size_t i = 0; i < moments.size(); ++i) {
+        const auto it = cells.seen.find(static_cast<int>(i));
+        if (it == cells.seen.end())
+            continue;
+        const int64_t next = i + 1 < moments.size() ? moments[i + 1] : INT64_MAX;
+        EXPECT_GE(it->second.units, moments[i]) << "cell " << i;
+        EXPECT_LT(it->second.units, next) << "cell " << i;
+        // The stamp's frame: frame n is shown at n / 25 s.
+        const int64_t named = (it->second.units + 200'000) / 400'000;
+        EXPECT_EQ(it->second.index, named) << "cell " << i << " at " << it->second.units;
+        exact += it->second.units - moments[i] < 400'000;
+    }
+    // The damage spans a second of the eight: most cells are untouched.
+    EXPECT_GE(exact, 20);
+    EXPECT_EQ(result.incomplete(), !result.missingMoments.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, DamagedGop,
+                         testing::Values(kKinds[0], kKinds[1], kKinds[5]),
                          [](const testing::TestParamInfo<Kind>& info) { return info.param.name; });
 
 } // namespace
