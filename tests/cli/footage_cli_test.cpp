@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -211,6 +212,56 @@ TEST_F(Outcome, UnreadableFilesSayWhy) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, junk + ": The file is damaged, or it is not a movie the installed FFmpeg "
                               "libraries can read.\n");
+}
+
+// A download that stopped half way: the sheet is made of what can be read,
+// one line says how much of the stated length that is, the run ends with 3,
+// and the facts for scripts carry the readable length. With the index at
+// the end (as the maker writes MP4), the cut file has none and makes no
+// sheet at all.
+TEST_F(Outcome, ACutShortDownloadIsSaidSoEverywhere) {
+    testmovies::MovieSpec spec;
+    spec.path = dir.file("whole.mkv");
+    spec.frames = 250; // 10 s
+    spec.gop = 25;
+    spec.noise = 8;
+    std::string error;
+    ASSERT_EQ(testmovies::make(spec, &error), 0) << error;
+    const std::string cut = dir.file("cut.mkv");
+    const auto size = static_cast<size_t>(std::filesystem::file_size(spec.path));
+    ASSERT_EQ(testmovies::writeTruncated(spec.path, cut, size / 2, &error), 0) << error;
+
+    const std::string sheet = dir.file("sheet.jpg");
+    testmovies::ProgramRun run = cli({"-q", "-o", sheet, cut});
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_EQ(run.out, "");
+    ASSERT_EQ(run.err.rfind(cut + ": cut short, 00:00:0", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(" of 00:00:10 can be read\n"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    EXPECT_TRUE(std::filesystem::exists(sheet));
+
+    run = cli({"--info", "--json", cut});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\"duration\":10.0"), std::string::npos) << run.out;
+    const size_t at = run.out.find("\"readable_duration\":");
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const double readable = std::atof(run.out.c_str() + at + 20);
+    EXPECT_GT(readable, 3.0);
+    EXPECT_LT(readable, 7.0);
+
+    testmovies::MovieSpec late;
+    late.path = dir.file("late.mp4");
+    ASSERT_EQ(testmovies::make(late, &error), 0) << error;
+    const std::string noIndex = dir.file("no-index.mp4");
+    ASSERT_EQ(testmovies::writeTruncated(
+                  late.path, noIndex,
+                  static_cast<size_t>(std::filesystem::file_size(late.path)) / 2, &error),
+              0)
+        << error;
+    run = cli({"-q", "-o", dir.file("none.jpg"), noIndex});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.rfind(noIndex + ": The file ", 0), 0u) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("none.jpg")));
 }
 
 } // namespace
