@@ -601,6 +601,24 @@ private slots:
         QCOMPARE(QColor(small.pixel(2, 200)), QColor(0, 0, 255));
     }
 
+    void previewOfASheetThatFitsIsAnExactCopy() {
+        // Rows of 7 x 3 bytes, not a multiple of four.
+        RasterImage sheet;
+        QVERIFY(sheet.create(7, 5));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x)
+                sheet.fillRect(x, y, 1, 1,
+                               Rgb{uint8_t(30 * x), uint8_t(40 * y), uint8_t(200 - 10 * x - y)});
+        const QImage copy = PreviewFeed::shrink(sheet);
+        QCOMPARE(copy.size(), QSize(7, 5));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x)
+                QCOMPARE(copy.pixelColor(x, y), toQColor(sheet.pixel(x, y)));
+        // Painting the sheet afterwards leaves the copy as it was.
+        sheet.fill(Rgb{1, 2, 3});
+        QCOMPARE(copy.pixelColor(6, 4), QColor(180, 160, 136));
+    }
+
     void previewShowsEachCellAsItsFrameArrives() {
         options_->rows = 2;
         options_->columns = 3;
