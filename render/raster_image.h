@@ -32,10 +32,14 @@ struct TextBox {
 };
 
 struct TextFlags {
-    bool singleLine = false;  // line breaks are not honoured (and not drawn)
-    bool expandTabs = false;  // tabs jump to stops every eight average character widths
-    bool alignBottom = false; // the last line sits on the box's bottom edge, not the first
-                              // on its top edge
+    // Line breaks are not honoured (and not drawn).
+    bool singleLine = false;
+    // Tabs jump to stops every eight average character widths; otherwise
+    // they take no room.
+    bool expandTabs = false;
+    // The last line sits on the box's bottom edge, instead of the first on
+    // its top edge.
+    bool alignBottom = false;
 };
 
 // The size text takes: the widest line, and the lines times the line height.

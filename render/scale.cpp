@@ -256,10 +256,10 @@ size_t roundUp(size_t n, size_t multiple) {
 }
 
 // Source rows filtered across by an AxisFilter, three floats (one per
-// channel, in the pixels' order) per element, each row padded with zeros to a multiple of four
-// floats. Destination rows walk the source in order, so a small direct-mapped cache serves nearly
-// every request after the first; any run of taps that spans fewer than kSlots rows can be held at
-// once.
+// channel, in the pixels' order) per element, each row padded with zeros to
+// a multiple of four floats. Destination rows walk the source in order, so a
+// small direct-mapped cache serves nearly every request after the first; any
+// run of taps that spans fewer than kSlots rows can be held at once.
 class FilteredRows {
 public:
     static constexpr int kSlots = 16;

@@ -223,9 +223,12 @@ bool RasterImage::saveBmp(const std::string& path, std::string* error, WriteMode
     if (!pixels_)
         return fail(error, "Cannot write " + path + ": the picture has no pixels");
 
-    // Every image that could be made fits these 32-bit fields (raster_image.cpp).
-    const uint32_t fileRowBytes = (static_cast<uint32_t>(width_) * 24u + 31u) / 32u * 4u;
-    const uint32_t imageBytes = fileRowBytes * static_cast<uint32_t>(height_);
+    // Every image that could be made fits these 32-bit fields (raster_image.cpp);
+    // the arithmetic is 64-bit up to there.
+    const auto fileRowBytes =
+        static_cast<uint32_t>((static_cast<uint64_t>(width_) * 3u + 3u) / 4u * 4u);
+    const auto imageBytes =
+        static_cast<uint32_t>(static_cast<uint64_t>(fileRowBytes) * static_cast<uint64_t>(height_));
     constexpr uint32_t kFileHeaderBytes = 14;
     constexpr uint32_t kInfoHeaderBytes = 40;
 
