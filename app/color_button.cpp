@@ -5,12 +5,11 @@
 #include "app/value_convert.h"
 #include "capture/capture.h"
 
-CColorButton::CColorButton(COLORREF color, QWidget* parent)
-    : QAbstractButton(parent), color_(color) {
+CColorButton::CColorButton(Rgb color, QWidget* parent) : QAbstractButton(parent), color_(color) {
     setFocusPolicy(Qt::StrongFocus);
 }
 
-void CColorButton::setColor(COLORREF color) {
+void CColorButton::setColor(Rgb color) {
     color_ = color;
     update();
 }

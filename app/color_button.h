@@ -5,16 +5,16 @@
 
 #include <QAbstractButton>
 
-#include "platform/types/win_types.h"
+#include "platform/types/rgb.h"
 
 class CColorButton : public QAbstractButton {
     Q_OBJECT
 public:
-    explicit CColorButton(COLORREF color, QWidget* parent = nullptr);
+    explicit CColorButton(Rgb color, QWidget* parent = nullptr);
 
-    COLORREF color() const { return color_; }
+    Rgb color() const { return color_; }
     // Repaints at once, so a new colour never waits for the next exposure.
-    void setColor(COLORREF color);
+    void setColor(Rgb color);
 
     QSize sizeHint() const override;
 
@@ -22,5 +22,5 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    COLORREF color_;
+    Rgb color_;
 };

@@ -63,7 +63,7 @@ CFontChooser::CFontChooser(const FontChoice& initial, QWidget* parent) : QDialog
     fonts_->setSizeGripEnabled(false);
 
     auto* colourLabel = new QLabel(tr("Colour:"), this);
-    color_ = new CColorButton(toColorRef(initial.color), this);
+    color_ = new CColorButton(toRgb(initial.color), this);
     color_->setObjectName(QStringLiteral("textColor"));
     color_->setFixedSize(40, 20);
     colourLabel->setBuddy(color_);
@@ -93,5 +93,5 @@ void CFontChooser::chooseColor() {
     const QColor chosen = QColorDialog::getColor(toQColor(color_->color()), this, tr("Text colour"),
                                                  QColorDialog::DontUseNativeDialog);
     if (chosen.isValid())
-        color_->setColor(toColorRef(chosen));
+        color_->setColor(toRgb(chosen));
 }

@@ -436,12 +436,9 @@ void COptionsDlg::revalidate() {
             // Measured as the capture measures it; the block's height adds
             // to the sheet's.
             const std::string info = hasMovie_ ? infoText_ : placeholderInfo(o);
-            RasterImage scratch;
-            scratch.create(0, 0);
-            RECT r{0, 0, 0, 0};
-            scratch.drawText(info, r, DT_CALCRECT | DT_EXPANDTABS, true, o.font, o.textColor);
-            textW = r.right - r.left;
-            textH = r.bottom - r.top;
+            const TextSize size = measureText(info, TextFlags{.expandTabs = true}, o.font);
+            textW = size.width;
+            textH = size.height;
         }
         // Without a movie, frames that fill their box: the largest sheet
         // these values can make.
@@ -467,7 +464,7 @@ void COptionsDlg::revalidate() {
     if (sizeText_.isEmpty()) {
         sheetSize_->setText(tr("Sheet: –"));
     } else {
-        const bool black = readableTextColor(swatch_->color()) == RGB(0, 0, 0);
+        const bool black = readableTextColor(swatch_->color()) == Rgb{0, 0, 0};
         sheetSize_->setText(content_->isChecked()
                                 ? tr("Sheet: %1, information in %2")
                                       .arg(sizeText_, black ? tr("black") : tr("white"))
@@ -581,7 +578,7 @@ void COptionsDlg::OnChooseColor() {
     const std::optional<QColor> chosen = seams_.chooseColor(this, toQColor(swatch_->color()));
     if (!chosen)
         return;
-    swatch_->setColor(toColorRef(*chosen));
+    swatch_->setColor(toRgb(*chosen));
     OnModified();
 }
 
@@ -589,10 +586,8 @@ void COptionsDlg::OnChooseFont() {
     FontChoice choice{toQFont(options_.font), toQColor(options_.textColor)};
     if (!seams_.chooseFont(this, choice))
         return;
-    LOGFONTA font = options_.font;
-    storeQFont(choice.font, font);
-    options_.font = font;
-    options_.textColor = toColorRef(choice.color);
+    storeQFont(choice.font, options_.font);
+    options_.textColor = toRgb(choice.color);
     faceName_->setText(faceName(options_.font));
     OnModified();
 }

@@ -17,30 +17,21 @@ QEvent::Type PreviewFeed::eventType() {
 QImage PreviewFeed::shrink(const RasterImage& sheet, int maxSide) {
     const int sw = sheet.width();
     const int sh = sheet.height();
-    if (sw <= 0 || sh <= 0 || !sheet.pixels)
+    if (sw <= 0 || sh <= 0 || !sheet.hasPixels())
         return {};
     const double factor = std::max(1.0, static_cast<double>(std::max(sw, sh)) / maxSide);
     const int dw = std::max(1, static_cast<int>(sw / factor));
     const int dh = std::max(1, static_cast<int>(sh / factor));
+    if (dw == sw && dh == sh) {
+        // It fits: the sheet's rows are Qt's RGB888 already. A copy, since
+        // the capture goes on painting the sheet.
+        const QImage view(sheet.row(0), sw, sh, sheet.stride(), QImage::Format_RGB888);
+        return view.copy();
+    }
     QImage out(dw, dh, QImage::Format_RGB888);
     if (out.isNull())
         return {};
-    auto sourceRow = [&](int pictureRow) {
-        return sheet.pixels + static_cast<ptrdiff_t>(sh - 1 - pictureRow) * sheet.stride;
-    };
-    if (dw == sw && dh == sh) {
-        // It fits: the rows turned over and each pixel's bytes swapped.
-        for (int y = 0; y < dh; ++y) {
-            const uint8_t* src = sourceRow(y);
-            uchar* dst = out.scanLine(y);
-            for (int x = 0; x < dw; ++x, src += 3, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
-        }
-        return out;
-    }
+    const auto sourceRow = [&](int y) { return sheet.row(y); };
     // Two samples a side where a pixel covers two or more sheet pixels,
     // one (the nearest) otherwise: enough to keep thin text and edges from
     // flickering, and never more than four reads a pixel.
@@ -65,10 +56,8 @@ QImage PreviewFeed::shrink(const RasterImage& sheet, int maxSide) {
             const uint8_t* b = r0 + right[static_cast<size_t>(x)];
             const uint8_t* c = r1 + left[static_cast<size_t>(x)];
             const uint8_t* d = r1 + right[static_cast<size_t>(x)];
-            // Stored blue, green, red; the picture wants red first.
-            dst[0] = static_cast<uchar>((a[2] + b[2] + c[2] + d[2] + 2) / 4);
-            dst[1] = static_cast<uchar>((a[1] + b[1] + c[1] + d[1] + 2) / 4);
-            dst[2] = static_cast<uchar>((a[0] + b[0] + c[0] + d[0] + 2) / 4);
+            for (int k = 0; k < 3; ++k)
+                dst[k] = static_cast<uchar>((a[k] + b[k] + c[k] + d[k] + 2) / 4);
         }
     }
     return out;

@@ -1,6 +1,6 @@
 #pragma once
-// Conversions between the settings record's stored forms (decimal text in
-// edit boxes, COLORREF colours, LOGFONTA fonts) and what Qt works with.
+// Conversions between the settings record's values (numbers shown as decimal
+// text in edit boxes, colours, font descriptions) and what Qt works with.
 
 #include <QColor>
 #include <QFont>
@@ -9,27 +9,26 @@
 
 #include <cstdint>
 
-#include "platform/types/win_types.h"
+#include "platform/types/font_description.h"
+#include "platform/types/rgb.h"
 
 // Leading blanks, an optional sign, then decimal digits up to the first other
 // character; no digits gives 0. A number beyond 32 bits saturates at the
 // nearest limit instead of wrapping.
 int32_t parseLeadingInt(QStringView text);
 
-QColor toQColor(COLORREF color);
-COLORREF toColorRef(const QColor& color);
+QColor toQColor(Rgb color);
+Rgb toRgb(const QColor& color);
 
-// The face name as text, read at most LF_FACESIZE bytes even when a damaged
-// file left it without a terminator.
-QString faceName(const LOGFONTA& font);
+QString faceName(const FontDescription& font);
 
 // The pixel density the font sizes of the sheet are counted in. The sheet is
 // a picture, so a point size means the same number of pixels on every screen.
 constexpr int kSheetDpi = 96;
 
-QFont toQFont(const LOGFONTA& font);
-// Writes the face, em height, weight and style of `font` into `out`; the
-// other members (precisions, quality, family bits) keep their values. The
-// face name is cut at a character boundary to fit 31 bytes and a terminator,
-// and the rest of the array is zeroed.
-void storeQFont(const QFont& font, LOGFONTA& out);
+QFont toQFont(const FontDescription& font);
+// Writes the face, em height, weight and style of `font` into `out`, with
+// the face's own proportions; the pitch and kind keep their values. The face
+// name is cut at a character boundary to the 31 bytes the settings file
+// keeps, so the record holds what will be saved.
+void storeQFont(const QFont& font, FontDescription& out);

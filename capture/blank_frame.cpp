@@ -7,7 +7,7 @@
 int luminanceSpread(const RasterImage& frame) {
     const int w = frame.width();
     const int h = frame.height();
-    if (!frame.pixels || w <= 0 || h <= 0)
+    if (!frame.hasPixels() || w <= 0 || h <= 0)
         return 0;
     // About 64k samples on an even grid tell the spread as well as every
     // pixel of a large frame does, at a fraction of the reads.
@@ -16,11 +16,13 @@ int luminanceSpread(const RasterImage& frame) {
         ++step;
     std::array<int64_t, 256> histogram{};
     int64_t count = 0;
-    for (int row = step / 2; row < h; row += step) {
-        const uint8_t* line = frame.pixels + static_cast<int64_t>(row) * frame.stride;
+    // The grid starts at the bottom row: which pixels are sampled can tip a
+    // frame near the limit, and these are the ones the limit was set with.
+    for (int fromBottom = step / 2; fromBottom < h; fromBottom += step) {
+        const uint8_t* line = frame.row(h - 1 - fromBottom);
         for (int x = step / 2; x < w; x += step) {
             const uint8_t* p = line + 3 * x;
-            const int luma = (29 * p[0] + 150 * p[1] + 77 * p[2] + 128) >> 8;
+            const int luma = (77 * p[0] + 150 * p[1] + 29 * p[2] + 128) >> 8;
             ++histogram[static_cast<size_t>(luma)];
             ++count;
         }

@@ -103,12 +103,9 @@ bool CaptureRun::planLayout() {
     int textW = 0;
     int textH = 0;
     if (o_.headerEnabled) {
-        RasterImage scratch;
-        scratch.create(0, 0);
-        RECT r{0, 0, 0, 0};
-        scratch.drawText(in_.infoText, r, DT_CALCRECT | DT_EXPANDTABS, true, o_.font, o_.textColor);
-        textW = r.right - r.left;
-        textH = r.bottom - r.top;
+        const TextSize size = measureText(in_.infoText, TextFlags{.expandTabs = true}, o_.font);
+        textW = size.width;
+        textH = size.height;
     }
     std::string error;
     // Cells have the shape of the picture as it is shown, not as stored.
@@ -147,14 +144,12 @@ bool CaptureRun::paintSheet() {
         return fail(ResultCode::TooLarge, "Not enough memory for a sheet of " +
                                               std::to_string(layout_.sheetWidth) + "x" +
                                               std::to_string(layout_.sheetHeight) + " pixels.");
-    sheet_.fill(GetRValue(o_.backgroundColor), GetGValue(o_.backgroundColor),
-                GetBValue(o_.backgroundColor));
+    sheet_.fill(o_.backgroundColor);
     if (o_.shadowEnabled) {
-        uint8_t r, g, b;
-        shadowColor(o_, r, g, b);
+        const Rgb shadow = shadowColor(o_);
         for (int64_t k = 0; k < layout_.cells; ++k) {
             const CellRect s = layout_.shadowOf(layout_.cellAt(k));
-            sheet_.fillRect(s.x, s.y, s.width, s.height, r, g, b);
+            sheet_.fillRect(s.x, s.y, s.width, s.height, shadow);
         }
         sheet_.boxBlur(3, in_.stop);
     }
@@ -164,7 +159,7 @@ bool CaptureRun::paintSheet() {
         return stopped();
     for (int64_t k = 0; k < layout_.cells; ++k) {
         const CellRect c = layout_.cellAt(k);
-        sheet_.fillRect(c.x, c.y, c.width, c.height, 0, 0, 0);
+        sheet_.fillRect(c.x, c.y, c.width, c.height, Rgb{0, 0, 0});
     }
     painter_ = std::make_unique<CellPainter>(sheet_, layout_, o_, progress_);
     result_.stampsLeftOut = !painter_->stampsFit();
@@ -306,12 +301,12 @@ bool CaptureRun::lookPastBlank(int64_t cell, int64_t moment, int64_t latest, med
 void CaptureRun::drawInformation() {
     if (!o_.headerEnabled)
         return;
-    RECT r{layout_.headerX, layout_.headerY, layout_.headerX + layout_.textWidth,
-           layout_.headerY + layout_.textHeight};
-    const COLORREF color = in_.informationColor == InformationColor::ByBackground
-                               ? readableTextColor(o_.backgroundColor)
-                               : RGB(0, 0, 0);
-    sheet_.drawText(in_.infoText, r, DT_EXPANDTABS, false, o_.font, color);
+    const TextBox box{layout_.headerX, layout_.headerY, layout_.headerX + layout_.textWidth,
+                      layout_.headerY + layout_.textHeight};
+    const Rgb color = in_.informationColor == InformationColor::ByBackground
+                          ? readableTextColor(o_.backgroundColor)
+                          : Rgb{0, 0, 0};
+    sheet_.drawText(in_.infoText, box, TextFlags{.expandTabs = true}, false, o_.font, color);
 }
 
 // JPEG for .jpg and .jpeg, PNG for .png, BMP for anything else.
@@ -363,14 +358,14 @@ std::string incompleteText(const CaptureResult& result) {
     return text;
 }
 
-COLORREF readableTextColor(COLORREF background) {
-    const double luminance = 0.2126 * linearLight(GetRValue(background)) +
-                             0.7152 * linearLight(GetGValue(background)) +
-                             0.0722 * linearLight(GetBValue(background));
+Rgb readableTextColor(Rgb background) {
+    const double luminance = 0.2126 * linearLight(background.r) +
+                             0.7152 * linearLight(background.g) +
+                             0.0722 * linearLight(background.b);
     // Contrast with black is (L + 0.05) / 0.05, with white 1.05 / (L + 0.05);
     // they are equal at L = sqrt(1.05 * 0.05) - 0.05, about 0.179.
     const double equalContrast = std::sqrt(1.05 * 0.05) - 0.05;
-    return luminance > equalContrast ? RGB(0, 0, 0) : RGB(255, 255, 255);
+    return luminance > equalContrast ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
 }
 
 CaptureResult captureSheet(const CaptureInput& input, const Options& options,

@@ -94,7 +94,7 @@ enum class InformationColor { Black, ByBackground };
 
 // Black when the background's relative luminance (sRGB) is above the point
 // where black and white have equal contrast with it, white below.
-COLORREF readableTextColor(COLORREF background);
+Rgb readableTextColor(Rgb background);
 
 struct CaptureInput {
     std::string moviePath;

@@ -21,12 +21,8 @@ std::string hundredthsText(int64_t hundredths) {
 // The widest text a stamp may carry: every digit drawn as wide as the widest.
 constexpr const char* kWidestStamp = "00:00:00.00";
 
-int textWidth(const std::string& text, const LOGFONTA& font, COLORREF color) {
-    RasterImage scratch;
-    scratch.create(0, 0);
-    RECT r{0, 0, 0, 0};
-    scratch.drawText(text, r, DT_CALCRECT | DT_SINGLELINE, true, font, color);
-    return r.right - r.left;
+int textWidth(const std::string& text, const FontDescription& font) {
+    return measureText(text, TextFlags{.singleLine = true}, font).width;
 }
 
 } // namespace
@@ -43,18 +39,12 @@ std::string timeText(double seconds) {
 
 RasterImage toRasterImage(const media::Picture& picture) {
     RasterImage image;
-    if (!image.create(picture.width, picture.height))
+    // A picture whose pixels do not make up its size is not taken in part.
+    const uint64_t bytes = static_cast<uint64_t>(std::max(picture.width, 0)) *
+                           static_cast<uint64_t>(std::max(picture.height, 0)) * 3u;
+    if (picture.rgb.size() != bytes)
         return image;
-    const size_t rowBytes = static_cast<size_t>(picture.width) * 3;
-    for (int y = 0; y < picture.height; ++y) {
-        const uint8_t* from = picture.rgb.data() + rowBytes * static_cast<size_t>(y);
-        uint8_t* to = image.pixels + static_cast<int64_t>(image.stride) * (picture.height - 1 - y);
-        for (int x = 0; x < picture.width; ++x) {
-            to[3 * x] = from[3 * x + 2];
-            to[3 * x + 1] = from[3 * x + 1];
-            to[3 * x + 2] = from[3 * x];
-        }
-    }
+    image.createCopy(picture.width, picture.height, picture.rgb.data());
     return image;
 }
 
@@ -67,21 +57,21 @@ CellPainter::CellPainter(RasterImage& sheet, const SheetLayout& layout, const Op
         return;
     // All cells are as wide: the font is fitted once.
     const int room = SheetLayout::stampOf(layout.cellAt(0)).width;
-    int width = textWidth(kWidestStamp, stampFont_, options.textColor);
+    int width = textWidth(kWidestStamp, stampFont_);
     if (width <= room)
         return;
     // A positive height is the whole cell of a line; its em is smaller, and
     // the least size is said of the em.
-    const int32_t height = stampFont_.lfHeight;
+    const int32_t height = stampFont_.height;
     int em = height < 0 ? -height : height > 0 ? height : 16;
     if (height > 0)
-        stampFont_.lfHeight = -std::max(1, em * 4 / 5);
-    em = std::abs(stampFont_.lfHeight);
+        stampFont_.height = -std::max(1, em * 4 / 5);
+    em = std::abs(stampFont_.height);
     while (width > room && em > kSmallestStampPixels) {
         em = std::max(kSmallestStampPixels,
                       std::min(em - 1, static_cast<int>(em * static_cast<double>(room) / width)));
-        stampFont_.lfHeight = -em;
-        width = textWidth(kWidestStamp, stampFont_, options.textColor);
+        stampFont_.height = -em;
+        width = textWidth(kWidestStamp, stampFont_);
     }
     stampFits_ = width <= room;
 }
@@ -90,8 +80,9 @@ void CellPainter::stamp(const CellRect& box, const std::string& text) {
     if (!stampsWanted_ || !stampFits_)
         return;
     const CellRect s = SheetLayout::stampOf(box);
-    RECT r{s.x, s.y, s.x + s.width, s.y + s.height};
-    sheet_.drawText(text, r, DT_SINGLELINE | DT_BOTTOM, true, stampFont_, options_.textColor);
+    sheet_.drawText(text, TextBox{s.x, s.y, s.x + s.width, s.y + s.height},
+                    TextFlags{.singleLine = true, .alignBottom = true}, true, stampFont_,
+                    options_.textColor);
 }
 
 void CellPainter::drawFrame(int64_t moment, const media::Frame& frame) {
@@ -108,40 +99,34 @@ void CellPainter::drawFrame(int64_t moment, const media::Frame& frame) {
 
 void CellPainter::drawEmpty(int64_t moment, int64_t position) {
     const CellRect box = layout_.cellAt(moment);
-    const COLORREF bg = options_.backgroundColor;
-    const COLORREF ink = options_.textColor;
-    sheet_.fillRect(box.x, box.y, box.width, box.height, GetRValue(bg), GetGValue(bg),
-                    GetBValue(bg));
+    const Rgb ink = options_.textColor;
+    sheet_.fillRect(box.x, box.y, box.width, box.height, options_.backgroundColor);
     // An outline where the frame would be, drawn as the stamps are: the
     // text colour edged in black, so that it shows on any background.
-    const auto frameAt = [&](int inset, int line, uint8_t r, uint8_t g, uint8_t b) {
+    const auto frameAt = [&](int inset, int line, Rgb colour) {
         const int x = box.x + inset, y = box.y + inset;
         const int w = box.width - 2 * inset, h = box.height - 2 * inset;
         if (w <= 0 || h <= 0)
             return;
         line = std::max(1, std::min({line, w / 2, h / 2}));
-        sheet_.fillRect(x, y, w, line, r, g, b);
-        sheet_.fillRect(x, y + h - line, w, line, r, g, b);
-        sheet_.fillRect(x, y, line, h, r, g, b);
-        sheet_.fillRect(x + w - line, y, line, h, r, g, b);
+        sheet_.fillRect(x, y, w, line, colour);
+        sheet_.fillRect(x, y + h - line, w, line, colour);
+        sheet_.fillRect(x, y, line, h, colour);
+        sheet_.fillRect(x + w - line, y, line, h, colour);
     };
-    frameAt(0, 4, 0, 0, 0);
-    frameAt(1, 2, GetRValue(ink), GetGValue(ink), GetBValue(ink));
+    frameAt(0, 4, Rgb{0, 0, 0});
+    frameAt(1, 2, ink);
     // The time and the words on two lines when the cell is too narrow for
     // one; the words count even when the sheet has no stamps.
     const std::string time = timeText(MediaTime::fromUnits(position));
     const CellRect s = SheetLayout::stampOf(box);
     std::string text = time + " no picture";
-    if (textWidth(text, stampFont_, ink) > s.width)
+    if (textWidth(text, stampFont_) > s.width)
         text = time + "\nno picture";
-    RECT rect{s.x, s.y, s.x + s.width, s.y + s.height};
-    RECT measure{0, 0, s.width, 0};
-    RasterImage scratch;
-    scratch.create(0, 0);
-    scratch.drawText(text, measure, DT_CALCRECT, true, stampFont_, ink);
     // Centred in the cell.
-    const int h = measure.bottom - measure.top;
+    const int h = measureText(text, TextFlags{}, stampFont_).height;
+    TextBox rect{s.x, s.y, s.x + s.width, s.y + s.height};
     rect.top = box.y + std::max(0, (box.height - h) / 2);
     rect.bottom = rect.top + h;
-    sheet_.drawText(text, rect, DT_TOP, true, stampFont_, ink);
+    sheet_.drawText(text, rect, TextFlags{}, true, stampFont_, ink);
 }

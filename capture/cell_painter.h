@@ -24,7 +24,9 @@ std::string timeText(const MediaTime& time);
 // The same for a time in seconds, for moments that are no frame's time.
 std::string timeText(double seconds);
 
-// The picture as the renderer's image type.
+// The picture as the renderer's image type: a copy of its rows, which are
+// already in that layout. No pixels when the picture's bytes do not make up
+// its size.
 RasterImage toRasterImage(const media::Picture& picture);
 
 // The smallest em height, in pixels, a stamp is drawn at.
@@ -54,5 +56,5 @@ private:
     CaptureProgress& progress_;
     bool stampsWanted_ = false;
     bool stampFits_ = true;
-    LOGFONTA stampFont_{};
+    FontDescription stampFont_;
 };

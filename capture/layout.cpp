@@ -118,13 +118,13 @@ bool computeLayout(const Options& o, int videoWidth, int videoHeight, int textWi
     return true;
 }
 
-void shadowColor(const Options& o, uint8_t& red, uint8_t& green, uint8_t& blue) {
+Rgb shadowColor(const Options& o) {
     const float f = 1.0f - static_cast<float>(o.shadowIntensity) * 0.01f;
     // Only the low byte is kept, as always; an intensity outside 0..100 gives
     // an odd colour but never undefined arithmetic.
-    red = static_cast<uint8_t>(truncToInt(GetRValue(o.backgroundColor) * f));
-    green = static_cast<uint8_t>(truncToInt(GetGValue(o.backgroundColor) * f));
-    blue = static_cast<uint8_t>(truncToInt(GetBValue(o.backgroundColor) * f));
+    return Rgb{static_cast<uint8_t>(truncToInt(o.backgroundColor.r * f)),
+               static_cast<uint8_t>(truncToInt(o.backgroundColor.g * f)),
+               static_cast<uint8_t>(truncToInt(o.backgroundColor.b * f))};
 }
 
 std::vector<int64_t> capturePositions(int64_t duration, int64_t cells) {

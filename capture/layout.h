@@ -80,4 +80,4 @@ std::vector<int64_t> capturePositions(int64_t duration, int64_t cells);
 
 // The shadow colour: each background byte times (1 - intensity/100), in the
 // single precision the sheets have always used.
-void shadowColor(const Options& o, uint8_t& red, uint8_t& green, uint8_t& blue);
+Rgb shadowColor(const Options& o);

@@ -36,7 +36,7 @@ bool parsePair(const std::string& text, char separator, bool secondOptional, int
     return readNumber(text, at, second) && at == text.size();
 }
 
-bool parseColour(std::string text, COLORREF& colour) {
+bool parseColour(std::string text, Rgb& colour) {
     if (!text.empty() && text[0] == '#')
         text.erase(0, 1);
     if (text.size() != 6)
@@ -51,8 +51,8 @@ bool parseColour(std::string text, COLORREF& colour) {
             return false;
         value = value * 16 + static_cast<uint32_t>(digit);
     }
-    colour = RGB(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
-                 static_cast<uint8_t>(value));
+    colour = Rgb{static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+                 static_cast<uint8_t>(value)};
     return true;
 }
 
@@ -286,7 +286,7 @@ std::optional<int> parseArguments(int argc, const char* const* argv, Arguments& 
             ov.headerPosition = BottomRight;
     }
     if (!background.empty()) {
-        COLORREF colour = 0;
+        Rgb colour;
         if (!parseColour(background, colour))
             return usage("--background wants a colour as RRGGBB, such as eef2f7");
         ov.background = colour;

@@ -25,7 +25,7 @@ struct Overrides {
     std::optional<bool> timeStamps;
     std::optional<bool> header;
     std::optional<int> headerPosition;
-    std::optional<COLORREF> background;
+    std::optional<Rgb> background;
     std::optional<int> quality;
     std::optional<bool> progressive;
 

@@ -86,8 +86,10 @@ void makeOptions(const fs::path& dir) {
     writeSeed(dir, "header-only", optionsBytes(o).substr(0, 8));
     o.columns = -3;
     o.frameHeight = 0;
-    o.font.lfFaceName[0] = '\xE9';
-    writeSeed(dir, "odd-values", optionsBytes(o));
+    // A face name in a single-byte code page, as older files have them.
+    std::string odd = optionsBytes(o);
+    odd[88] = '\xE9';
+    writeSeed(dir, "odd-values", odd);
     writeSeed(dir, "movie", "RIFF\x10\0\0\0AVI LIST"s);
     writeSeed(dir, "text", "columns=5\nrows=5\n");
 }

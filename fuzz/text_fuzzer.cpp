@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -85,42 +84,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // glyphs each, until the process ends; the program asks for one or two.
     // A fixed few sizes keep the fuzzer's memory bounded in the same way.
     static constexpr int32_t kHeights[] = {-8, -11, -16, -27, 12, 20};
-    LOGFONTA font{};
-    font.lfHeight = kHeights[height % std::size(kHeights)];
-    font.lfWeight = (flags & 0x40) ? 700 : 400;
-    font.lfItalic = (flags & 0x20) ? 1 : 0;
-    font.lfUnderline = (flags & 0x10) ? 1 : 0;
-    const char* faceName = kFaces[face % std::size(kFaces)];
-    std::memcpy(font.lfFaceName, faceName, std::strlen(faceName));
-    uint32_t format = 0;
-    if (flags & 1)
-        format |= DT_SINGLELINE;
-    if (flags & 2)
-        format |= DT_EXPANDTABS;
+    FontDescription font;
+    font.height = kHeights[height % std::size(kHeights)];
+    font.weight = (flags & 0x40) ? 700 : 400;
+    font.italic = (flags & 0x20) != 0;
+    font.underline = (flags & 0x10) != 0;
+    font.face = kFaces[face % std::size(kFaces)];
+    TextFlags format;
+    format.singleLine = (flags & 1) != 0;
+    format.expandTabs = (flags & 2) != 0;
     const bool outline = (flags & 4) != 0;
 
-    RasterImage scratch;
-    scratch.create(0, 0);
-    RECT measured{0, 0, 0, 0};
-    scratch.drawText(text, measured, format | DT_CALCRECT, outline, font, RGB(255, 255, 255));
-    check(measured.right >= measured.left && measured.bottom >= measured.top,
-          "a measured box of negative size");
+    const TextSize measured = measureText(text, format, font);
+    check(measured.width >= 0 && measured.height >= 0, "a measured box of negative size");
 
     // Drawn into a picture of its size (within reason), then half as wide so
     // the text is cut at the edge.
-    const int width = std::min(measured.right - measured.left + 2, 1024);
-    const int height2 = std::min(measured.bottom - measured.top + 2, 512);
+    const int width = static_cast<int>(std::min<int64_t>(int64_t{measured.width} + 2, 1024));
+    const int height2 = static_cast<int>(std::min<int64_t>(int64_t{measured.height} + 2, 512));
     RasterImage picture;
     if (!picture.create(std::max(width, 1), std::max(height2, 1)))
         return 0;
-    picture.fill(30, 60, 90);
-    RECT box{1, 1, width - 1, height2 - 1};
+    picture.fill(Rgb{30, 60, 90});
+    TextBox box{1, 1, width - 1, height2 - 1};
     if (flags & 8) {
-        format |= DT_BOTTOM;
+        format.alignBottom = true;
         box.top = -height2;
     }
-    picture.drawText(text, box, format, outline, font, RGB(255, 255, 0));
-    RECT half{width / 2, 0, width, height2};
-    picture.drawText(text, half, format, !outline, font, RGB(0, 0, 0));
+    picture.drawText(text, box, format, outline, font, Rgb{255, 255, 0});
+    const TextBox half{width / 2, 0, width, height2};
+    picture.drawText(text, half, format, !outline, font, Rgb{0, 0, 0});
     return 0;
 }

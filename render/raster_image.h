@@ -1,16 +1,14 @@
 #pragma once
-// The one picture type: a 24-bit, bottom-up, blue-green-red bitmap whose header
-// has the device-independent-bitmap layout, rows padded to 4 bytes, 96 dpi.
+// The one picture type: red, green and blue bytes per pixel, rows from the
+// top down, each row right after the one before (the stride is three bytes a
+// pixel, no padding).
 //
 // Ownership: an image made by `create` owns its pixel block and frees it in
 // `release` (or its destructor; a second release does nothing). An image made
 // by `attach` borrows the caller's memory and never frees it. Images move but
 // are never copied. `boxBlur` replaces the owned block with a new one.
 //
-// Coordinates: `pixel` and the blur count memory rows from the bottom;
-// `fillRect`, `fill`, `drawScaled` and `drawText` count picture rows from the
-// top. A single pixel travels as 0x00RRGGBB; painting takes separate red,
-// green and blue bytes.
+// Coordinates: x to the right, y downwards, in pixels, everywhere.
 //
 // Nothing here reads the live settings: the caller passes the font, colour and
 // JPEG parameters, so a capture can work on its own copy of the settings.
@@ -22,43 +20,44 @@
 #include <string_view>
 
 #include "platform/fs/atomic_file.h"
-#include "platform/types/win_types.h"
+#include "platform/types/font_description.h"
+#include "platform/types/rgb.h"
 
-struct BITMAPINFOHEADER {
-    uint32_t biSize;
-    int32_t biWidth;
-    int32_t biHeight;
-    uint16_t biPlanes;
-    uint16_t biBitCount;
-    uint32_t biCompression;
-    uint32_t biSizeImage;
-    int32_t biXPelsPerMeter;
-    int32_t biYPelsPerMeter;
-    uint32_t biClrUsed;
-    uint32_t biClrImportant;
-};
-static_assert(sizeof(BITMAPINFOHEADER) == 40);
-static_assert(offsetof(BITMAPINFOHEADER, biPlanes) == 12);
-static_assert(offsetof(BITMAPINFOHEADER, biSizeImage) == 20);
-static_assert(offsetof(BITMAPINFOHEADER, biClrImportant) == 36);
-
-struct RECT {
-    int32_t left;
-    int32_t top;
-    int32_t right;
-    int32_t bottom;
+// A box for text; right and bottom are exclusive.
+struct TextBox {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
 };
 
-// Text format flags, with the values the settings' platform gave them.
-constexpr uint32_t DT_TOP = 0x0000;
-constexpr uint32_t DT_LEFT = 0x0000;
-constexpr uint32_t DT_BOTTOM = 0x0008;
-constexpr uint32_t DT_SINGLELINE = 0x0020;
-constexpr uint32_t DT_EXPANDTABS = 0x0040;
-constexpr uint32_t DT_CALCRECT = 0x0400;
+struct TextFlags {
+    // Line breaks are not honoured (and not drawn).
+    bool singleLine = false;
+    // Tabs jump to stops every eight average character widths; otherwise
+    // they take no room.
+    bool expandTabs = false;
+    // The last line sits on the box's bottom edge, instead of the first on
+    // its top edge.
+    bool alignBottom = false;
+};
+
+// The size text takes: the widest line, and the lines times the line height.
+struct TextSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Measures UTF-8 text in `font`; sizes beyond 32 bits saturate. A font that
+// cannot be found measures as empty.
+TextSize measureText(std::string_view text, TextFlags flags, const FontDescription& font);
 
 class RasterImage {
 public:
+    static constexpr int kBytesPerPixel = 3;
+    // The resolution the writers record in the files.
+    static constexpr int kDotsPerInch = 96;
+
     RasterImage() = default;
     RasterImage(const RasterImage&) = delete;
     RasterImage& operator=(const RasterImage&) = delete;
@@ -66,31 +65,42 @@ public:
     RasterImage& operator=(RasterImage&& other) noexcept;
     ~RasterImage() { release(); }
 
-    // Bytes per row for a width: three per pixel, rounded up to four.
+    // Bytes per row for a width; 0 for a width no image can have.
     static int32_t strideFor(int32_t width);
 
-    // An owned image; its pixels are zero. False, with `pixels` null, for a
-    // negative size or one whose pixel block cannot be (or should not be)
+    // An owned image; its pixels are zero (black). False, without pixels, for
+    // a negative size or one whose pixel block cannot be (or should not be)
     // allocated. A 0 x 0 image is valid and has no pixel bytes.
     bool create(int width, int height);
+    // An owned copy of `height` rows of `width` pixels in this layout.
+    bool createCopy(int width, int height, const uint8_t* rows);
     // A view on someone else's pixels in this layout; nothing is copied.
     void attach(int width, int height, uint8_t* memory);
     void release();
 
-    int width() const { return header.biWidth; }
-    int height() const { return header.biHeight; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int32_t stride() const { return stride_; }
+    bool hasPixels() const { return pixels_ != nullptr; }
+    bool borrowed() const { return borrowed_; }
 
-    // Memory-row access; checks nothing.
-    uint32_t pixel(int x, int row) const;
+    // The first byte of row y; checks nothing.
+    uint8_t* row(int y) { return pixels_ + static_cast<ptrdiff_t>(y) * stride_; }
+    const uint8_t* row(int y) const { return pixels_ + static_cast<ptrdiff_t>(y) * stride_; }
+    // Checks nothing.
+    Rgb pixel(int x, int y) const {
+        const uint8_t* p = row(y) + static_cast<ptrdiff_t>(x) * kBytesPerPixel;
+        return Rgb{p[0], p[1], p[2]};
+    }
 
-    // Picture-row painting. A rectangle is shifted (not cut) at the left and
-    // top edges and cut at the right and bottom edges.
-    void fillRect(int x, int y, int w, int h, uint8_t red, uint8_t green, uint8_t blue);
-    void fill(uint8_t red, uint8_t green, uint8_t blue);
+    // A rectangle is shifted (not cut) at the left and top edges and cut at
+    // the right and bottom edges.
+    void fillRect(int x, int y, int w, int h, Rgb colour);
+    void fill(Rgb colour);
 
     // Draws `source` resampled (Lanczos where it grows, area average where it
-    // shrinks) into the w x h rectangle whose top-left corner is (x, y) in
-    // picture rows. False when nothing could be drawn.
+    // shrinks) into the w x h rectangle whose top-left corner is (x, y).
+    // False when nothing could be drawn.
     bool drawScaled(int x, int y, unsigned w, unsigned h, const RasterImage& source);
     // Box blur of the given radius (1..10; larger is 10, smaller does
     // nothing). When the new pixel block cannot be had the picture stays as
@@ -100,11 +110,12 @@ public:
     // time, and the sheet of a stopped capture is never used).
     void boxBlur(int16_t radius, const std::atomic<bool>* stop = nullptr);
 
-    // Draws (or with DT_CALCRECT only measures, widening `rect`) UTF-8 text in
-    // `font` and `textColor` (0x00BBGGRR), with a black outline when asked.
-    // A font that cannot be found measures as empty and draws nothing.
-    void drawText(std::string_view text, RECT& rect, uint32_t format, bool outline,
-                  const LOGFONTA& font, COLORREF textColor);
+    // Draws UTF-8 text in `font` and `colour`, with a black outline when
+    // asked, laid out from the box's left edge and its top (or with
+    // `alignBottom` its bottom) edge, and cut to the box and the picture. A
+    // font that cannot be found draws nothing.
+    void drawText(std::string_view text, const TextBox& box, TextFlags flags, bool outline,
+                  const FontDescription& font, Rgb colour);
 
     // Writers. Each writes a temporary file beside the target and moves it
     // into place only when everything was written; false, with `error`
@@ -114,6 +125,8 @@ public:
     // the writing between rows (a large PNG takes a second): the target is
     // then left as it was, no temporary file stays, and the writer fails.
     using WriteMode = AtomicFile::Mode;
+    // 24 bits a pixel, rows from the bottom up and padded to four bytes, as
+    // the format has them; the 40-byte information header.
     bool saveBmp(const std::string& path, std::string* error = nullptr,
                  WriteMode mode = WriteMode::Replace,
                  const std::atomic<bool>* stop = nullptr) const;
@@ -124,10 +137,12 @@ public:
                  WriteMode mode = WriteMode::Replace,
                  const std::atomic<bool>* stop = nullptr) const;
 
-    uint8_t borrowed = 0;
-    BITMAPINFOHEADER header = {};
-    int32_t stride = 0;
-    int32_t dpiX = 0;
-    int32_t dpiY = 0;
-    uint8_t* pixels = nullptr;
+private:
+    void reset();
+
+    int width_ = 0;
+    int height_ = 0;
+    int32_t stride_ = 0;
+    bool borrowed_ = false;
+    uint8_t* pixels_ = nullptr;
 };

@@ -117,6 +117,13 @@ public:
         endElement();
     }
 
+    // Turns every tap's index i into size - 1 - i: the same filter counted
+    // from the other end of the axis.
+    void mirror(int size) {
+        for (int32_t t = 0; t < tapCount_; ++t)
+            index_[t] = size - 1 - index_[t];
+    }
+
     int count() const { return count_; }
     int32_t begin(int e) const { return begin_[e]; }
     int32_t end(int e) const { return begin_[e + 1]; }
@@ -248,11 +255,11 @@ size_t roundUp(size_t n, size_t multiple) {
     return (n + multiple - 1) / multiple * multiple;
 }
 
-// Source rows filtered across by an AxisFilter, three floats (blue, green,
-// red) per element, each row padded with zeros to a multiple of four floats.
-// Destination rows walk the source in order, so a small direct-mapped cache
-// serves nearly every request after the first; any run of taps that spans
-// fewer than kSlots rows can be held at once.
+// Source rows filtered across by an AxisFilter, three floats (one per
+// channel, in the pixels' order) per element, each row padded with zeros to
+// a multiple of four floats. Destination rows walk the source in order, so a
+// small direct-mapped cache serves nearly every request after the first; any
+// run of taps that spans fewer than kSlots rows can be held at once.
 class FilteredRows {
 public:
     static constexpr int kSlots = 16;
@@ -278,7 +285,7 @@ public:
         const int slot = r & (kSlots - 1);
         float* out = data_.data() + rowFloats_ * size_t(slot);
         if (tags_[slot] != r) {
-            filter(source_->pixels + int64_t(r) * source_->stride, out);
+            filter(source_->row(r), out);
             tags_[slot] = r;
         }
         return out;
@@ -289,17 +296,17 @@ private:
         const AxisFilter& f = *across_;
         for (int e = 0; e < f.count(); ++e, out += 3) {
             const float white = 255.0f * f.white(e);
-            float blue = white, green = white, red = white;
+            float c0 = white, c1 = white, c2 = white;
             for (int32_t t = f.begin(e); t < f.end(e); ++t) {
                 const uint8_t* p = src + 3 * f.index(t);
                 const float w = f.weight(t);
-                blue += w * p[0];
-                green += w * p[1];
-                red += w * p[2];
+                c0 += w * p[0];
+                c1 += w * p[1];
+                c2 += w * p[2];
             }
-            out[0] = blue;
-            out[1] = green;
-            out[2] = red;
+            out[0] = c0;
+            out[1] = c1;
+            out[2] = c2;
         }
     }
 
@@ -417,9 +424,12 @@ float resample::lanczosWeight(float x, float a) {
 namespace {
 
 // The part of the w x h rectangle at (x, y) that lies inside the destination:
-// rectangle columns [colBegin, colEnd) and rectangle rows [rowBegin, rowEnd),
-// rows counted from the rectangle's bottom; `bottomRow` is the destination's
-// memory row of rectangle row 0 and `destColumn` its column of colBegin.
+// rectangle columns [colBegin, colEnd) and rectangle rows [rowBegin, rowEnd).
+// Rectangle rows are counted from the rectangle's bottom edge up, and the
+// source's rows from its bottom edge up too: the sampling positions and
+// rounding are not symmetric, and this order is the one the sheets' pixels
+// are pinned to. `bottomRow` is rectangle row 0 counted from the
+// destination's bottom; `destColumn` is the destination's column of colBegin.
 struct Visible {
     int64_t colBegin, colEnd, rowBegin, rowEnd, bottomRow, destColumn;
     bool empty() const { return colBegin >= colEnd || rowBegin >= rowEnd; }
@@ -436,10 +446,16 @@ Visible visiblePart(const RasterImage& dest, int x, int y, unsigned w, unsigned 
     return v;
 }
 
-void storePixel(uint8_t* p, uint8_t blue, uint8_t green, uint8_t red) {
-    p[0] = blue;
-    p[1] = green;
-    p[2] = red;
+// The first byte to write of visible rectangle row r (counted from rowBegin).
+uint8_t* destinationStart(RasterImage& dest, const Visible& v, int r) {
+    const int64_t fromBottom = v.bottomRow + v.rowBegin + r;
+    return dest.row(static_cast<int>(dest.height() - 1 - fromBottom)) + 3 * v.destColumn;
+}
+
+void storePixel(uint8_t* p, uint8_t c0, uint8_t c1, uint8_t c2) {
+    p[0] = c0;
+    p[1] = c1;
+    p[2] = c2;
 }
 
 // The area path, rows first. For each destination row the source rows of its
@@ -471,8 +487,7 @@ bool drawAreaRowsFirst(RasterImage& dest, const Visible& v, const AxisPlan& acro
         fillFloats(column.data(), n, 255.0f * fy.white(r));
         int pending = 0;
         for (int32_t t = fy.begin(r); t < fy.end(r); ++t) {
-            const uint8_t* src =
-                source.pixels + int64_t(fy.index(t)) * source.stride + 3 * int64_t(firstColumn);
+            const uint8_t* src = source.row(fy.index(t)) + 3 * int64_t(firstColumn);
             if (fy.weight(t) == 1.0f) {
                 addBytes(wholeRows.data(), src, n);
                 if (++pending == kWholeRowsPerFlush) {
@@ -488,21 +503,20 @@ bool drawAreaRowsFirst(RasterImage& dest, const Visible& v, const AxisPlan& acro
 
         // A column outside the source is white over the whole footprint height.
         const float whiteColumn = 255.0f * fy.total(r);
-        uint8_t* out =
-            dest.pixels + (v.bottomRow + v.rowBegin + r) * dest.stride + 3 * v.destColumn;
+        uint8_t* out = destinationStart(dest, v, r);
         for (int c = 0; c < fx.count(); ++c) {
             const float white = whiteColumn * fx.white(c);
-            float blue = white, green = white, red = white;
+            float c0 = white, c1 = white, c2 = white;
             for (int32_t t = fx.begin(c); t < fx.end(c); ++t) {
                 const float* p = column.data() + 3 * size_t(fx.index(t) - firstColumn);
                 const float w = fx.weight(t);
-                blue += w * p[0];
-                green += w * p[1];
-                red += w * p[2];
+                c0 += w * p[0];
+                c1 += w * p[1];
+                c2 += w * p[2];
             }
             const float scale = 1.0f / (down.span[r] * across.span[c]);
-            storePixel(out + 3 * c, truncateToByte(blue * scale), truncateToByte(green * scale),
-                       truncateToByte(red * scale));
+            storePixel(out + 3 * c, truncateToByte(c0 * scale), truncateToByte(c1 * scale),
+                       truncateToByte(c2 * scale));
         }
     }
     return true;
@@ -511,10 +525,10 @@ bool drawAreaRowsFirst(RasterImage& dest, const Visible& v, const AxisPlan& acro
 } // namespace
 
 bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterImage& source) {
-    if (w == 0 || h == 0 || !pixels)
+    if (w == 0 || h == 0 || !pixels_)
         return false;
     // A source without pixels has nothing to draw; the cell keeps what it holds.
-    if (!source.pixels || source.width() <= 0 || source.height() <= 0)
+    if (!source.hasPixels() || source.width() <= 0 || source.height() <= 0)
         return false;
 
     const float scaleX = static_cast<float>(source.width()) / static_cast<float>(w);
@@ -548,6 +562,8 @@ bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterI
     }
     if (!planned)
         return false;
+    // Planned from the bottom up (see Visible); read in picture rows.
+    down.filter.mirror(source.height());
     if (path == Path::Area)
         return drawAreaRowsFirst(*this, v, across, down, source);
 
@@ -559,7 +575,7 @@ bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterI
         return false;
 
     for (int r = 0; r < rows; ++r) {
-        uint8_t* out = pixels + (v.bottomRow + v.rowBegin + r) * stride + 3 * v.destColumn;
+        uint8_t* out = destinationStart(*this, v, r);
         if (path == Path::Lanczos) {
             filterDown(down.filter, r, filtered, sums.data());
             for (int c = 0; c < columns; ++c, out += 3)
@@ -573,16 +589,16 @@ bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterI
                 filterDown(down.filter, q, filtered, sums.data());
                 const float rowWeight = down.pointWeight[q];
                 for (int c = 0; c < columns; ++c) {
-                    float blue = 0.0f, green = 0.0f, red = 0.0f;
+                    float c0 = 0.0f, c1 = 0.0f, c2 = 0.0f;
                     for (int32_t p = across.groupBegin[c]; p < across.groupBegin[c + 1]; ++p) {
                         const float weight = across.pointWeight[p];
-                        blue += weight * roundToByte(sums[3 * p]);
-                        green += weight * roundToByte(sums[3 * p + 1]);
-                        red += weight * roundToByte(sums[3 * p + 2]);
+                        c0 += weight * roundToByte(sums[3 * p]);
+                        c1 += weight * roundToByte(sums[3 * p + 1]);
+                        c2 += weight * roundToByte(sums[3 * p + 2]);
                     }
-                    totals[3 * c] += rowWeight * blue;
-                    totals[3 * c + 1] += rowWeight * green;
-                    totals[3 * c + 2] += rowWeight * red;
+                    totals[3 * c] += rowWeight * c0;
+                    totals[3 * c + 1] += rowWeight * c1;
+                    totals[3 * c + 2] += rowWeight * c2;
                 }
             }
             for (int c = 0; c < columns; ++c, out += 3) {
@@ -597,7 +613,7 @@ bool RasterImage::drawScaled(int x, int y, unsigned w, unsigned h, const RasterI
 }
 
 void RasterImage::boxBlur(int16_t radius, const std::atomic<bool>* stop) {
-    if (radius < 1 || !pixels || width() <= 0 || height() <= 0)
+    if (radius < 1 || !pixels_ || width_ <= 0 || height_ <= 0)
         return;
     const int r = std::min<int>(radius, 10);
     const int w = width();
@@ -607,67 +623,58 @@ void RasterImage::boxBlur(int16_t radius, const std::atomic<bool>* stop) {
     // rounding error of the reciprocal never reaches the next integer.
     const uint64_t reciprocal = (uint64_t{1} << 32) / windowArea + 1;
 
-    uint8_t* blurred = pixel_block::allocatePixelBlock(header.biSizeImage);
+    const size_t n = size_t(w) * 3;
+    uint8_t* blurred = pixel_block::allocatePixelBlock(n * size_t(h));
     Scratch<uint16_t> columnSums; // at most 21 * 255, so 16 bits hold them
-    if (!blurred || !columnSums.allocate(size_t(w) * 3)) {
+    if (!blurred || !columnSums.allocate(n)) {
         pixel_block::freePixelBlock(blurred);
         return; // nothing changed
     }
 
-    const size_t n = size_t(w) * 3;
-    const auto rowAt = [&](int row) {
-        return pixels + int64_t(std::clamp(row, 0, h - 1)) * stride;
-    };
+    const auto rowAt = [&](int y) { return row(std::clamp(y, 0, h - 1)); };
     // Sums of each column over the rows of the window, edge rows repeated;
     // moving down a row adds the row entering the window and takes away the
     // one leaving it.
     std::fill(columnSums.data(), columnSums.data() + n, uint16_t{0});
     for (int k = -r; k <= r; ++k)
         addBytes(columnSums.data(), rowAt(k), n);
-    for (int row = 0; row < h; ++row) {
+    for (int y = 0; y < h; ++y) {
         if (stop && stop->load(std::memory_order_relaxed)) {
             pixel_block::freePixelBlock(blurred);
             return;
         }
-        if (row > 0)
-            slideBytes(columnSums.data(), rowAt(row + r), rowAt(row - r - 1), n);
+        if (y > 0)
+            slideBytes(columnSums.data(), rowAt(y + r), rowAt(y - r - 1), n);
         // A running sum of the column sums along the row, edge columns repeated.
         const uint16_t* sums = columnSums.data();
-        int32_t blue = 0, green = 0, red = 0;
+        int32_t c0 = 0, c1 = 0, c2 = 0;
         for (int k = -r; k <= r; ++k) {
             const int at = 3 * std::clamp(k, 0, w - 1);
-            blue += sums[at];
-            green += sums[at + 1];
-            red += sums[at + 2];
+            c0 += sums[at];
+            c1 += sums[at + 1];
+            c2 += sums[at + 2];
         }
-        uint8_t* out = blurred + int64_t(row) * stride;
+        uint8_t* out = blurred + size_t(y) * n;
         for (int column = 0; column < w; ++column, out += 3) {
             if (column > 0) {
                 const int entering = 3 * std::min(column + r, w - 1);
                 const int leaving = 3 * std::max(column - r - 1, 0);
-                blue += sums[entering] - sums[leaving];
-                green += sums[entering + 1] - sums[leaving + 1];
-                red += sums[entering + 2] - sums[leaving + 2];
+                c0 += sums[entering] - sums[leaving];
+                c1 += sums[entering + 1] - sums[leaving + 1];
+                c2 += sums[entering + 2] - sums[leaving + 2];
             }
-            out[0] = static_cast<uint8_t>((uint64_t(blue) * reciprocal) >> 32);
-            out[1] = static_cast<uint8_t>((uint64_t(green) * reciprocal) >> 32);
-            out[2] = static_cast<uint8_t>((uint64_t(red) * reciprocal) >> 32);
+            out[0] = static_cast<uint8_t>((uint64_t(c0) * reciprocal) >> 32);
+            out[1] = static_cast<uint8_t>((uint64_t(c1) * reciprocal) >> 32);
+            out[2] = static_cast<uint8_t>((uint64_t(c2) * reciprocal) >> 32);
         }
     }
 
-    const size_t rowBytes = size_t(w) * 3;
-    if (borrowed) {
-        // Someone else's memory cannot be replaced; give it the result instead,
-        // leaving the row padding as the owner keeps it.
-        for (int row = 0; row < h; ++row)
-            std::memcpy(pixels + int64_t(row) * stride, blurred + int64_t(row) * stride, rowBytes);
+    if (borrowed_) {
+        // Someone else's memory cannot be replaced; give it the result instead.
+        std::memcpy(pixels_, blurred, n * size_t(h));
         pixel_block::freePixelBlock(blurred);
     } else {
-        // The padding reaches BMP files; it stays what it was.
-        for (int row = 0; row < h; ++row)
-            std::memcpy(blurred + int64_t(row) * stride + rowBytes,
-                        pixels + int64_t(row) * stride + rowBytes, size_t(stride) - rowBytes);
-        pixel_block::freePixelBlock(pixels);
-        pixels = blurred;
+        pixel_block::freePixelBlock(pixels_);
+        pixels_ = blurred;
     }
 }

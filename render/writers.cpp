@@ -77,11 +77,10 @@ void jpegErrorExit(j_common_ptr cinfo) {
 // Warnings and traces are not printed: this program writes nothing to stderr.
 void jpegOutputMessage(j_common_ptr) {}
 
-// Compresses `image` into `out`, top row first, red-green-blue. `rowBuffer`
-// holds one row of 3 x width bytes. False with `message` (JMSG_LENGTH_MAX
-// bytes) holding libjpeg's reason.
+// Compresses `image` into `out`, top row first. False with `message`
+// (JMSG_LENGTH_MAX bytes) holding libjpeg's reason.
 bool compressJpeg(const RasterImage& image, int quality, bool progressive, std::FILE* out,
-                  uint8_t* rowBuffer, char* message, const std::atomic<bool>* stop) {
+                  char* message, const std::atomic<bool>* stop) {
     jpeg_compress_struct cinfo;
     JpegErrors errors;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -106,27 +105,19 @@ bool compressJpeg(const RasterImage& image, int quality, bool progressive, std::
     if (progressive)
         jpeg_simple_progression(&cinfo);
     cinfo.density_unit = 1; // dots per inch
-    cinfo.X_density = static_cast<UINT16>(image.dpiX);
-    cinfo.Y_density = static_cast<UINT16>(image.dpiY);
+    cinfo.X_density = RasterImage::kDotsPerInch;
+    cinfo.Y_density = RasterImage::kDotsPerInch;
     jpeg_start_compress(&cinfo, TRUE);
 
-    const int width = image.width();
-    JSAMPROW rows[1] = {rowBuffer};
     while (cinfo.next_scanline < cinfo.image_height) {
         if (stopped(stop)) {
             jpeg_destroy_compress(&cinfo);
             std::snprintf(message, JMSG_LENGTH_MAX, "%s", kStoppedReason);
             return false;
         }
-        // Memory rows run from the bottom; the file starts with the top row.
-        const uint8_t* src =
-            image.pixels +
-            static_cast<ptrdiff_t>(cinfo.image_height - 1 - cinfo.next_scanline) * image.stride;
-        for (int i = 0; i < width; ++i) {
-            rowBuffer[3 * i] = src[3 * i + 2];
-            rowBuffer[3 * i + 1] = src[3 * i + 1];
-            rowBuffer[3 * i + 2] = src[3 * i];
-        }
+        // The rows are in the order and layout libjpeg reads; it only reads
+        // them, though its interface does not say so.
+        JSAMPROW rows[1] = {const_cast<JSAMPROW>(image.row(static_cast<int>(cinfo.next_scanline)))};
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -179,17 +170,17 @@ bool compressPng(const RasterImage& image, std::FILE* out, char* message,
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Dots per inch as dots per metre, the only unit PNG knows: 96 gives 3780.
-    png_set_pHYs(png, info, static_cast<png_uint_32>(std::lround(image.dpiX / 0.0254)),
-                 static_cast<png_uint_32>(std::lround(image.dpiY / 0.0254)), PNG_RESOLUTION_METER);
+    const auto dotsPerMetre =
+        static_cast<png_uint_32>(std::lround(RasterImage::kDotsPerInch / 0.0254));
+    png_set_pHYs(png, info, dotsPerMetre, dotsPerMetre, PNG_RESOLUTION_METER);
     png_write_info(png, info);
-    png_set_bgr(png); // the rows are handed over as they lie in memory
     for (png_uint_32 y = 0; y < height; ++y) {
         if (stopped(stop)) {
             png_destroy_write_struct(&png, &info);
             std::snprintf(message, kPngMessageSize, "%s", kStoppedReason);
             return false;
         }
-        png_write_row(png, image.pixels + static_cast<ptrdiff_t>(height - 1 - y) * image.stride);
+        png_write_row(png, image.row(static_cast<int>(y)));
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
@@ -229,34 +220,56 @@ bool writeThroughLibrary(const std::string& path, AtomicFile::Mode mode, std::st
 
 bool RasterImage::saveBmp(const std::string& path, std::string* error, WriteMode mode,
                           const std::atomic<bool>* stop) const {
-    if (!pixels)
+    if (!pixels_)
         return fail(error, "Cannot write " + path + ": the picture has no pixels");
 
-    uint8_t fileHeader[14] = {'B', 'M'};
-    putLe32(fileHeader + 2, 14 + header.biSize + header.biSizeImage);
-    putLe16(fileHeader + 6, 0);
-    putLe16(fileHeader + 8, 0);
-    putLe32(fileHeader + 10, 14 + header.biSize);
+    // Every image that could be made fits these 32-bit fields (raster_image.cpp);
+    // the arithmetic is 64-bit up to there.
+    const auto fileRowBytes =
+        static_cast<uint32_t>((static_cast<uint64_t>(width_) * 3u + 3u) / 4u * 4u);
+    const auto imageBytes =
+        static_cast<uint32_t>(static_cast<uint64_t>(fileRowBytes) * static_cast<uint64_t>(height_));
+    constexpr uint32_t kFileHeaderBytes = 14;
+    constexpr uint32_t kInfoHeaderBytes = 40;
 
-    uint8_t info[40];
-    putLe32(info + 0, header.biSize);
-    putLe32(info + 4, static_cast<uint32_t>(header.biWidth));
-    putLe32(info + 8, static_cast<uint32_t>(header.biHeight));
-    putLe16(info + 12, header.biPlanes);
-    putLe16(info + 14, header.biBitCount);
-    putLe32(info + 16, header.biCompression);
-    putLe32(info + 20, header.biSizeImage);
-    putLe32(info + 24, static_cast<uint32_t>(header.biXPelsPerMeter));
-    putLe32(info + 28, static_cast<uint32_t>(header.biYPelsPerMeter));
-    putLe32(info + 32, header.biClrUsed);
-    putLe32(info + 36, header.biClrImportant);
+    uint8_t fileHeader[kFileHeaderBytes] = {'B', 'M'};
+    putLe32(fileHeader + 2, kFileHeaderBytes + kInfoHeaderBytes + imageBytes);
+    putLe32(fileHeader + 10, kFileHeaderBytes + kInfoHeaderBytes);
+
+    // The resolution fields stay 0 (unstated), the colour table empty.
+    uint8_t info[kInfoHeaderBytes] = {};
+    putLe32(info + 0, kInfoHeaderBytes);
+    putLe32(info + 4, static_cast<uint32_t>(width_));
+    putLe32(info + 8, static_cast<uint32_t>(height_)); // positive: bottom row first
+    putLe16(info + 12, 1);                             // planes
+    putLe16(info + 14, 24);                            // bits per pixel
+    putLe32(info + 16, 0);                             // no compression
+    putLe32(info + 20, imageBytes);
+
+    std::unique_ptr<uint8_t, FreeDeleter> fileRow(
+        static_cast<uint8_t*>(std::calloc(fileRowBytes == 0 ? 1 : fileRowBytes, 1)));
+    if (!fileRow)
+        return fail(error, "Cannot write " + path + ": not enough memory");
 
     AtomicFile file;
     if (!file.open(path, mode))
         return fail(error, file.error());
-    if (!file.write(fileHeader, sizeof fileHeader) || !file.write(info, sizeof info) ||
-        !file.write(pixels, header.biSizeImage))
+    if (!file.write(fileHeader, sizeof fileHeader) || !file.write(info, sizeof info))
         return fail(error, file.error());
+    for (int y = height_ - 1; y >= 0; --y) {
+        if (stopped(stop))
+            return fail(error, "Cannot write " + path + ": " + kStoppedReason);
+        // Blue, green, red; the padding stays zero.
+        const uint8_t* from = row(y);
+        uint8_t* to = fileRow.get();
+        for (int x = 0; x < width_; ++x, from += kBytesPerPixel, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+        if (!file.write(fileRow.get(), fileRowBytes))
+            return fail(error, file.error());
+    }
     if (stopped(stop))
         return fail(error, "Cannot write " + path + ": " + kStoppedReason);
     if (!file.commit())
@@ -267,21 +280,16 @@ bool RasterImage::saveBmp(const std::string& path, std::string* error, WriteMode
 bool RasterImage::saveJpeg(const std::string& path, int quality, bool progressive,
                            std::string* error, WriteMode mode,
                            const std::atomic<bool>* stop) const {
-    if (!pixels || width() <= 0 || height() <= 0)
+    if (!pixels_ || width_ <= 0 || height_ <= 0)
         return fail(error, "Cannot write " + path + ": the picture is empty");
-    std::unique_ptr<uint8_t, FreeDeleter> row(
-        static_cast<uint8_t*>(std::malloc(static_cast<size_t>(width()) * 3)));
-    if (!row)
-        return fail(error, "Cannot write " + path + ": not enough memory");
-
     return writeThroughLibrary(path, mode, error, stop, [&](std::FILE* out, char* message) {
-        return compressJpeg(*this, quality, progressive, out, row.get(), message, stop);
+        return compressJpeg(*this, quality, progressive, out, message, stop);
     });
 }
 
 bool RasterImage::savePng(const std::string& path, std::string* error, WriteMode mode,
                           const std::atomic<bool>* stop) const {
-    if (!pixels || width() <= 0 || height() <= 0)
+    if (!pixels_ || width_ <= 0 || height_ <= 0)
         return fail(error, "Cannot write " + path + ": the picture is empty");
 
     return writeThroughLibrary(path, mode, error, stop, [&](std::FILE* out, char* message) {

@@ -1,5 +1,6 @@
 #include "settings/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "platform/fs/atomic_file.h"
 #include "platform/fs/keep_aside.h"
+#include "platform/text/utf8.h"
 
 namespace {
 
@@ -30,6 +32,199 @@ void putI(uint8_t* at, int32_t v) {
 }
 int32_t getI(const uint8_t* at) {
     return static_cast<int32_t>(get32(at));
+}
+
+// ---- The Windows records the file keeps the font and colours in ----------
+
+// A colour as 0x00BBGGRR; the fourth byte is not part of the colour.
+using COLORREF = uint32_t;
+
+constexpr COLORREF RGB(uint8_t red, uint8_t green, uint8_t blue) {
+    return static_cast<COLORREF>(red) | (static_cast<COLORREF>(green) << 8) |
+           (static_cast<COLORREF>(blue) << 16);
+}
+constexpr uint8_t GetRValue(COLORREF c) {
+    return static_cast<uint8_t>(c & 0xff);
+}
+constexpr uint8_t GetGValue(COLORREF c) {
+    return static_cast<uint8_t>((c >> 8) & 0xff);
+}
+constexpr uint8_t GetBValue(COLORREF c) {
+    return static_cast<uint8_t>((c >> 16) & 0xff);
+}
+
+constexpr int LF_FACESIZE = 32;
+constexpr int32_t FW_BOLD = 700;
+// lfPitchAndFamily: the pitch in the low two bits, the family in the high
+// four.
+constexpr uint8_t DEFAULT_PITCH = 0;
+constexpr uint8_t FIXED_PITCH = 1;
+constexpr uint8_t kPitchBits = 0x03;
+
+// The 60-byte LOGFONTA, members in file order.
+struct LOGFONTA {
+    int32_t lfHeight;
+    int32_t lfWidth;
+    int32_t lfEscapement;
+    int32_t lfOrientation;
+    int32_t lfWeight;
+    uint8_t lfItalic;
+    uint8_t lfUnderline;
+    uint8_t lfStrikeOut;
+    uint8_t lfCharSet;
+    uint8_t lfOutPrecision;
+    uint8_t lfClipPrecision;
+    uint8_t lfQuality;
+    uint8_t lfPitchAndFamily;
+    char lfFaceName[LF_FACESIZE]; // not necessarily NUL-terminated
+};
+
+constexpr size_t kLogFontBytes = 60;
+constexpr size_t kTextColorAt = kLogFontBytes;
+constexpr size_t kBackgroundColorAt = kLogFontBytes + 4;
+
+LOGFONTA readLogFont(const uint8_t* at) {
+    LOGFONTA f{};
+    f.lfHeight = getI(at + 0);
+    f.lfWidth = getI(at + 4);
+    f.lfEscapement = getI(at + 8);
+    f.lfOrientation = getI(at + 12);
+    f.lfWeight = getI(at + 16);
+    f.lfItalic = at[20];
+    f.lfUnderline = at[21];
+    f.lfStrikeOut = at[22];
+    f.lfCharSet = at[23];
+    f.lfOutPrecision = at[24];
+    f.lfClipPrecision = at[25];
+    f.lfQuality = at[26];
+    f.lfPitchAndFamily = at[27];
+    std::memcpy(f.lfFaceName, at + 28, LF_FACESIZE);
+    return f;
+}
+
+void writeLogFont(const LOGFONTA& f, uint8_t* at) {
+    putI(at + 0, f.lfHeight);
+    putI(at + 4, f.lfWidth);
+    putI(at + 8, f.lfEscapement);
+    putI(at + 12, f.lfOrientation);
+    putI(at + 16, f.lfWeight);
+    at[20] = f.lfItalic;
+    at[21] = f.lfUnderline;
+    at[22] = f.lfStrikeOut;
+    at[23] = f.lfCharSet;
+    at[24] = f.lfOutPrecision;
+    at[25] = f.lfClipPrecision;
+    at[26] = f.lfQuality;
+    at[27] = f.lfPitchAndFamily;
+    std::memcpy(at + 28, f.lfFaceName, LF_FACESIZE);
+}
+
+// Up to the first NUL, at most the whole array. Names written by older
+// programs may be in a single-byte code page; those are read as Latin-1, in
+// which every byte is a character.
+std::string faceNameOf(const LOGFONTA& f) {
+    const void* end = std::memchr(f.lfFaceName, '\0', LF_FACESIZE);
+    const size_t length =
+        end ? static_cast<size_t>(static_cast<const char*>(end) - f.lfFaceName) : LF_FACESIZE;
+    return text::utf8OrLatin1(std::string_view(f.lfFaceName, length));
+}
+
+// At most 31 bytes and a NUL; a name that does not fit is cut where a
+// character starts, never inside one. The rest of the array is zero.
+void setFaceName(LOGFONTA& f, const std::string& face) {
+    size_t length = std::min(face.size(), static_cast<size_t>(LF_FACESIZE - 1));
+    if (length < face.size())
+        while (length > 0 && (static_cast<uint8_t>(face[length]) & 0xC0) == 0x80)
+            --length;
+    std::memset(f.lfFaceName, 0, LF_FACESIZE);
+    std::memcpy(f.lfFaceName, face.data(), length);
+}
+
+bool fixedPitchOf(uint8_t pitchAndFamily) {
+    return (pitchAndFamily & kPitchBits) == FIXED_PITCH;
+}
+
+FontKind kindOf(uint8_t pitchAndFamily) {
+    switch (pitchAndFamily >> 4) {
+    case 1: // FF_ROMAN
+        return FontKind::Serif;
+    case 2: // FF_SWISS
+        return FontKind::Sans;
+    case 3: // FF_MODERN
+        return FontKind::Monospace;
+    case 4: // FF_SCRIPT
+        return FontKind::Script;
+    case 5: // FF_DECORATIVE
+        return FontKind::Decorative;
+    default:
+        return FontKind::Any;
+    }
+}
+
+uint8_t familyBitsOf(FontKind kind) {
+    switch (kind) {
+    case FontKind::Any:
+        return 0;
+    case FontKind::Serif:
+        return 1;
+    case FontKind::Sans:
+        return 2;
+    case FontKind::Monospace:
+        return 3;
+    case FontKind::Script:
+        return 4;
+    case FontKind::Decorative:
+        return 5;
+    }
+    return 0;
+}
+
+FontDescription describe(const LOGFONTA& f) {
+    FontDescription d;
+    d.face = faceNameOf(f);
+    d.height = f.lfHeight;
+    d.width = f.lfWidth;
+    d.weight = f.lfWeight;
+    d.italic = f.lfItalic != 0;
+    d.underline = f.lfUnderline != 0;
+    d.strikeOut = f.lfStrikeOut != 0;
+    d.fixedPitch = fixedPitchOf(f.lfPitchAndFamily);
+    d.kind = kindOf(f.lfPitchAndFamily);
+    return d;
+}
+
+// The record as read, with what the description changed: a member whose
+// meaning is unchanged keeps its bytes (a flag byte of 2 stays 2, a name
+// read as Latin-1 stays in its code page).
+LOGFONTA updated(LOGFONTA f, const FontDescription& d) {
+    f.lfHeight = d.height;
+    f.lfWidth = d.width;
+    f.lfWeight = d.weight;
+    const auto flag = [](uint8_t& byte, bool value) {
+        if ((byte != 0) != value)
+            byte = value ? 1 : 0;
+    };
+    flag(f.lfItalic, d.italic);
+    flag(f.lfUnderline, d.underline);
+    flag(f.lfStrikeOut, d.strikeOut);
+    if (fixedPitchOf(f.lfPitchAndFamily) != d.fixedPitch)
+        f.lfPitchAndFamily = static_cast<uint8_t>((f.lfPitchAndFamily & ~kPitchBits) |
+                                                  (d.fixedPitch ? FIXED_PITCH : DEFAULT_PITCH));
+    if (kindOf(f.lfPitchAndFamily) != d.kind)
+        f.lfPitchAndFamily =
+            static_cast<uint8_t>((f.lfPitchAndFamily & 0x0F) | (familyBitsOf(d.kind) << 4));
+    if (faceNameOf(f) != d.face)
+        setFaceName(f, d.face);
+    return f;
+}
+
+Rgb rgbOf(COLORREF c) {
+    return Rgb{GetRValue(c), GetGValue(c), GetBValue(c)};
+}
+
+// The colour in the record's low three bytes; the fourth stays as read.
+COLORREF updated(COLORREF c, Rgb colour) {
+    return (c & 0xFF000000u) | RGB(colour.r, colour.g, colour.b);
 }
 
 std::string defaultPath() {
@@ -81,22 +276,7 @@ std::array<uint8_t, Options::kFileSize> Options::toBytes() const {
     putI(&b[52], jpegQuality);
     b[56] = jpegProgressive;
     std::memcpy(&b[57], padding2, 3);
-    putI(&b[60], font.lfHeight);
-    putI(&b[64], font.lfWidth);
-    putI(&b[68], font.lfEscapement);
-    putI(&b[72], font.lfOrientation);
-    putI(&b[76], font.lfWeight);
-    b[80] = font.lfItalic;
-    b[81] = font.lfUnderline;
-    b[82] = font.lfStrikeOut;
-    b[83] = font.lfCharSet;
-    b[84] = font.lfOutPrecision;
-    b[85] = font.lfClipPrecision;
-    b[86] = font.lfQuality;
-    b[87] = font.lfPitchAndFamily;
-    std::memcpy(&b[88], font.lfFaceName, LF_FACESIZE);
-    put32(&b[120], textColor);
-    put32(&b[124], backgroundColor);
+    writeFontAndColours(b.data());
     return b;
 }
 
@@ -127,22 +307,23 @@ void Options::overlayBytes(const uint8_t* bytes, size_t count) {
     jpegQuality = getI(&b[52]);
     jpegProgressive = b[56];
     std::memcpy(padding2, &b[57], 3);
-    font.lfHeight = getI(&b[60]);
-    font.lfWidth = getI(&b[64]);
-    font.lfEscapement = getI(&b[68]);
-    font.lfOrientation = getI(&b[72]);
-    font.lfWeight = getI(&b[76]);
-    font.lfItalic = b[80];
-    font.lfUnderline = b[81];
-    font.lfStrikeOut = b[82];
-    font.lfCharSet = b[83];
-    font.lfOutPrecision = b[84];
-    font.lfClipPrecision = b[85];
-    font.lfQuality = b[86];
-    font.lfPitchAndFamily = b[87];
-    std::memcpy(font.lfFaceName, &b[88], LF_FACESIZE);
-    textColor = get32(&b[120]);
-    backgroundColor = get32(&b[124]);
+    readFontAndColours(b.data());
+}
+
+void Options::readFontAndColours(const uint8_t* bytes) {
+    std::memcpy(fontAndColourBytes_.data(), bytes + kFontOffset, fontAndColourBytes_.size());
+    const uint8_t* at = fontAndColourBytes_.data();
+    font = describe(readLogFont(at));
+    textColor = rgbOf(get32(at + kTextColorAt));
+    backgroundColor = rgbOf(get32(at + kBackgroundColorAt));
+}
+
+void Options::writeFontAndColours(uint8_t* bytes) const {
+    const uint8_t* kept = fontAndColourBytes_.data();
+    uint8_t* at = bytes + kFontOffset;
+    writeLogFont(updated(readLogFont(kept), font), at);
+    put32(at + kTextColorAt, updated(get32(kept + kTextColorAt), textColor));
+    put32(at + kBackgroundColorAt, updated(get32(kept + kBackgroundColorAt), backgroundColor));
 }
 
 void Options::resetHeader() {
@@ -152,8 +333,21 @@ void Options::resetHeader() {
 }
 
 void Options::setDefaults() {
+    // The font and colours as a file has them, so that the members the
+    // record does not hold get their defaults too.
     std::array<uint8_t, kFileSize> b = toBytes();
     std::memset(&b[kHeaderSize], 0, kBodySize);
+    LOGFONTA f{};
+    f.lfHeight = -11;
+    f.lfWeight = FW_BOLD;
+    f.lfOutPrecision = 3;      // OUT_STROKE_PRECIS
+    f.lfClipPrecision = 2;     // CLIP_STROKE_PRECIS
+    f.lfQuality = 1;           // DRAFT_QUALITY
+    f.lfPitchAndFamily = 0x22; // VARIABLE_PITCH | FF_SWISS
+    std::memcpy(f.lfFaceName, "Arial", 5);
+    writeLogFont(f, &b[kFontOffset]);
+    put32(&b[kFontOffset + kTextColorAt], RGB(255, 255, 255));
+    put32(&b[kFontOffset + kBackgroundColorAt], RGB(238, 242, 247));
     overlayBytes(b.data(), b.size());
 
     spacingX = 10;
@@ -171,15 +365,6 @@ void Options::setDefaults() {
     headerPosition = TopLeft;
     jpegQuality = 90;
     jpegProgressive = 1;
-    font.lfHeight = -11;
-    font.lfWeight = FW_BOLD;
-    font.lfOutPrecision = 3;      // OUT_STROKE_PRECIS
-    font.lfClipPrecision = 2;     // CLIP_STROKE_PRECIS
-    font.lfQuality = 1;           // DRAFT_QUALITY
-    font.lfPitchAndFamily = 0x22; // VARIABLE_PITCH | FF_SWISS
-    std::memcpy(font.lfFaceName, "Arial", 5);
-    textColor = RGB(255, 255, 255);
-    backgroundColor = RGB(238, 242, 247);
 }
 
 // The defaults in memory only: the file stays as it is.

@@ -8,7 +8,13 @@
 // change the live record meanwhile.
 //
 // The file is the 8-byte header followed by the 120-byte body, little-endian,
-// read and written field by field so the bytes do not depend on the host.
+// read and written field by field so the bytes do not depend on the host. The
+// font and the two colours are kept in the file as the Windows records they
+// began as (a 60-byte LOGFONTA, two COLORREFs); in the record they are plain
+// values. What those values cannot hold (the font record's other members, a
+// face name's bytes after its end, a colour's fourth byte, the exact bytes of
+// a face name that is not UTF-8) is kept as read and written back unchanged,
+// so a file is saved byte for byte as it was read, apart from what changed.
 //
 // A file that is there but holds no settings (it is not exactly 128 bytes
 // long, does not begin with the magic, or cannot be read) is never read in
@@ -21,7 +27,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/types/win_types.h"
+#include "platform/types/font_description.h"
+#include "platform/types/rgb.h"
 
 enum HeaderPosition : int32_t {
     BottomLeft = 0,
@@ -108,9 +115,12 @@ public:
     int32_t jpegQuality = 0;
     uint8_t jpegProgressive = 0;
     uint8_t padding2[3] = {};
-    LOGFONTA font = {};
-    COLORREF textColor = 0;
-    COLORREF backgroundColor = 0;
+    // A face name read from the file is at most 32 bytes, up to its first
+    // NUL, read as UTF-8 or, when it is not, as Latin-1. At most 31 bytes of
+    // a new name are saved, cut at a character's start, and then a NUL.
+    FontDescription font;
+    Rgb textColor;
+    Rgb backgroundColor;
 
     // In memory only.
     std::string filePath;
@@ -122,8 +132,14 @@ private:
     struct Detached {};
     explicit Options(Detached) {}
     void resetHeader();
+    void readFontAndColours(const uint8_t* bytes);
+    void writeFontAndColours(uint8_t* bytes) const;
     bool useDefaults(Loaded what, std::string why);
     bool replaceKeepingTheOld();
 
     Foreign foreign_ = Foreign::KeepAside;
+    // The file's bytes from the font record to the end, as last read (or
+    // set as defaults): the source of what the plain values cannot hold.
+    static constexpr size_t kFontOffset = 60;
+    std::array<uint8_t, kFileSize - kFontOffset> fontAndColourBytes_{};
 };

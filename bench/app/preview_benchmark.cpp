@@ -36,7 +36,7 @@ double processCpuSeconds() {
 void Shrink(benchmark::State& state) {
     RasterImage sheet;
     sheet.create(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    sheet.fill(200, 100, 50);
+    sheet.fill(Rgb{200, 100, 50});
     for (auto _ : state) {
         QImage small = PreviewFeed::shrink(sheet);
         benchmark::DoNotOptimize(small.constBits());

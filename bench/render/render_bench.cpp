@@ -16,7 +16,7 @@ RasterImage noise(int width, int height) {
     image.create(width, height);
     std::mt19937 random(width * 7919 + height);
     for (int row = 0; row < height; ++row) {
-        uint8_t* p = image.pixels + static_cast<ptrdiff_t>(row) * image.stride;
+        uint8_t* p = image.row(row);
         for (int i = 0; i < width * 3; ++i)
             p[i] = static_cast<uint8_t>(random());
     }

@@ -11,27 +11,29 @@ namespace {
 constexpr const char* kInfo = "File Name\t: clip.avi\nAverage FPS\t: 25.00\n"
                               "Resolution\t: 720x576\nDuration\t: 00:01:40";
 
-LOGFONTA sheetFont() {
-    LOGFONTA f{};
-    f.lfHeight = -11;
-    f.lfWeight = FW_BOLD;
-    f.lfPitchAndFamily = 0x22;
-    std::strcpy(f.lfFaceName, "Arial");
+constexpr Rgb kBackground{238, 242, 247};
+
+FontDescription sheetFont() {
+    FontDescription f;
+    f.face = "Arial";
+    f.height = -11;
+    f.weight = 700;
+    f.kind = FontKind::Sans;
     return f;
 }
 
 RasterImage sheet() {
     RasterImage image;
     image.create(791, 655);
-    image.fill(238, 242, 247);
+    image.fill(kBackground);
     return image;
 }
 
 void BM_FillSheet(benchmark::State& state) {
     RasterImage image = sheet();
     for (auto _ : state) {
-        image.fill(238, 242, 247);
-        benchmark::DoNotOptimize(image.pixels);
+        image.fill(kBackground);
+        benchmark::DoNotOptimize(image.row(0));
     }
 }
 BENCHMARK(BM_FillSheet);
@@ -42,18 +44,19 @@ void BM_SheetCopyThereAndBack(benchmark::State& state) {
     RasterImage image = sheet();
     RasterImage device;
     device.create(791, 655);
+    const size_t bytes = static_cast<size_t>(image.stride()) * static_cast<size_t>(image.height());
     for (auto _ : state) {
-        std::memcpy(device.pixels, image.pixels, image.header.biSizeImage);
-        benchmark::DoNotOptimize(device.pixels);
-        std::memcpy(image.pixels, device.pixels, image.header.biSizeImage);
-        benchmark::DoNotOptimize(image.pixels);
+        std::memcpy(device.row(0), image.row(0), bytes);
+        benchmark::DoNotOptimize(device.row(0));
+        std::memcpy(image.row(0), device.row(0), bytes);
+        benchmark::DoNotOptimize(image.row(0));
     }
 }
 BENCHMARK(BM_SheetCopyThereAndBack);
 
 void BM_TimeStamp(benchmark::State& state) {
     RasterImage image = sheet();
-    const LOGFONTA font = sheetFont();
+    const FontDescription font = sheetFont();
     // A different stamp each time, as every frame has its own time.
     char stamp[] = "01:02:03.45";
     int n = 0;
@@ -61,24 +64,23 @@ void BM_TimeStamp(benchmark::State& state) {
         stamp[7] = static_cast<char>('0' + n % 10);
         stamp[9] = static_cast<char>('0' + (n / 10) % 10);
         ++n;
-        RECT rect{13, 10, 163, 127};
-        image.drawText(stamp, rect, DT_SINGLELINE | DT_BOTTOM, true, font, RGB(255, 255, 255));
-        benchmark::DoNotOptimize(image.pixels);
+        image.drawText(stamp, TextBox{13, 10, 163, 127},
+                       TextFlags{.singleLine = true, .alignBottom = true}, true, font,
+                       Rgb{255, 255, 255});
+        benchmark::DoNotOptimize(image.row(0));
     }
 }
 BENCHMARK(BM_TimeStamp);
 
 void BM_InformationBlock(benchmark::State& state) {
     RasterImage image = sheet();
-    const LOGFONTA font = sheetFont();
+    const FontDescription font = sheetFont();
+    const TextFlags flags{.expandTabs = true};
     for (auto _ : state) {
-        RasterImage scratch;
-        scratch.create(0, 0);
-        RECT rect{0, 0, 0, 0};
-        scratch.drawText(kInfo, rect, DT_CALCRECT | DT_EXPANDTABS, true, font, 0);
-        RECT place{10, 655 - 10 - rect.bottom, 10 + rect.right, 655 - 10};
-        image.drawText(kInfo, place, DT_EXPANDTABS, false, font, 0);
-        benchmark::DoNotOptimize(image.pixels);
+        const TextSize size = measureText(kInfo, flags, font);
+        const TextBox place{10, 655 - 10 - size.height, 10 + size.width, 655 - 10};
+        image.drawText(kInfo, place, flags, false, font, Rgb{0, 0, 0});
+        benchmark::DoNotOptimize(image.row(0));
     }
 }
 BENCHMARK(BM_InformationBlock);

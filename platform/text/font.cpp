@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/text/font_internal.h"
+#include "platform/text/utf8.h"
 
 namespace text {
 namespace {
@@ -33,15 +34,15 @@ constexpr FT_Fixed kOutlineRadius = 64;     // one pixel, in 26.6
 // fontconfig's configuration is shared; both are used only under this lock.
 std::mutex g_systemMutex;
 
-struct RequestHash {
-    size_t operator()(const FontRequest& r) const {
-        size_t h = std::hash<std::string>()(r.family);
+struct DescriptionHash {
+    size_t operator()(const FontDescription& r) const {
+        size_t h = std::hash<std::string>()(r.face);
         const auto mix = [&h](uint64_t v) { h = h * 1099511628211ull ^ std::hash<uint64_t>()(v); };
         mix(static_cast<uint32_t>(r.height));
         mix(static_cast<uint32_t>(r.width));
         mix(static_cast<uint32_t>(r.weight));
         mix((r.italic ? 1u : 0u) | (r.underline ? 2u : 0u) | (r.strikeOut ? 4u : 0u) |
-            (static_cast<uint32_t>(r.pitchAndFamily) << 8));
+            (r.fixedPitch ? 8u : 0u) | (static_cast<uint32_t>(r.kind) << 8));
         return h;
     }
 };
@@ -61,7 +62,7 @@ public:
     FT_Library library = nullptr;
     bool fontconfigReady = false;
     std::mutex mapMutex;
-    std::unordered_map<FontRequest, std::unique_ptr<Font>, RequestHash> fonts;
+    std::unordered_map<FontDescription, std::unique_ptr<Font>, DescriptionHash> fonts;
 
 private:
     Registry() {
@@ -71,23 +72,24 @@ private:
     }
 };
 
-const char* genericFamily(uint8_t pitchAndFamily) {
-    if ((pitchAndFamily & 0x03) == 1)
+const char* genericFamily(const FontDescription& description) {
+    if (description.fixedPitch)
         return "monospace";
-    switch (pitchAndFamily >> 4) {
-    case 1:
+    switch (description.kind) {
+    case FontKind::Serif:
         return "serif";
-    case 2:
+    case FontKind::Sans:
         return "sans-serif";
-    case 3:
+    case FontKind::Monospace:
         return "monospace";
-    case 4:
+    case FontKind::Script:
         return "cursive";
-    case 5:
+    case FontKind::Decorative:
         return "fantasy";
-    default:
-        return nullptr;
+    case FontKind::Any:
+        break;
     }
+    return nullptr;
 }
 
 int patternInt(FcPattern* pattern, const char* object, int fallback) {
@@ -192,7 +194,7 @@ int roundPositive(double v) {
 // Fixes the pixel size from the request and the matched face, then the
 // metrics the layout uses, taken from the same tables Windows reads them
 // from, so sizes and line distances match what the settings were made with.
-void computeMetrics(Font& font, FT_Face face, const FontRequest& request) {
+void computeMetrics(Font& font, FT_Face face, const FontDescription& request) {
     const double upem = face->units_per_EM;
     const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
     const bool haveOs2 = os2 && os2->version != 0xFFFF;
@@ -288,7 +290,7 @@ bool prepareSlot(Font& font, FT_Face face, FcPattern* candidate, FaceSlot& out) 
     return true;
 }
 
-std::unique_ptr<Font> createFont(Registry& registry, const FontRequest& request) {
+std::unique_ptr<Font> createFont(Registry& registry, const FontDescription& request) {
     if (!registry.library || !registry.fontconfigReady)
         return nullptr;
     auto font = std::make_unique<Font>();
@@ -305,10 +307,12 @@ std::unique_ptr<Font> createFont(Registry& registry, const FontRequest& request)
             return nullptr;
         // The face name first; the generic family after it only decides
         // between substitutes when the face is not installed.
-        if (!request.family.empty())
-            FcPatternAddString(pattern, FC_FAMILY,
-                               reinterpret_cast<const FcChar8*>(request.family.c_str()));
-        if (const char* generic = genericFamily(request.pitchAndFamily))
+        if (!request.face.empty()) {
+            // fontconfig wants UTF-8.
+            const std::string face = utf8OrLatin1(request.face);
+            FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(face.c_str()));
+        }
+        if (const char* generic = genericFamily(request))
             FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
         FcPatternAddInteger(pattern, FC_WEIGHT, font->requestedWeight);
         FcPatternAddInteger(pattern, FC_SLANT, request.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -486,7 +490,7 @@ const Glyph& Font::glyph(uint16_t slotIndex, uint32_t glyphId, int phase, bool s
     return glyphs.emplace(key, std::move(result)).first->second;
 }
 
-Font* findFont(const FontRequest& request) {
+Font* findFont(const FontDescription& request) {
     Registry& registry = Registry::instance();
     std::lock_guard lock(registry.mapMutex);
     if (const auto found = registry.fonts.find(request); found != registry.fonts.end())

@@ -16,20 +16,9 @@
 #include <string>
 #include <string_view>
 
-namespace text {
+#include "platform/types/font_description.h"
 
-struct FontRequest {
-    std::string family;   // UTF-8; empty asks for the default face
-    int32_t height = 0;   // < 0 em height, > 0 cell height (ascent + descent), 0 default
-    int32_t width = 0;    // average character width; 0 keeps the face's proportions
-    int32_t weight = 400; // 1..1000 as in OpenType (400 regular, 700 bold); 0 is regular
-    bool italic = false;
-    bool underline = false;
-    bool strikeOut = false;
-    uint8_t pitchAndFamily = 0; // low bits: 1 fixed pitch; high nibble: 1 serif, 2 sans,
-                                // 3 monospace, 4 script, 5 decorative; used after `family`
-    bool operator==(const FontRequest&) const = default;
-};
+namespace text {
 
 // Whole pixels, as the layout uses them.
 struct FontMetrics {
@@ -47,9 +36,10 @@ struct FontMetrics {
 
 class Font;
 
-// The font that best fits the request, from the cache or matched now. Null
-// only when fontconfig knows no usable font at all.
-Font* findFont(const FontRequest& request);
+// The font that best fits the description, from the cache or matched now.
+// A face name that is not valid UTF-8 is read as Latin-1, the code page of
+// older settings. Null only when fontconfig knows no usable font at all.
+Font* findFont(const FontDescription& description);
 
 const FontMetrics& fontMetrics(const Font& font);
 // The family and file of the matched face (fallback faces not included).

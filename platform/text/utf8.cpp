@@ -74,4 +74,21 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string utf8OrLatin1(std::string_view text) {
+    if (isValidUtf8(text))
+        return std::string(text);
+    std::string utf8;
+    utf8.reserve(text.size() * 2);
+    for (const char c : text) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (b >> 6));
+            utf8 += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 } // namespace text

@@ -5,6 +5,7 @@
 // costs one replacement glyph and never swallows the characters after it.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace text {
@@ -18,5 +19,10 @@ char32_t decodeUtf8(std::string_view text, size_t& pos);
 
 // True when the whole of `text` is well-formed UTF-8.
 bool isValidUtf8(std::string_view text);
+
+// `text` itself when it is well-formed UTF-8; otherwise `text` read as
+// Latin-1, where every byte is a character, in UTF-8. For names from older
+// files written in a single-byte code page.
+std::string utf8OrLatin1(std::string_view text);
 
 } // namespace text

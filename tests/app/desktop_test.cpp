@@ -39,6 +39,7 @@
 #include "app/sheet_preview.h"
 #include "app/sheet_target.h"
 #include "app/user_settings.h"
+#include "app/value_convert.h"
 #include "capture/layout.h"
 #include "render/raster_image.h"
 #include "settings/options.h"
@@ -156,12 +157,9 @@ const QByteArray kPng("\x89PNG", 4);
 SheetLayout layoutFor(const Options& o, const std::string& infoText) {
     int w = 0, h = 0;
     if (o.headerEnabled) {
-        RasterImage scratch;
-        scratch.create(0, 0);
-        RECT r{0, 0, 0, 0};
-        scratch.drawText(infoText, r, DT_CALCRECT | DT_EXPANDTABS, true, o.font, o.textColor);
-        w = r.right;
-        h = r.bottom;
+        const TextSize size = measureText(infoText, TextFlags{.expandTabs = true}, o.font);
+        w = size.width;
+        h = size.height;
     }
     SheetLayout layout;
     std::string error;
@@ -510,9 +508,7 @@ private slots:
         options_->headerEnabled = 1;
         options_->headerPosition = BottomLeft;
         options_->timeStampsEnabled = 0;
-        options_->backgroundColor =
-            RGB(static_cast<uint8_t>(background.red()), static_cast<uint8_t>(background.green()),
-                static_cast<uint8_t>(background.blue()));
+        options_->backgroundColor = toRgb(background);
         const QString movie = makeMovie("colour.avi");
         CMainDlg dlg(*options_, nullptr, fake_.seams());
         open(dlg, movie);
@@ -556,7 +552,7 @@ private slots:
         PreviewFeed feed(&receiver);
         RasterImage sheet;
         QVERIFY(sheet.create(300, 200));
-        sheet.fill(0, 0, 0);
+        sheet.fill(Rgb{0, 0, 0});
         feed.sheetPainted(sheet);
         QCoreApplication::sendPostedEvents(&receiver);
         QCOMPARE(receiver.events, 1);
@@ -566,7 +562,7 @@ private slots:
         QVERIFY(nearlyBlack(p.image.pixel(20, 20)));
 
         // The first cell gets its frame: it shows, the second cell stays black.
-        sheet.fillRect(10, 10, 100, 80, 200, 30, 40);
+        sheet.fillRect(10, 10, 100, 80, Rgb{200, 30, 40});
         feed.momentDone(0, 3, sheet);
         QCoreApplication::sendPostedEvents(&receiver);
         QCOMPARE(receiver.events, 2);
@@ -578,11 +574,11 @@ private slots:
 
         // Not taken yet: the next moment is not copied, so one event stands
         // for both; the last moment is always copied.
-        sheet.fillRect(120, 10, 100, 80, 10, 200, 40);
+        sheet.fillRect(120, 10, 100, 80, Rgb{10, 200, 40});
         feed.momentDone(1, 3, sheet);
         QCOMPARE(feed.take().momentsDone, 2);
         feed.momentDone(1, 3, sheet);
-        sheet.fillRect(10, 100, 100, 80, 10, 20, 220);
+        sheet.fillRect(10, 100, 100, 80, Rgb{10, 20, 220});
         feed.momentDone(2, 3, sheet);
         QCoreApplication::sendPostedEvents(&receiver);
         QCOMPARE(receiver.events, 4);
@@ -594,15 +590,33 @@ private slots:
     void previewShrinksLargeSheetsFaithfully() {
         RasterImage sheet;
         QVERIFY(sheet.create(4000, 1000));
-        sheet.fill(255, 255, 255);
+        sheet.fill(Rgb{255, 255, 255});
         // The top quarter red, a blue column at the far left.
-        sheet.fillRect(0, 0, 4000, 250, 255, 0, 0);
-        sheet.fillRect(0, 0, 40, 1000, 0, 0, 255);
+        sheet.fillRect(0, 0, 4000, 250, Rgb{255, 0, 0});
+        sheet.fillRect(0, 0, 40, 1000, Rgb{0, 0, 255});
         const QImage small = PreviewFeed::shrink(sheet);
         QCOMPARE(small.size(), QSize(1024, 256));
         QCOMPARE(QColor(small.pixel(500, 10)), QColor(255, 0, 0));
         QCOMPARE(QColor(small.pixel(500, 200)), QColor(255, 255, 255));
         QCOMPARE(QColor(small.pixel(2, 200)), QColor(0, 0, 255));
+    }
+
+    void previewOfASheetThatFitsIsAnExactCopy() {
+        // Rows of 7 x 3 bytes, not a multiple of four.
+        RasterImage sheet;
+        QVERIFY(sheet.create(7, 5));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x)
+                sheet.fillRect(x, y, 1, 1,
+                               Rgb{uint8_t(30 * x), uint8_t(40 * y), uint8_t(200 - 10 * x - y)});
+        const QImage copy = PreviewFeed::shrink(sheet);
+        QCOMPARE(copy.size(), QSize(7, 5));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x)
+                QCOMPARE(copy.pixelColor(x, y), toQColor(sheet.pixel(x, y)));
+        // Painting the sheet afterwards leaves the copy as it was.
+        sheet.fill(Rgb{1, 2, 3});
+        QCOMPARE(copy.pixelColor(6, 4), QColor(180, 160, 136));
     }
 
     void previewShowsEachCellAsItsFrameArrives() {

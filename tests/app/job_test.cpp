@@ -61,8 +61,8 @@ private:
 };
 
 // The centre of a cell, read from a sheet in memory (picture rows).
-uint32_t centre(const RasterImage& sheet, const CellRect& c) {
-    return sheet.pixel(c.x + c.width / 2, sheet.height() - 1 - (c.y + c.height / 2));
+Rgb centre(const RasterImage& sheet, const CellRect& c) {
+    return sheet.pixel(c.x + c.width / 2, c.y + c.height / 2);
 }
 
 class Watcher : public SheetWatcher {
@@ -71,16 +71,16 @@ public:
     void sheetPainted(const RasterImage& sheet) override {
         ++painted;
         for (int64_t k = 0; k < layout_.cells; ++k)
-            allBlackAtFirst = allBlackAtFirst && centre(sheet, layout_.cellAt(k)) == 0;
+            allBlackAtFirst = allBlackAtFirst && centre(sheet, layout_.cellAt(k)) == Rgb{};
     }
     void momentDone(int moment, int moments, const RasterImage& sheet) override {
         order.push_back(moment);
         total = moments;
         // Before its step is posted: probe, begin and the earlier steps.
         messagesBefore.push_back(sink_.count());
-        drawnWhenDone = drawnWhenDone && centre(sheet, layout_.cellAt(moment)) != 0;
+        drawnWhenDone = drawnWhenDone && centre(sheet, layout_.cellAt(moment)) != Rgb{};
         if (moment + 1 < layout_.cells)
-            nextStillBlack = nextStillBlack && centre(sheet, layout_.cellAt(moment + 1)) == 0;
+            nextStillBlack = nextStillBlack && centre(sheet, layout_.cellAt(moment + 1)) == Rgb{};
     }
     int painted = 0;
     int total = 0;
@@ -216,7 +216,7 @@ TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
     settings.timeStampsEnabled = 0;
     settings.headerEnabled = 1;
     settings.headerPosition = BottomLeft;
-    settings.backgroundColor = RGB(0, 0, 0);
+    settings.backgroundColor = (Rgb{0, 0, 0});
 
     RecordingSink sink;
     CaptureJob job(&sink);
@@ -234,14 +234,10 @@ TEST_F(Job, TheFrameChoiceAndTheInformationColourReachTheCapture) {
         EXPECT_TRUE(readBmp(target, sheet));
         return sheet;
     };
-    RasterImage scratch;
-    scratch.create(0, 0);
-    RECT measured{0, 0, 0, 0};
-    scratch.drawText(infoText, measured, DT_CALCRECT | DT_EXPANDTABS, true, settings.font,
-                     settings.textColor);
+    const TextSize measured = measureText(infoText, TextFlags{.expandTabs = true}, settings.font);
     SheetLayout layout;
     std::string error;
-    ASSERT_TRUE(computeLayout(settings, 176, 144, measured.right, measured.bottom, layout, error));
+    ASSERT_TRUE(computeLayout(settings, 176, 144, measured.width, measured.height, layout, error));
     auto whiteInBlock = [&](const SheetPicture& sheet) {
         int white = 0;
         for (int y = layout.headerY; y < layout.headerY + layout.textHeight; ++y)
@@ -296,7 +292,7 @@ TEST_F(Job, TheCaptureKeepsTheSettingsItStartedWith) {
     settings.rows = 4;
     settings.columns = 4;
     settings.frameWidth = 50;
-    settings.backgroundColor = RGB(255, 0, 0);
+    settings.backgroundColor = (Rgb{255, 0, 0});
     ASSERT_TRUE(sink.waitFor(ui::WM_CAPTURE_DONE));
     ASSERT_TRUE(job.finishCapture().ok()) << job.finishCapture().errorText();
     EXPECT_EQ(job.captureFrames(), 2);

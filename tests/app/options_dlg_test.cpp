@@ -176,12 +176,12 @@ private slots:
 
         // Unmodified, Escape still re-reads the file: a font chosen and then
         // undone by No must not linger in the record.
-        options_->textColor = RGB(1, 2, 3);
+        options_->textColor = (Rgb{1, 2, 3});
         COptionsDlg again(*options_, nullptr, fake_.seams());
         again.show();
         QTest::keyClick(&again, Qt::Key_Escape);
         QVERIFY(!again.isVisible());
-        QCOMPARE(options_->textColor, RGB(255, 255, 255));
+        QCOMPARE(options_->textColor, (Rgb{255, 255, 255}));
     }
 
     void fontChoiceIsLiveUntilCancelled() {
@@ -196,18 +196,18 @@ private slots:
         child<QPushButton>(dlg, "font")->click();
         // In the record at once, and in the label.
         QCOMPARE(faceName(options_->font), QString("DejaVu Serif"));
-        QCOMPARE(options_->font.lfHeight, -20);
-        QCOMPARE(options_->font.lfWeight, 400);
-        QCOMPARE(options_->font.lfItalic, uint8_t(1));
-        QCOMPARE(options_->textColor, RGB(200, 10, 20));
+        QCOMPARE(options_->font.height, -20);
+        QCOMPARE(options_->font.weight, 400);
+        QCOMPARE(options_->font.italic, true);
+        QCOMPARE(options_->textColor, (Rgb{200, 10, 20}));
         QCOMPARE(child<QLabel>(dlg, "faceName")->text(), QString("DejaVu Serif"));
         QVERIFY(dlg.isModified());
 
         child<QPushButton>(dlg, "cancel")->click();
         QCOMPARE(fake_.messages.size(), 1);
         QCOMPARE(faceName(options_->font), QString("Arial"));
-        QCOMPARE(options_->font.lfHeight, -11);
-        QCOMPARE(options_->textColor, RGB(255, 255, 255));
+        QCOMPARE(options_->font.height, -11);
+        QCOMPARE(options_->textColor, (Rgb{255, 255, 255}));
     }
 
     void fontChoiceSavedWithYes() {
@@ -223,18 +223,20 @@ private slots:
         QVERIFY(!dlg.isVisible());
         const Options file = fileRecord();
         QCOMPARE(faceName(file.font), QString("DejaVu Sans Mono"));
-        QCOMPARE(file.font.lfHeight, -16);
-        QCOMPARE(file.font.lfWeight, 700);
-        QCOMPARE(file.textColor, RGB(0, 0, 255));
-        // The members the chooser does not speak for keep their values.
-        QCOMPARE(file.font.lfOutPrecision, uint8_t(3));
-        QCOMPARE(file.font.lfPitchAndFamily, uint8_t(0x22));
+        QCOMPARE(file.font.height, -16);
+        QCOMPARE(file.font.weight, 700);
+        QCOMPARE(file.textColor, (Rgb{0, 0, 255}));
+        // What the chooser does not speak for keeps its value, in the record
+        // and in the file's font record (precision, pitch and family).
+        QCOMPARE(file.font.kind, FontKind::Sans);
+        QCOMPARE(file.toBytes()[84], uint8_t(3));
+        QCOMPARE(file.toBytes()[87], uint8_t(0x22));
     }
 
     void cancelledChoosersChangeNothing() {
         COptionsDlg dlg(*options_, nullptr, fake_.seams());
         auto* swatch = child<CColorButton>(dlg, "swatch");
-        const COLORREF before = swatch->color();
+        const Rgb before = swatch->color();
         swatch->click();
         child<QPushButton>(dlg, "font")->click();
         QCOMPARE(fake_.colorCalls, 1);
@@ -254,7 +256,7 @@ private slots:
             child<QPushButton>(dlg, "restoreDefaults")->click();
             QCOMPARE(child<QLineEdit>(dlg, "columns")->text(), QString("5"));
             QCOMPARE(options_->columns, 5); // the live record at once
-            QCOMPARE(swatch->color(), RGB(238, 242, 247));
+            QCOMPARE(swatch->color(), (Rgb{238, 242, 247}));
             QVERIFY(!dlg.isModified());
             child<QPushButton>(dlg, "cancel")->click();
             QVERIFY(fake_.messages.isEmpty());
@@ -273,7 +275,7 @@ private slots:
     }
 
     void restoredSwatchRepaints() {
-        options_->backgroundColor = RGB(0, 0, 0);
+        options_->backgroundColor = (Rgb{0, 0, 0});
         COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -473,7 +475,7 @@ private slots:
     }
 
     void swatchShowsItsFocus() {
-        options_->backgroundColor = RGB(238, 242, 247);
+        options_->backgroundColor = (Rgb{238, 242, 247});
         COptionsDlg dlg(*options_, nullptr, fake_.seams());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
@@ -497,7 +499,7 @@ private slots:
         fake_.color = QColor(1, 2, 3);
         QTest::keyClick(swatch, Qt::Key_Space);
         QCOMPARE(fake_.colorCalls, 1);
-        QCOMPARE(swatch->color(), RGB(1, 2, 3));
+        QCOMPARE(swatch->color(), (Rgb{1, 2, 3}));
     }
 
     void shadowBoxes() {
@@ -545,7 +547,7 @@ private slots:
         auto* swatch = child<CColorButton>(dlg, "swatch");
         swatch->click();
         QVERIFY(dlg.isModified());
-        QCOMPARE(swatch->color(), RGB(10, 120, 230));
+        QCOMPARE(swatch->color(), (Rgb{10, 120, 230}));
         const QImage shown = swatch->grab().toImage();
         QCOMPARE(shown.pixelColor(0, 0), QColor(Qt::black));
         QCOMPARE(shown.pixelColor(shown.width() - 1, shown.height() - 1), QColor(Qt::black));
@@ -553,10 +555,10 @@ private slots:
         QCOMPARE(shown.pixelColor(px - 1, px - 1), QColor(Qt::black));
         QCOMPARE(shown.pixelColor(px, px), QColor(10, 120, 230));
         QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(10, 120, 230));
-        QCOMPARE(options_->backgroundColor, RGB(238, 242, 247));
+        QCOMPARE(options_->backgroundColor, (Rgb{238, 242, 247}));
         child<QPushButton>(dlg, "save")->click();
-        QCOMPARE(options_->backgroundColor, RGB(10, 120, 230));
-        QCOMPARE(fileRecord().backgroundColor, RGB(10, 120, 230));
+        QCOMPARE(options_->backgroundColor, (Rgb{10, 120, 230}));
+        QCOMPARE(fileRecord().backgroundColor, (Rgb{10, 120, 230}));
     }
 
     void failedSaveKeepsTheDialogOpen() {
@@ -657,41 +659,37 @@ private slots:
         QCOMPARE(parseLeadingInt(text), value);
     }
 
-    void faceNameStaysInsideTheArray() {
-        LOGFONTA f{};
-        std::memset(f.lfFaceName, 'A', LF_FACESIZE); // no terminator
-        QCOMPARE(faceName(f), QString(LF_FACESIZE, QLatin1Char('A')));
-    }
-
     void longFaceNamesAreCutAtACharacterBoundary() {
-        LOGFONTA f{};
-        std::memset(&f, 0x7F, sizeof f);
+        FontDescription f;
+        f.fixedPitch = true;
+        f.kind = FontKind::Script;
         // 30 ASCII bytes then a two-byte letter: the letter would end at
-        // byte 32, past the 31 that fit, so it is left out whole.
+        // byte 32, past the 31 the settings file keeps, so it is left out whole.
         const QString name = QString(30, QLatin1Char('x')) + QChar(0x00E9) + QStringLiteral("yz");
         QFont font(name);
         font.setPixelSize(9);
         storeQFont(font, f);
         QCOMPARE(faceName(f), QString(30, QLatin1Char('x')));
-        for (int i = 30; i < LF_FACESIZE; ++i)
-            QCOMPARE(f.lfFaceName[i], '\0');
-        QCOMPARE(f.lfHeight, -9);
-        QCOMPARE(f.lfQuality, uint8_t(0x7F));
+        QCOMPARE(f.face.size(), size_t(30));
+        QCOMPARE(f.height, -9);
+        // What the chooser does not speak for stays.
+        QCOMPARE(f.fixedPitch, true);
+        QCOMPARE(f.kind, FontKind::Script);
     }
 
     void fontRoundTrip() {
-        LOGFONTA f = Options::defaults().font;
+        const FontDescription f = Options::defaults().font;
         const QFont q = toQFont(f);
         QCOMPARE(q.family(), QString("Arial"));
         QCOMPARE(q.weight(), QFont::Bold);
-        LOGFONTA back = f;
+        FontDescription back = f;
         storeQFont(q, back);
-        QCOMPARE(std::memcmp(&back, &f, sizeof f), 0);
+        QVERIFY(back == f);
     }
 
     void colours() {
-        QCOMPARE(toColorRef(QColor(1, 2, 3)), RGB(1, 2, 3));
-        QCOMPARE(toQColor(0x00F7F2EE), QColor(238, 242, 247));
+        QCOMPARE(toRgb(QColor(1, 2, 3)), (Rgb{1, 2, 3}));
+        QCOMPARE(toQColor(Rgb{238, 242, 247}), QColor(238, 242, 247));
     }
 };
 

@@ -25,10 +25,9 @@ public:
     bool wantsFullFrames() const override { return true; }
     void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) override {
         const testmovies::Box box = testmovies::indexPatchBox(frame.width(), frame.height());
-        // The patch's middle, in memory rows (the frame is bottom-up).
-        const int row = frame.height() - 1 - (box.y + box.h / 2);
-        const int index = testmovies::indexFromBgr(frame.pixels, frame.stride, box.x + box.w / 4,
-                                                   row - box.h / 4, box.w / 2, box.h / 2);
+        // The patch's middle.
+        const int index = testmovies::indexFromRgb(frame.row(0), frame.stride(), box.x + box.w / 4,
+                                                   box.y + box.h / 4, box.w / 2, box.h / 2);
         frames.push_back({moment, index, time.seconds()});
     }
     std::vector<Frame> frames;

@@ -295,14 +295,10 @@ TEST_F(Capture, ShadowsAreSoftAndTheInformationBlockIsDrawn) {
     SheetPicture sheet;
     ASSERT_TRUE(readBmp(input.targetPath, sheet));
 
-    RasterImage scratch;
-    ASSERT_TRUE(scratch.create(0, 0));
-    RECT measured{0, 0, 0, 0};
-    scratch.drawText(input.infoText, measured, DT_CALCRECT | DT_EXPANDTABS, true, o.font,
-                     o.textColor);
+    const TextSize measured = measureText(input.infoText, TextFlags{.expandTabs = true}, o.font);
     SheetLayout layout;
     std::string error;
-    ASSERT_TRUE(computeLayout(o, 176, 144, measured.right, measured.bottom, layout, error));
+    ASSERT_TRUE(computeLayout(o, 176, 144, measured.width, measured.height, layout, error));
     ASSERT_EQ(sheet.height, layout.sheetHeight);
     ASSERT_GT(layout.textHeight, 0);
 

@@ -24,8 +24,10 @@ media::Frame flatFrame(int w, int h, uint8_t r, uint8_t g, uint8_t b, double sec
     return f;
 }
 
-uint32_t at(const RasterImage& img, int x, int pictureRow) {
-    return img.pixel(x, img.height() - 1 - pictureRow);
+// The colour as 0xRRGGBB.
+uint32_t at(const RasterImage& img, int x, int y) {
+    const Rgb c = img.pixel(x, y);
+    return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b;
 }
 
 class Painter : public ::testing::Test {
@@ -38,7 +40,7 @@ protected:
         ASSERT_TRUE(computeLayout(options, 720, 576, 0, 0, layout, error)) << error;
         ASSERT_EQ(layout.thumbWidth, 146.25f);
         ASSERT_TRUE(sheet.create(791, 655));
-        sheet.fill(238, 242, 247);
+        sheet.fill(Rgb{238, 242, 247});
     }
     media::Frame cellFrame(uint8_t r, uint8_t g, uint8_t b, double seconds) {
         const CellRect c = layout.cellAt(0);
@@ -49,6 +51,28 @@ protected:
     RasterImage sheet;
     CaptureProgress progress;
 };
+
+TEST(ToRasterImage, APictureIsTakenRowForRowAndAWrongSizedOneNotAtAll) {
+    media::Picture picture;
+    picture.width = 2;
+    picture.height = 3;
+    for (uint8_t i = 0; i < 18; ++i)
+        picture.rgb.push_back(i);
+    const RasterImage image = toRasterImage(picture);
+    ASSERT_EQ(image.width(), 2);
+    ASSERT_EQ(image.height(), 3);
+    EXPECT_EQ(at(image, 0, 0), 0x000102u); // the first row is the top row
+    EXPECT_EQ(at(image, 1, 0), 0x030405u);
+    EXPECT_EQ(at(image, 1, 2), 0x0F1011u);
+
+    // Bytes that do not make up the size stated are not read past or in part.
+    picture.rgb.resize(17);
+    EXPECT_FALSE(toRasterImage(picture).hasPixels());
+    picture.rgb.resize(19);
+    EXPECT_FALSE(toRasterImage(picture).hasPixels());
+    // An empty picture is an empty image.
+    EXPECT_EQ(toRasterImage(media::Picture{}).width(), 0);
+}
 
 TEST_F(Painter, FrameLandsInItsCellAtTheTruncatedPosition) {
     CellPainter painter(sheet, layout, options, progress);
@@ -69,7 +93,7 @@ TEST_F(Painter, StampStaysInsideItsRectangleAtTheBottom) {
     }
     RasterImage plain;
     ASSERT_TRUE(plain.create(791, 655));
-    std::copy(sheet.pixels, sheet.pixels + sheet.header.biSizeImage, plain.pixels);
+    std::copy(sheet.row(0), sheet.row(0) + sheet.stride() * sheet.height(), plain.row(0));
 
     options.timeStampsEnabled = 1;
     CellPainter painter(sheet, layout, options, progress);
@@ -95,10 +119,10 @@ TEST_F(Painter, StampStaysInsideItsRectangleAtTheBottom) {
 // an outline in the text colour, never black and never a neighbour's frame.
 TEST_F(Painter, AMomentWithoutAPictureIsAnOutlinedEmptyCell) {
     options.timeStampsEnabled = 1;
-    options.textColor = RGB(200, 30, 40);
+    options.textColor = Rgb{200, 30, 40};
     for (int k = 0; k < 3; ++k) {
         const CellRect c = layout.cellAt(k);
-        sheet.fillRect(c.x, c.y, c.width, c.height, 0, 0, 0);
+        sheet.fillRect(c.x, c.y, c.width, c.height, Rgb{0, 0, 0});
     }
     CellPainter painter(sheet, layout, options, progress);
     painter.drawFrame(0, cellFrame(0, 200, 0, 1.0));
@@ -136,7 +160,7 @@ TEST_F(Painter, StampsShrinkToFitNarrowCellsOrAreLeftOut) {
     options.frameHeight = 115;
     ASSERT_TRUE(computeLayout(options, 224, 560, 0, 0, narrow, error)) << error;
     ASSERT_TRUE(sheet.create(narrow.sheetWidth, narrow.sheetHeight));
-    sheet.fill(255, 255, 255);
+    sheet.fill(Rgb{255, 255, 255});
     const CellRect c = narrow.cellAt(0);
     CellPainter painter(sheet, narrow, options, progress);
     EXPECT_TRUE(painter.stampsFit()) << c.width;

@@ -47,9 +47,9 @@ public:
     bool wantsFullFrames() const override { return true; }
     void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) override {
         const int w = frame.width(), h = frame.height();
-        seen[moment] = {testmovies::indexFromBgr(frame.pixels, frame.stride, w / 4, h / 4, w / 2,
-                                                 h / 2),
-                        time.units()};
+        seen[moment] = {
+            testmovies::indexFromRgb(frame.row(0), frame.stride(), w / 4, h / 4, w / 2, h / 2),
+            time.units()};
     }
     struct Seen {
         int index;
@@ -76,8 +76,8 @@ std::string makeSource(const TempDir& dir, const Kind& k) {
     // The index at the front, as web downloads have it: without it a cut
     // file has no index at all.
     const std::string fast = dir.file(k.file);
-    EXPECT_EQ(testmovies::runFfmpeg({"-i", spec.path, "-c", "copy", "-movflags", "+faststart", fast},
-                                    &error),
+    EXPECT_EQ(testmovies::runFfmpeg(
+                  {"-i", spec.path, "-c", "copy", "-movflags", "+faststart", fast}, &error),
               0)
         << error;
     return fast;
@@ -95,9 +95,8 @@ TEST_P(CutShort, EveryCellIsItsOwnFrameOrMarkedAndTheLengthIsWhatCanBeRead) {
         const std::string cut = dir.file("cut-" + std::to_string(static_cast<int>(share * 100)) +
                                          std::string(k.file).substr(1));
         std::string error;
-        ASSERT_EQ(testmovies::writeTruncated(source, cut, static_cast<size_t>(size * share),
-                                             &error),
-                  0)
+        ASSERT_EQ(
+            testmovies::writeTruncated(source, cut, static_cast<size_t>(size * share), &error), 0)
             << error;
         // What FFmpeg's decoder makes of the cut file: the frames that are
         // there, each with its time.

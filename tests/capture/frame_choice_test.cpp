@@ -14,7 +14,7 @@ namespace {
 RasterImage picture(int w, int h, uint8_t ground) {
     RasterImage image;
     EXPECT_TRUE(image.create(w, h));
-    image.fill(ground, ground, ground);
+    image.fill(Rgb{ground, ground, ground});
     return image;
 }
 
@@ -30,7 +30,7 @@ TEST(BlankFrames, UniformPicturesAndTheirNoiseAreBlank) {
     for (int y = 0; y < grainy.height(); ++y)
         for (int x = 0; x < grainy.width(); ++x) {
             const auto v = static_cast<uint8_t>(16 + static_cast<int>(random() % 17) - 8);
-            grainy.fillRect(x, y, 1, 1, v, v, v);
+            grainy.fillRect(x, y, 1, 1, Rgb{v, v, v});
         }
     EXPECT_TRUE(isNearlyUniform(grainy)) << luminanceSpread(grainy);
 }
@@ -38,11 +38,11 @@ TEST(BlankFrames, UniformPicturesAndTheirNoiseAreBlank) {
 TEST(BlankFrames, ALogoIsNoContentButALineOfTitlesIs) {
     // 1 % of the picture: a channel logo on black.
     RasterImage logo = picture(400, 200, 0);
-    logo.fillRect(360, 10, 20, 40, 255, 255, 255);
+    logo.fillRect(360, 10, 20, 40, Rgb{255, 255, 255});
     EXPECT_TRUE(isNearlyUniform(logo));
     // 5 %: a line of white titles on black.
     RasterImage titles = picture(400, 200, 0);
-    titles.fillRect(100, 150, 200, 20, 255, 255, 255);
+    titles.fillRect(100, 150, 200, 20, Rgb{255, 255, 255});
     EXPECT_FALSE(isNearlyUniform(titles));
 }
 
@@ -52,7 +52,7 @@ TEST(BlankFrames, TheThresholdLiesBetweenTheBottomOfAFadeAndADimPicture) {
     for (int step : {kUniformSpread - 1, kUniformSpread, kUniformSpread + 1, 60}) {
         RasterImage halves = picture(200, 100, 40);
         const auto top = static_cast<uint8_t>(40 + step);
-        halves.fillRect(0, 0, 200, 50, top, top, top);
+        halves.fillRect(0, 0, 200, 50, Rgb{top, top, top});
         EXPECT_EQ(luminanceSpread(halves), step);
         EXPECT_EQ(isNearlyUniform(halves), step <= kUniformSpread) << step;
     }
@@ -62,20 +62,20 @@ TEST(BlankFrames, TheThresholdLiesBetweenTheBottomOfAFadeAndADimPicture) {
         RasterImage gradient = picture(256, 64, 0);
         for (int x = 0; x < 256; ++x) {
             const auto v = static_cast<uint8_t>(x * dim);
-            gradient.fillRect(x, 0, 1, 64, v, v, v);
+            gradient.fillRect(x, 0, 1, 64, Rgb{v, v, v});
         }
         EXPECT_EQ(isNearlyUniform(gradient), dim < 0.1) << dim;
     }
     // Colour counts by its luminance: pure red and pure blue halves differ.
     RasterImage colours = picture(100, 100, 0);
-    colours.fillRect(0, 0, 100, 50, 255, 0, 0);
-    colours.fillRect(0, 50, 100, 50, 0, 0, 255);
+    colours.fillRect(0, 0, 100, 50, Rgb{255, 0, 0});
+    colours.fillRect(0, 50, 100, 50, Rgb{0, 0, 255});
     EXPECT_EQ(luminanceSpread(colours), 77 - 29);
 }
 
 TEST(BlankFrames, LargeFramesAreSampledAndEmptyOnesHaveNoSpread) {
     RasterImage big = picture(3840, 2160, 10);
-    big.fillRect(0, 0, 3840, 1080, 200, 200, 200);
+    big.fillRect(0, 0, 3840, 1080, Rgb{200, 200, 200});
     EXPECT_EQ(luminanceSpread(big), 190);
     RasterImage none;
     EXPECT_EQ(luminanceSpread(none), 0);

@@ -235,14 +235,11 @@ TEST(Layout, RefusesWhatCannotMakeASheet) {
 
 TEST(Layout, ShadowColour) {
     Options o = Options::defaults();
-    uint8_t r, g, b;
-    shadowColor(o, r, g, b);
-    EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({119, 121, 123}));
+    EXPECT_EQ(shadowColor(o), (Rgb{119, 121, 123}));
     o.shadowIntensity = 30; // 0.7 in single precision is just below 0.7
-    shadowColor(o, r, g, b);
-    EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({166, 169, 172}));
+    EXPECT_EQ(shadowColor(o), (Rgb{166, 169, 172}));
     o.shadowIntensity = INT_MAX; // nonsense from a file, but defined
-    shadowColor(o, r, g, b);
+    (void)shadowColor(o);
 }
 
 TEST(Layout, MomentsAreEvenlySpacedInsideTheMovie) {
@@ -350,20 +347,20 @@ TEST(InfoText, RatesDurationsAndNames) {
 }
 
 TEST(InformationColor, BlackOrWhiteByTheBackgroundsLuminance) {
-    constexpr COLORREF black = RGB(0, 0, 0);
-    constexpr COLORREF white = RGB(255, 255, 255);
-    EXPECT_EQ(readableTextColor(RGB(255, 255, 255)), black);
-    EXPECT_EQ(readableTextColor(RGB(238, 242, 247)), black); // the default background
-    EXPECT_EQ(readableTextColor(RGB(0, 0, 0)), white);
-    EXPECT_EQ(readableTextColor(RGB(20, 24, 48)), white);
+    constexpr Rgb black{0, 0, 0};
+    constexpr Rgb white{255, 255, 255};
+    EXPECT_EQ(readableTextColor(Rgb{255, 255, 255}), black);
+    EXPECT_EQ(readableTextColor(Rgb{238, 242, 247}), black); // the default background
+    EXPECT_EQ(readableTextColor(Rgb{0, 0, 0}), white);
+    EXPECT_EQ(readableTextColor(Rgb{20, 24, 48}), white);
     // Green weighs most, blue least: pure green is light, pure blue dark.
-    EXPECT_EQ(readableTextColor(RGB(0, 255, 0)), black);
-    EXPECT_EQ(readableTextColor(RGB(0, 0, 255)), white);
-    EXPECT_EQ(readableTextColor(RGB(255, 0, 0)), black);
+    EXPECT_EQ(readableTextColor(Rgb{0, 255, 0}), black);
+    EXPECT_EQ(readableTextColor(Rgb{0, 0, 255}), white);
+    EXPECT_EQ(readableTextColor(Rgb{255, 0, 0}), black);
     // The turn is where black and white contrast equally (luminance 0.179):
     // between grey 117 and 118 once the sRGB curve is undone, not at 128.
-    EXPECT_EQ(readableTextColor(RGB(117, 117, 117)), white);
-    EXPECT_EQ(readableTextColor(RGB(118, 118, 118)), black);
+    EXPECT_EQ(readableTextColor(Rgb{117, 117, 117}), white);
+    EXPECT_EQ(readableTextColor(Rgb{118, 118, 118}), black);
 }
 
 } // namespace

@@ -121,7 +121,7 @@ TEST_F(CommandLine, OverridesChangeOnlyTheRunAndNeverTheFile) {
     EXPECT_EQ(o.timeStampsEnabled, 1);
     EXPECT_EQ(o.headerEnabled, 1);
     EXPECT_EQ(o.headerPosition, BottomRight);
-    EXPECT_EQ(o.backgroundColor, RGB(0x10, 0x20, 0x30));
+    EXPECT_EQ(o.backgroundColor, (Rgb{0x10, 0x20, 0x30}));
     EXPECT_EQ(o.jpegQuality, 55);
     EXPECT_EQ(o.jpegProgressive, 0);
 
@@ -137,7 +137,7 @@ TEST_F(CommandLine, OverridesChangeOnlyTheRunAndNeverTheFile) {
     EXPECT_EQ(o2.headerPosition, TopLeft);
     EXPECT_EQ(o2.spacingX, 7);
     EXPECT_EQ(o2.spacingY, 7);
-    EXPECT_EQ(o2.backgroundColor, RGB(0xA0, 0xB0, 0xC0));
+    EXPECT_EQ(o2.backgroundColor, (Rgb{0xA0, 0xB0, 0xC0}));
     EXPECT_EQ(o2.frameWidth, 64);
     EXPECT_EQ(o2.frameHeight, 48);
 }

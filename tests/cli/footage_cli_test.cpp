@@ -102,9 +102,8 @@ TEST_P(FootageCommandLine, EveryCellRightNothingPrintedButWhatIsWrong) {
                 continue;
             }
             missing += (missing.empty() ? "" : ", ") + timeText(MediaTime::fromUnits(moments[k]));
-            const uint32_t background = (GetRValue(o.backgroundColor) << 16) |
-                                        (GetGValue(o.backgroundColor) << 8) |
-                                        GetBValue(o.backgroundColor);
+            const uint32_t background = (uint32_t{o.backgroundColor.r} << 16) |
+                                        (uint32_t{o.backgroundColor.g} << 8) | o.backgroundColor.b;
             EXPECT_EQ(sheet.rgb(cell.x + 4, cell.y + 4), background)
                 << "cell " << k << " should be marked empty";
             continue;

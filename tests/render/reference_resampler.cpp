@@ -9,19 +9,15 @@ namespace reference {
 
 namespace {
 
-constexpr uint32_t kWhite = 0x00FFFFFF;
+constexpr Rgb kWhite{255, 255, 255};
 // Footprint edges beyond this lie far outside any image; refusing them keeps
 // the conversions to int defined for nonsense arguments.
 constexpr double kFarAway = double(1 << 30);
 
-uint32_t packColor(uint8_t red, uint8_t green, uint8_t blue) {
-    return (uint32_t{red} << 16) | (uint32_t{green} << 8) | blue;
-}
-
-void accumulate(uint32_t color, float weight, float& red, float& green, float& blue) {
-    red += weight * static_cast<float>((color >> 16) & 0xff);
-    green += weight * static_cast<float>((color >> 8) & 0xff);
-    blue += weight * static_cast<float>(color & 0xff);
+void accumulate(Rgb color, float weight, float& red, float& green, float& blue) {
+    red += weight * static_cast<float>(color.r);
+    green += weight * static_cast<float>(color.g);
+    blue += weight * static_cast<float>(color.b);
 }
 
 RectF cellOf(int column, int row) {
@@ -40,19 +36,20 @@ RectF RectF::intersect(const RectF& other) const {
     return RectF{};
 }
 
-uint32_t pixelOrWhite(const RasterImage& image, int x, int row) {
-    if (x < 0 || row < 0 || x >= image.width() || row >= image.height() || !image.pixels)
+Rgb pixelOrWhite(const RasterImage& image, int x, int fromBottom) {
+    if (x < 0 || fromBottom < 0 || x >= image.width() || fromBottom >= image.height() ||
+        !image.hasPixels())
         return kWhite;
-    return image.pixel(x, row);
+    return image.pixel(x, image.height() - 1 - fromBottom);
 }
 
-uint32_t sampleLanczos(const RasterImage& source, float x, float y) {
+Rgb sampleLanczos(const RasterImage& source, float x, float y) {
     using resample::kTaps;
     const int w = source.width();
     const int h = source.height();
     int firstX = 0;
     int firstY = 0;
-    if (!source.pixels || w <= 0 || h <= 0 || !resample::lanczosWindow(x, w, firstX) ||
+    if (!source.hasPixels() || w <= 0 || h <= 0 || !resample::lanczosWindow(x, w, firstX) ||
         !resample::lanczosWindow(y, h, firstY))
         return kWhite;
 
@@ -70,18 +67,18 @@ uint32_t sampleLanczos(const RasterImage& source, float x, float y) {
     for (int r = 0; r < kTaps; ++r) {
         const float wy =
             resample::lanczosWeight(static_cast<float>(firstY + r) - y, resample::kSupport);
-        const int row = std::clamp(firstY + r, 0, h - 1);
+        const int fromBottom = std::clamp(firstY + r, 0, h - 1);
         for (int k = 0; k < kTaps; ++k) {
             const float weight = wy * wx[k];
-            accumulate(source.pixel(column[k], row), weight, red, green, blue);
+            accumulate(pixelOrWhite(source, column[k], fromBottom), weight, red, green, blue);
             total += weight;
         }
     }
-    return packColor(resample::roundToByte(red / total), resample::roundToByte(green / total),
-                     resample::roundToByte(blue / total));
+    return Rgb{resample::roundToByte(red / total), resample::roundToByte(green / total),
+               resample::roundToByte(blue / total)};
 }
 
-uint32_t sampleArea(const RasterImage& source, float x, float y, float scaleX, float scaleY) {
+Rgb sampleArea(const RasterImage& source, float x, float y, float scaleX, float scaleY) {
     if (scaleX <= 1 && scaleY <= 1)
         return sampleLanczos(source, x, y);
 
@@ -135,21 +132,21 @@ uint32_t sampleArea(const RasterImage& source, float x, float y, float scaleX, f
         }
     }
     const float n = 1.0f / ((f.bottom - f.top) * (f.right - f.left));
-    return packColor(resample::truncateToByte(red * n), resample::truncateToByte(green * n),
-                     resample::truncateToByte(blue * n));
+    return Rgb{resample::truncateToByte(red * n), resample::truncateToByte(green * n),
+               resample::truncateToByte(blue * n)};
 }
 
 bool drawScaled(RasterImage& dest, int x, int y, unsigned w, unsigned h,
                 const RasterImage& source) {
-    if (w == 0 || h == 0 || !dest.pixels)
+    if (w == 0 || h == 0 || !dest.hasPixels())
         return false;
-    if (!source.pixels || source.width() <= 0 || source.height() <= 0)
+    if (!source.hasPixels() || source.width() <= 0 || source.height() <= 0)
         return false;
     const float scaleX = static_cast<float>(source.width()) / static_cast<float>(w);
     const float scaleY = static_cast<float>(source.height()) / static_cast<float>(h);
 
-    // Source positions count the rectangle's rows from its bottom, as memory
-    // rows do; its bottom row is this memory row of `dest`.
+    // Source positions count the rectangle's rows from its bottom; its bottom
+    // row is this row of `dest` counted from the bottom.
     const int64_t bottomRow = int64_t{dest.height()} - y - int64_t{h};
     const int64_t firstRow = std::max<int64_t>(bottomRow, 0);
     const int64_t endRow = std::min<int64_t>(bottomRow + h, dest.height());
@@ -159,13 +156,11 @@ bool drawScaled(RasterImage& dest, int x, int y, unsigned w, unsigned h,
         const float srcY = resample::sourcePosition(row - bottomRow, scaleY);
         for (int64_t column = firstColumn; column < endColumn; ++column) {
             const float srcX = resample::sourcePosition(column - x, scaleX);
-            const uint32_t color = (scaleX <= 1 && scaleY <= 1)
-                                       ? sampleLanczos(source, srcX, srcY)
-                                       : sampleArea(source, srcX, srcY, scaleX, scaleY);
-            uint8_t* p = dest.pixels + row * dest.stride + 3 * column;
-            p[0] = static_cast<uint8_t>(color);
-            p[1] = static_cast<uint8_t>(color >> 8);
-            p[2] = static_cast<uint8_t>(color >> 16);
+            const Rgb color = (scaleX <= 1 && scaleY <= 1)
+                                  ? sampleLanczos(source, srcX, srcY)
+                                  : sampleArea(source, srcX, srcY, scaleX, scaleY);
+            dest.fillRect(static_cast<int>(column), static_cast<int>(dest.height() - 1 - row), 1, 1,
+                          color);
         }
     }
     return true;

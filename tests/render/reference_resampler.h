@@ -6,8 +6,8 @@
 // the kernel and its window, rounding to bytes) comes from render/resample.h,
 // so any difference between the two lies in how the fast path combines them.
 //
-// Source coordinates count memory rows from the bottom, with pixel centres at
-// integers. Colours are 0x00RRGGBB.
+// Source coordinates count rows from the picture's bottom edge up, as the fast
+// path plans them, with pixel centres at integers.
 
 #include <cstdint>
 
@@ -25,13 +25,14 @@ struct RectF {
     RectF intersect(const RectF& other) const;
 };
 
-// The pixel, or white outside the image or when it has no pixels.
-uint32_t pixelOrWhite(const RasterImage& image, int x, int row);
+// The pixel in row `fromBottom` counted from the bottom, or white outside the
+// image or when it has no pixels.
+Rgb pixelOrWhite(const RasterImage& image, int x, int fromBottom);
 
 // The Lanczos sample at (x, y): the 12 x 12 window around it, taps beyond the
 // edge repeating the edge, normalised by the summed weight. White when the
 // window lies wholly outside the image or a coordinate is not a number.
-uint32_t sampleLanczos(const RasterImage& source, float x, float y);
+Rgb sampleLanczos(const RasterImage& source, float x, float y);
 
 // The scaleX x scaleY footprint centred on (x, y), averaged by area and
 // truncated. When both axes shrink, each source cell weighs by the part of it
@@ -39,7 +40,7 @@ uint32_t sampleLanczos(const RasterImage& source, float x, float y);
 // does, each cell contributes the Lanczos sample at the centre of its covered
 // part instead. When neither does, this is sampleLanczos(x, y). White when a
 // footprint edge is not a number or lies absurdly far out.
-uint32_t sampleArea(const RasterImage& source, float x, float y, float scaleX, float scaleY);
+Rgb sampleArea(const RasterImage& source, float x, float y, float scaleX, float scaleY);
 
 // What `dest.drawScaled(x, y, w, h, source)` draws, one sampler call per
 // visible destination pixel; refuses the same empty rectangles and pictures.

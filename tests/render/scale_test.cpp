@@ -15,21 +15,20 @@
 
 namespace {
 
-uint32_t rgb(uint8_t r, uint8_t g, uint8_t b) {
-    return (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
+constexpr Rgb kBlack{0, 0, 0};
+
+Rgb rgb(uint8_t r, uint8_t g, uint8_t b) {
+    return Rgb{r, g, b};
 }
 
-int channelDistance(uint32_t a, uint32_t b) {
-    int worst = 0;
-    for (int shift : {0, 8, 16})
-        worst = std::max(worst, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
-    return worst;
+int channelDistance(Rgb a, Rgb b) {
+    return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
 }
 
 RasterImage uniformImage(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
     RasterImage image;
     EXPECT_TRUE(image.create(width, height));
-    image.fill(r, g, b);
+    image.fill(Rgb{r, g, b});
     return image;
 }
 
@@ -53,18 +52,18 @@ RasterImage blurredByDefinition(const RasterImage& image, int r) {
     RasterImage out;
     EXPECT_TRUE(out.create(image.width(), image.height()));
     const int d = (2 * r + 1) * (2 * r + 1);
-    for (int row = 0; row < image.height(); ++row) {
+    for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             for (int ch = 0; ch < 3; ++ch) {
                 int sum = 0;
                 for (int dy = -r; dy <= r; ++dy) {
                     for (int dx = -r; dx <= r; ++dx) {
-                        const int yy = std::clamp(row + dy, 0, image.height() - 1);
+                        const int yy = std::clamp(y + dy, 0, image.height() - 1);
                         const int xx = std::clamp(x + dx, 0, image.width() - 1);
-                        sum += image.pixels[yy * image.stride + 3 * xx + ch];
+                        sum += image.row(yy)[3 * xx + ch];
                     }
                 }
-                out.pixels[row * out.stride + 3 * x + ch] = uint8_t(sum / d);
+                out.row(y)[3 * x + ch] = uint8_t(sum / d);
             }
         }
     }
@@ -98,22 +97,21 @@ TEST(Samplers, WorkedExampleFootprintsOf640x480Into156x117) {
     // Column 0 covers columns 0..3 fully and 0.1025643 of column 4: with
     // only column 4 white, the average is 255 * 0.1025643 / 4.1025643 = 6.375.
     RasterImage source = uniformImage(640, 480, 0, 0, 0);
-    for (int row = 0; row < 480; ++row)
-        source.pixels[row * source.stride + 3 * 4 + 1] = 255; // green of column 4
-    const uint32_t first = reference::sampleArea(source, resample::sourcePosition(0, scale),
-                                                 resample::sourcePosition(50, scale), scale, scale);
+    source.fillRect(4, 0, 1, 480, rgb(0, 255, 0));
+    const Rgb first = reference::sampleArea(source, resample::sourcePosition(0, scale),
+                                            resample::sourcePosition(50, scale), scale, scale);
     EXPECT_EQ(first, rgb(0, 6, 0));
 
     // Column 155 ends exactly at the source edge: cell 640 lies outside (it
     // would read white) but weighs 0, so a black source stays black.
-    const uint32_t last = reference::sampleArea(source, resample::sourcePosition(155, scale),
-                                                resample::sourcePosition(50, scale), scale, scale);
-    EXPECT_EQ(last, 0u);
+    const Rgb last = reference::sampleArea(source, resample::sourcePosition(155, scale),
+                                           resample::sourcePosition(50, scale), scale, scale);
+    EXPECT_EQ(last, kBlack);
 
-    // The fast path agrees on both.
+    // The fast path agrees on both (row 50 from the bottom is row 66).
     RasterImage fast = drawnFast(source, 156, 117);
-    EXPECT_EQ(fast.pixel(0, 50), first);
-    EXPECT_EQ(fast.pixel(155, 50), 0u);
+    EXPECT_EQ(fast.pixel(0, 66), first);
+    EXPECT_EQ(fast.pixel(155, 66), kBlack);
 }
 
 // ---- drawScaled ----------------------------------------------------------------
@@ -159,9 +157,9 @@ TEST(DrawScaled, ClippedRectanglesMatchTheSameDrawingUnclipped) {
             for (int py = 0; py < 30; ++py) {
                 for (int px = 0; px < 40; ++px) {
                     const bool inside = px >= x && px < x + int(w) && py >= y && py < y + int(h);
-                    const uint32_t expected =
-                        inside ? whole.pixel(30 + px - x, 199 - (20 + py - y)) : rgb(1, 2, 3);
-                    ASSERT_EQ(part.pixel(px, 29 - py), expected) << px << "," << py;
+                    const Rgb expected =
+                        inside ? whole.pixel(30 + px - x, 20 + py - y) : rgb(1, 2, 3);
+                    ASSERT_EQ(part.pixel(px, py), expected) << px << "," << py;
                 }
             }
         }
@@ -187,17 +185,18 @@ TEST(DrawScaled, UniformColourComesThroughEveryPath) {
 }
 
 TEST(DrawScaled, BottomRowsStayAtTheBottom) {
-    // Memory rows from the bottom: blue below, red above.
+    // Blue below, red above.
     for (auto [sw, sh] : {std::pair{640, 480}, {100, 75}, {320, 100}}) {
         RasterImage source = uniformImage(sw, sh, 255, 0, 0);
-        source.fillRect(0, sh / 2, sw, sh - sh / 2, 0, 0, 255);
+        source.fillRect(0, sh / 2, sw, sh - sh / 2, rgb(0, 0, 255));
         RasterImage sheet = uniformImage(200, 160, 0, 0, 0);
-        // Picture row 10 is the top of the rectangle.
+        // Row 10 is the top of the rectangle, row 126 its bottom.
         ASSERT_TRUE(sheet.drawScaled(20, 10, 156, 117, source));
         // (within the unit the area average may lose to truncation)
-        EXPECT_LE(channelDistance(sheet.pixel(100, 160 - 10 - 117 + 5), rgb(0, 0, 255)), 1) << sw;
-        EXPECT_LE(channelDistance(sheet.pixel(100, 160 - 10 - 5), rgb(255, 0, 0)), 1) << sw;
-        EXPECT_EQ(sheet.pixel(100, 160 - 9), 0u) << "above the rectangle";
+        EXPECT_LE(channelDistance(sheet.pixel(100, 126 - 5), rgb(0, 0, 255)), 1) << sw;
+        EXPECT_LE(channelDistance(sheet.pixel(100, 10 + 4), rgb(255, 0, 0)), 1) << sw;
+        EXPECT_EQ(sheet.pixel(100, 8), kBlack) << "above the rectangle";
+        EXPECT_EQ(sheet.pixel(100, 127), kBlack) << "below the rectangle";
     }
 }
 
@@ -209,10 +208,10 @@ TEST(DrawScaled, MixedPathAveragesAcrossWhatItReduces) {
     RasterImage source;
     ASSERT_TRUE(source.create(320, 100));
     for (int x = 1; x < 320; x += 2)
-        source.fillRect(x, 0, 1, 100, 255, 255, 255);
+        source.fillRect(x, 0, 1, 100, rgb(255, 255, 255));
     const RasterImage out = drawnFast(source, 156, 117);
     for (int x = 10; x < 146; ++x) {
-        const int grey = int(out.pixel(x, 58) & 0xff);
+        const int grey = out.pixel(x, 58).b;
         EXPECT_NEAR(grey, 127, 20) << x;
     }
 }
@@ -220,9 +219,9 @@ TEST(DrawScaled, MixedPathAveragesAcrossWhatItReduces) {
 TEST(DrawScaled, RefusesEmptyRectanglesAndEmptyPictures) {
     const RasterImage source = randomImage(30, 20, 5);
     RasterImage sheet = uniformImage(50, 50, 9, 9, 9);
-    const std::vector<uint8_t> before(sheet.pixels, sheet.pixels + sheet.header.biSizeImage);
+    const std::vector<uint8_t> before(sheet.row(0), sheet.row(0) + sheet.stride() * 50);
     const auto unchanged = [&] {
-        return std::memcmp(before.data(), sheet.pixels, before.size()) == 0;
+        return std::memcmp(before.data(), sheet.row(0), before.size()) == 0;
     };
     EXPECT_FALSE(sheet.drawScaled(0, 0, 0, 10, source));
     EXPECT_FALSE(sheet.drawScaled(0, 0, 10, 0, source));
@@ -250,12 +249,12 @@ TEST(DrawScaled, RefusesEmptyRectanglesAndEmptyPictures) {
 
 TEST(BoxBlur, SingleWhitePixelBecomesASquareOfFives) {
     RasterImage image = uniformImage(21, 17, 0, 0, 0);
-    image.fillRect(10, 8, 1, 1, 255, 255, 255); // picture row 8 is memory row 8
+    image.fillRect(10, 7, 1, 1, rgb(255, 255, 255));
     image.boxBlur(3);
-    for (int row = 0; row < 17; ++row) {
+    for (int y = 0; y < 17; ++y) {
         for (int x = 0; x < 21; ++x) {
-            const bool near = std::abs(x - 10) <= 3 && std::abs(row - 8) <= 3;
-            ASSERT_EQ(image.pixel(x, row), near ? rgb(5, 5, 5) : 0u) << x << "," << row;
+            const bool near = std::abs(x - 10) <= 3 && std::abs(y - 7) <= 3;
+            ASSERT_EQ(image.pixel(x, y), near ? rgb(5, 5, 5) : kBlack) << x << "," << y;
         }
     }
 }
@@ -304,26 +303,26 @@ TEST(BoxBlur, RadiusLimitsAndFlatPictures) {
 TEST(BoxBlur, FailedAllocationLeavesThePictureUnchanged) {
     RasterImage image = randomImage(40, 30, 13);
     const RasterImage original = randomImage(40, 30, 13);
-    uint8_t* block = image.pixels;
+    const uint8_t* block = image.row(0);
     pixel_block::allocatorOverride() = [](size_t) -> void* { return nullptr; };
     image.boxBlur(3);
     pixel_block::allocatorOverride() = nullptr;
-    EXPECT_EQ(image.pixels, block);
+    EXPECT_EQ(image.row(0), block);
     EXPECT_EQ(maxChannelDifference(image, original), 0);
 }
 
-TEST(BoxBlur, BorrowedPixelsAreBlurredInPlaceAndTheirPaddingKept) {
-    const RasterImage original = randomImage(5, 9, 17); // stride 16, one padding byte
-    std::vector<uint8_t> memory(original.pixels, original.pixels + original.header.biSizeImage);
-    for (int row = 0; row < 9; ++row)
-        memory[row * 16 + 15] = 0xAB;
+TEST(BoxBlur, BorrowedPixelsAreBlurredInPlaceAndNothingBeyondThemIsWritten) {
+    const RasterImage original = randomImage(5, 9, 17);
+    const size_t bytes = size_t(original.stride()) * 9;
+    std::vector<uint8_t> memory(original.row(0), original.row(0) + bytes);
+    memory.resize(bytes + 16, 0xAB); // the owner's bytes after the picture
     RasterImage view;
     view.attach(5, 9, memory.data());
     view.boxBlur(2);
-    EXPECT_EQ(view.pixels, memory.data());
+    EXPECT_EQ(view.row(0), memory.data());
     EXPECT_EQ(maxChannelDifference(view, blurredByDefinition(original, 2)), 0);
-    for (int row = 0; row < 9; ++row)
-        EXPECT_EQ(memory[row * 16 + 15], 0xAB);
+    for (size_t i = bytes; i < memory.size(); ++i)
+        EXPECT_EQ(memory[i], 0xAB) << i;
 }
 
 // ---- Pictures to look at ---------------------------------------------------------------
@@ -339,20 +338,20 @@ TEST(Pictures, ScaledTestCardsAndASoftShadow) {
     keepForInspection(mixed, "card_mixed_320x100_to_156x117");
     // The red corner stays top-left and the blue one bottom-left.
     const RasterImage area = drawnFast(card, 156, 88);
-    EXPECT_GT(area.pixel(0, 87) >> 16, 240u);
-    EXPECT_LT(area.pixel(0, 87) & 0xff, 15u);
-    EXPECT_GT(area.pixel(0, 0) & 0xff, 240u);
-    EXPECT_LT(area.pixel(0, 0) >> 16, 15u);
+    EXPECT_GT(area.pixel(0, 0).r, 240);
+    EXPECT_LT(area.pixel(0, 0).b, 15);
+    EXPECT_GT(area.pixel(0, 87).b, 240);
+    EXPECT_LT(area.pixel(0, 87).r, 15);
 
     // A sheet with blurred shadows behind two frames.
     RasterImage sheet = uniformImage(360, 160, 238, 242, 247);
-    sheet.fillRect(24, 24, 156, 117, 120, 120, 120);
-    sheet.fillRect(204, 24, 156 - 20, 117, 120, 120, 120);
+    sheet.fillRect(24, 24, 156, 117, rgb(120, 120, 120));
+    sheet.fillRect(204, 24, 156 - 20, 117, rgb(120, 120, 120));
     sheet.boxBlur(3);
     ASSERT_TRUE(sheet.drawScaled(20, 20, 156, 117, card));
     ASSERT_TRUE(sheet.drawScaled(200, 20, 136, 117, smallCard));
     keepForInspection(sheet, "sheet_with_shadows");
     // The shadow fades out over the blur radius below the frame.
-    const int row = 160 - 1 - (24 + 117 + 1);
-    EXPECT_LT(sheet.pixel(100, row) & 0xff, sheet.pixel(100, row - 3) & 0xff);
+    const int y = 24 + 117 + 1;
+    EXPECT_LT(sheet.pixel(100, y).b, sheet.pixel(100, y + 3).b);
 }

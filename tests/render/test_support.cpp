@@ -14,31 +14,23 @@ RasterImage randomImage(int width, int height, uint32_t seed) {
     EXPECT_TRUE(image.create(width, height));
     std::mt19937 random(seed);
     for (int row = 0; row < height; ++row) {
-        uint8_t* p = image.pixels + static_cast<ptrdiff_t>(row) * image.stride;
+        uint8_t* p = image.row(row);
         for (int i = 0; i < width * 3; ++i)
             p[i] = static_cast<uint8_t>(random());
     }
     return image;
 }
 
-void setPicturePixel(RasterImage& image, int x, int y, uint8_t red, uint8_t green, uint8_t blue) {
-    uint8_t* p =
-        image.pixels + static_cast<ptrdiff_t>(image.height() - 1 - y) * image.stride + 3 * x;
-    p[0] = blue;
-    p[1] = green;
-    p[2] = red;
-}
-
 RasterImage testCard(int width, int height) {
     RasterImage image;
     EXPECT_TRUE(image.create(width, height));
-    image.fill(128, 128, 128);
-    static const uint8_t bars[7][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                                       {255, 0, 255},   {255, 0, 0},   {0, 0, 255}};
+    image.fill(Rgb{128, 128, 128});
+    static const Rgb bars[7] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                {255, 0, 255},   {255, 0, 0},   {0, 0, 255}};
     const int third = height / 3;
     for (int b = 0; b < 7; ++b) {
         const int x0 = b * width / 7;
-        image.fillRect(x0, 0, (b + 1) * width / 7 - x0, third, bars[b][0], bars[b][1], bars[b][2]);
+        image.fillRect(x0, 0, (b + 1) * width / 7 - x0, third, bars[b]);
     }
     // Middle: a circle on the left, one-pixel lines, then a checkerboard.
     const int cx = width / 6;
@@ -49,23 +41,23 @@ RasterImage testCard(int width, int height) {
             const int dx = x - cx;
             const int dy = y - cy;
             if (dx * dx + dy * dy <= radius * radius)
-                setPicturePixel(image, x, y, 250, 200, 30);
+                image.fillRect(x, y, 1, 1, Rgb{250, 200, 30});
             else if (x >= width / 3 && x < 2 * width / 3)
-                setPicturePixel(image, x, y, x % 2 ? 255 : 0, x % 2 ? 255 : 0, x % 2 ? 255 : 0);
+                image.fillRect(x, y, 1, 1, x % 2 ? Rgb{255, 255, 255} : Rgb{0, 0, 0});
             else if (x >= 2 * width / 3 && ((x / 4 + y / 4) % 2) == 0)
-                setPicturePixel(image, x, y, 20, 20, 20);
+                image.fillRect(x, y, 1, 1, Rgb{20, 20, 20});
         }
     }
     // Bottom: a ramp from black to white.
     for (int y = 2 * third; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const uint8_t v = static_cast<uint8_t>(width > 1 ? 255 * x / (width - 1) : 0);
-            setPicturePixel(image, x, y, v, v, v);
+            image.fillRect(x, y, 1, 1, Rgb{v, v, v});
         }
     }
     const int mark = std::max(1, std::min(width, height) / 16);
-    image.fillRect(0, 0, mark, mark, 255, 0, 0);
-    image.fillRect(0, height - mark, mark, mark, 0, 0, 255);
+    image.fillRect(0, 0, mark, mark, Rgb{255, 0, 0});
+    image.fillRect(0, height - mark, mark, mark, Rgb{0, 0, 255});
     return image;
 }
 
@@ -74,8 +66,8 @@ int maxChannelDifference(const RasterImage& a, const RasterImage& b) {
     EXPECT_EQ(a.height(), b.height());
     int worst = 0;
     for (int row = 0; row < a.height(); ++row) {
-        const uint8_t* p = a.pixels + static_cast<ptrdiff_t>(row) * a.stride;
-        const uint8_t* q = b.pixels + static_cast<ptrdiff_t>(row) * b.stride;
+        const uint8_t* p = a.row(row);
+        const uint8_t* q = b.row(row);
         for (int i = 0; i < a.width() * 3; ++i)
             worst = std::max(worst, std::abs(int{p[i]} - int{q[i]}));
     }

@@ -7,18 +7,16 @@
 #include <vector>
 
 #include "render/raster_image.h"
+#include "tests/support/rgb_print.h"
 #include "tests/support/temp_dir.h"
 
-// Random pixels (the row padding stays zero); the same seed gives the same image.
+// Random pixels; the same seed gives the same image.
 RasterImage randomImage(int width, int height, uint32_t seed);
 
 // A picture with structure to look at after resampling: colour bars at the
 // top, a circle, one-pixel lines and a checkerboard in the middle, a grey
 // ramp at the bottom, red in the top-left corner and blue in the bottom-left.
 RasterImage testCard(int width, int height);
-
-// Sets a pixel counting picture rows from the top.
-void setPicturePixel(RasterImage& image, int x, int y, uint8_t red, uint8_t green, uint8_t blue);
 
 // The largest difference of one channel between two images of one size.
 int maxChannelDifference(const RasterImage& a, const RasterImage& b);

@@ -168,7 +168,7 @@ TEST(Bmp, OnePixelFileByteForByte) {
     TempDir dir;
     RasterImage image;
     ASSERT_TRUE(image.create(1, 1));
-    image.fill(0x30, 0x20, 0x10);
+    image.fill(Rgb{0x30, 0x20, 0x10});
     ASSERT_TRUE(image.saveBmp(dir.file("a.bmp")));
     const std::vector<uint8_t> expected = {
         'B',  'M',  58,   0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                    // file header
@@ -178,17 +178,51 @@ TEST(Bmp, OnePixelFileByteForByte) {
     EXPECT_EQ(readFile(dir.file("a.bmp")), expected);
 }
 
-TEST(Bmp, SizesAndTheHeaderAndPixelsVerbatim) {
+TEST(Bmp, RowsGoBottomUpAsBlueGreenRedPaddedToFourBytes) {
+    TempDir dir;
+    RasterImage image;
+    ASSERT_TRUE(image.create(2, 2));
+    image.fillRect(0, 0, 1, 1, Rgb{255, 0, 0});
+    image.fillRect(1, 0, 1, 1, Rgb{0, 255, 0});
+    image.fillRect(0, 1, 1, 1, Rgb{0, 0, 255});
+    image.fillRect(1, 1, 1, 1, Rgb{1, 2, 3});
+    ASSERT_TRUE(image.saveBmp(dir.file("c.bmp")));
+    const std::vector<uint8_t> file = readFile(dir.file("c.bmp"));
+    ASSERT_EQ(file.size(), 54u + 16u);
+    const std::vector<uint8_t> pixels(file.begin() + 54, file.end());
+    EXPECT_EQ(pixels, (std::vector<uint8_t>{255, 0, 0, 3, 2, 1, 0, 0, // bottom: blue, (1, 2, 3)
+                                            0, 0, 255, 0, 255, 0, 0, 0})); // top: red, green
+}
+
+TEST(Bmp, SizesAndTheHeaderAndPixels) {
     TempDir dir;
     for (auto [w, h, size] : {std::tuple{5, 2, 86u}, {156, 117, 54810u}, {0, 0, 54u}}) {
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
         const RasterImage image = randomImage(w, h, 21);
         ASSERT_TRUE(image.saveBmp(dir.file("b.bmp")));
         const std::vector<uint8_t> file = readFile(dir.file("b.bmp"));
-        ASSERT_EQ(file.size(), size) << w << "x" << h;
+        ASSERT_EQ(file.size(), size);
+        const uint32_t rowBytes = (uint32_t(w) * 3 + 3) / 4 * 4;
         EXPECT_EQ(le32(file, 2), size);
         EXPECT_EQ(le32(file, 10), 54u);
-        EXPECT_EQ(std::memcmp(&file[14], &image.header, 40), 0);
-        EXPECT_EQ(std::memcmp(&file[54], image.pixels, image.header.biSizeImage), 0);
+        EXPECT_EQ(le32(file, 14), 40u);         // information header size
+        EXPECT_EQ(le32(file, 18), uint32_t(w)); // width
+        EXPECT_EQ(le32(file, 22), uint32_t(h)); // height, positive: bottom-up
+        EXPECT_EQ(file[26] | file[27] << 8, 1); // planes
+        EXPECT_EQ(file[28] | file[29] << 8, 24);
+        EXPECT_EQ(le32(file, 30), 0u); // no compression
+        EXPECT_EQ(le32(file, 34), rowBytes * uint32_t(h));
+        for (size_t at = 38; at < 54; at += 4)
+            EXPECT_EQ(le32(file, at), 0u) << at; // resolution unstated, no colour table
+        for (int k = 0; k < h; ++k) {
+            const uint8_t* row = &file[54 + size_t(k) * rowBytes];
+            for (int x = 0; x < w; ++x) {
+                const Rgb c = image.pixel(x, h - 1 - k);
+                ASSERT_EQ((Rgb{row[3 * x + 2], row[3 * x + 1], row[3 * x]}), c) << x << "," << k;
+            }
+            for (uint32_t pad = uint32_t(w) * 3; pad < rowBytes; ++pad)
+                ASSERT_EQ(row[pad], 0) << "padding of file row " << k;
+        }
     }
 }
 
@@ -207,9 +241,8 @@ TEST(Jpeg, DecodesWithRedAtTheTopLeftAndTheRightDensity) {
     TempDir dir;
     RasterImage image;
     ASSERT_TRUE(image.create(32, 24));
-    image.fill(255, 255, 255);
-    image.fillRect(0, 0, 8, 8, 255, 0, 0); // picture top-left, memory rows 16..23
-    EXPECT_EQ(image.pixels[23 * image.stride + 2], 255);
+    image.fill(Rgb{255, 255, 255});
+    image.fillRect(0, 0, 8, 8, Rgb{255, 0, 0});
     std::string error;
     ASSERT_TRUE(image.saveJpeg(dir.file("red.jpg"), 90, false, &error)) << error;
     DecodedJpeg decoded;
@@ -285,8 +318,7 @@ TEST(Png, RoundTripIsExactAndStates96Dpi) {
     for (int y = 0; y < 23; ++y) {
         for (int x = 0; x < 37; ++x) {
             const uint8_t* p = &rgb[3 * (size_t(y) * 37 + x)];
-            const uint32_t color = (uint32_t{p[0]} << 16) | (p[1] << 8) | p[2];
-            ASSERT_EQ(color, image.pixel(x, 22 - y)) << x << "," << y;
+            ASSERT_EQ((Rgb{p[0], p[1], p[2]}), image.pixel(x, y)) << x << "," << y;
         }
     }
 

@@ -83,8 +83,14 @@ TEST_F(OptionsFile, MissingFileIsCreatedWithTheDefaultsByteForByte) {
     EXPECT_EQ(readAll(file), expectedDefaults());
     EXPECT_EQ(o.columns, 5);
     EXPECT_EQ(o.headerPosition, TopLeft);
-    EXPECT_EQ(o.backgroundColor, RGB(238, 242, 247));
-    EXPECT_EQ(std::string(o.font.lfFaceName), "Arial");
+    EXPECT_EQ(o.backgroundColor, (Rgb{238, 242, 247}));
+    EXPECT_EQ(o.textColor, (Rgb{255, 255, 255}));
+    EXPECT_EQ(o.font.face, "Arial");
+    EXPECT_EQ(o.font.height, -11);
+    EXPECT_EQ(o.font.weight, 700);
+    EXPECT_FALSE(o.font.italic);
+    EXPECT_FALSE(o.font.fixedPitch);
+    EXPECT_EQ(o.font.kind, FontKind::Sans);
 }
 
 TEST_F(OptionsFile, DefaultConstructorUsesTheCurrentDirectory) {
@@ -317,7 +323,8 @@ TEST_F(OptionsFile, AFileOfAnyOtherLengthIsNeverReadInPart) {
     EXPECT_EQ(read.loaded, Options::Loaded::Read);
     EXPECT_EQ(read.columns, 7);
     EXPECT_EQ(read.jpegQuality, 77);
-    EXPECT_EQ(read.backgroundColor, 0x01F7F2EEu);
+    EXPECT_EQ(read.backgroundColor, (Rgb{238, 242, 247}));
+    EXPECT_EQ(read.toBytes()[127], 1); // not part of the colour, but kept
 }
 
 // A record loaded again from a file cut short holds the defaults, not its
@@ -389,6 +396,24 @@ int32_t word(uint8_t first) {
 // shows in the round trip.
 TEST_F(OptionsFile, EveryBodyFieldHasItsOwnPlaceInTheFile) {
     Options written(file.string());
+    // The font record and the colours are read from bytes, as from a file.
+    std::array<uint8_t, 128> pattern = written.toBytes();
+    for (size_t k = 1; k <= Options::kBodySize; ++k)
+        pattern[7 + k] = static_cast<uint8_t>(k);
+    written.overlayBytes(pattern.data(), pattern.size());
+    EXPECT_EQ(written.font.height, word(53));
+    EXPECT_EQ(written.font.width, word(57));
+    EXPECT_EQ(written.font.weight, word(69));
+    EXPECT_TRUE(written.font.italic);                                  // 73
+    EXPECT_TRUE(written.font.underline);                               // 74
+    EXPECT_TRUE(written.font.strikeOut);                               // 75
+    EXPECT_FALSE(written.font.fixedPitch);                             // 80 = 0x50: pitch 0,
+    EXPECT_EQ(written.font.kind, FontKind::Decorative);                // family 5
+    EXPECT_EQ(written.font.face, "QRSTUVWXYZ[\\]^_`abcdefghijklmnop"); // 81..112, no NUL
+    EXPECT_EQ(written.textColor, (Rgb{113, 114, 115}));
+    EXPECT_EQ(written.backgroundColor, (Rgb{117, 118, 119}));
+
+    // The other fields are set one by one.
     written.spacingX = word(1);
     written.spacingY = word(5);
     written.frameWidth = word(9);
@@ -408,23 +433,6 @@ TEST_F(OptionsFile, EveryBodyFieldHasItsOwnPlaceInTheFile) {
     written.padding2[0] = 50;
     written.padding2[1] = 51;
     written.padding2[2] = 52;
-    written.font.lfHeight = word(53);
-    written.font.lfWidth = word(57);
-    written.font.lfEscapement = word(61);
-    written.font.lfOrientation = word(65);
-    written.font.lfWeight = word(69);
-    written.font.lfItalic = 73;
-    written.font.lfUnderline = 74;
-    written.font.lfStrikeOut = 75;
-    written.font.lfCharSet = 76;
-    written.font.lfOutPrecision = 77;
-    written.font.lfClipPrecision = 78;
-    written.font.lfQuality = 79;
-    written.font.lfPitchAndFamily = 80;
-    for (int i = 0; i < LF_FACESIZE; ++i)
-        written.font.lfFaceName[i] = static_cast<char>(81 + i);
-    written.textColor = static_cast<COLORREF>(word(113));
-    written.backgroundColor = static_cast<COLORREF>(word(117));
 
     const std::array<uint8_t, 128> image = written.toBytes();
     for (size_t k = 1; k <= Options::kBodySize; ++k)
@@ -432,9 +440,9 @@ TEST_F(OptionsFile, EveryBodyFieldHasItsOwnPlaceInTheFile) {
     // A few places spelled out, as the file format gives them.
     EXPECT_EQ(image[8], 1);     // spacingX
     EXPECT_EQ(image[48], 41);   // headerPosition
-    EXPECT_EQ(image[60], 53);   // font.lfHeight
-    EXPECT_EQ(image[80], 73);   // font.lfItalic
-    EXPECT_EQ(image[88], 81);   // font.lfFaceName
+    EXPECT_EQ(image[60], 53);   // the font's height
+    EXPECT_EQ(image[80], 73);   // its italic flag
+    EXPECT_EQ(image[88], 81);   // its face name
     EXPECT_EQ(image[124], 117); // backgroundColor
     ASSERT_TRUE(written.save());
 
@@ -456,22 +464,102 @@ TEST_F(OptionsFile, EveryBodyFieldHasItsOwnPlaceInTheFile) {
     EXPECT_EQ(read.jpegQuality, written.jpegQuality);
     EXPECT_EQ(read.jpegProgressive, written.jpegProgressive);
     EXPECT_EQ(0, std::memcmp(read.padding2, written.padding2, sizeof read.padding2));
-    EXPECT_EQ(read.font.lfHeight, written.font.lfHeight);
-    EXPECT_EQ(read.font.lfWidth, written.font.lfWidth);
-    EXPECT_EQ(read.font.lfEscapement, written.font.lfEscapement);
-    EXPECT_EQ(read.font.lfOrientation, written.font.lfOrientation);
-    EXPECT_EQ(read.font.lfWeight, written.font.lfWeight);
-    EXPECT_EQ(read.font.lfItalic, written.font.lfItalic);
-    EXPECT_EQ(read.font.lfUnderline, written.font.lfUnderline);
-    EXPECT_EQ(read.font.lfStrikeOut, written.font.lfStrikeOut);
-    EXPECT_EQ(read.font.lfCharSet, written.font.lfCharSet);
-    EXPECT_EQ(read.font.lfOutPrecision, written.font.lfOutPrecision);
-    EXPECT_EQ(read.font.lfClipPrecision, written.font.lfClipPrecision);
-    EXPECT_EQ(read.font.lfQuality, written.font.lfQuality);
-    EXPECT_EQ(read.font.lfPitchAndFamily, written.font.lfPitchAndFamily);
-    EXPECT_EQ(0, std::memcmp(read.font.lfFaceName, written.font.lfFaceName, LF_FACESIZE));
+    EXPECT_EQ(read.font, written.font);
     EXPECT_EQ(read.textColor, written.textColor);
     EXPECT_EQ(read.backgroundColor, written.backgroundColor);
+    EXPECT_EQ(read.toBytes(), image);
+}
+
+// The font record's members that the description does not hold, and the
+// colours' fourth bytes, keep what the file had when the description
+// changes; what changed lands in its own bytes.
+TEST(OptionsRecord, ChangedFontAndColoursKeepTheRecordsOtherBytes) {
+    Options o = Options::defaults();
+    std::array<uint8_t, 128> pattern = o.toBytes();
+    for (size_t k = 1; k <= Options::kBodySize; ++k)
+        pattern[7 + k] = static_cast<uint8_t>(k);
+    o.overlayBytes(pattern.data(), pattern.size());
+
+    o.font.height = -20;
+    o.font.width = 0;
+    o.font.weight = 400;
+    o.font.italic = false;   // was 73
+    o.font.underline = true; // unchanged in meaning: the byte stays 74
+    o.font.fixedPitch = true;
+    o.font.kind = FontKind::Serif;
+    o.font.face = "Tahoma";
+    o.textColor = Rgb{1, 2, 3};
+    const std::array<uint8_t, 128> b = o.toBytes();
+
+    std::array<uint8_t, 128> expected = pattern;
+    const auto put = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            expected[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put(60, static_cast<uint32_t>(-20));
+    put(64, 0);
+    put(76, 400);
+    expected[80] = 0;
+    expected[87] = 0x11; // FF_ROMAN | FIXED_PITCH
+    std::fill(expected.begin() + 88, expected.begin() + 120, 0);
+    std::memcpy(&expected[88], "Tahoma", 6);
+    expected[120] = 1;
+    expected[121] = 2;
+    expected[122] = 3; // and 123 keeps 116
+    EXPECT_EQ(b, expected);
+}
+
+TEST(OptionsRecord, FaceNamesAsTheFileHasThem) {
+    const auto withFace = [](const char* bytes, size_t size) {
+        Options o = Options::defaults();
+        std::array<uint8_t, 128> b = o.toBytes();
+        std::fill(b.begin() + 88, b.begin() + 120, 0);
+        std::memcpy(&b[88], bytes, size);
+        o.overlayBytes(b.data(), b.size());
+        return o;
+    };
+    // All 32 bytes without a terminator: the name stops at the array's end.
+    Options full = withFace("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"
+                            "junk",
+                            32);
+    EXPECT_EQ(full.font.face, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
+    EXPECT_EQ(full.toBytes()[119], '5');
+    // Bytes after the terminator are not part of the name, but are kept.
+    Options junk = withFace("Arial\0junk", 10);
+    EXPECT_EQ(junk.font.face, "Arial");
+    EXPECT_EQ(junk.toBytes()[94], 'j');
+    // A single-byte code page: read as Latin-1, written back as it was.
+    Options latin1 = withFace("Caf\xE9", 4);
+    EXPECT_EQ(latin1.font.face, "Caf\xC3\xA9");
+    EXPECT_EQ(latin1.toBytes()[91], 0xE9);
+    latin1.font.face = "Caf\xC3\xA9 Sans";
+    const std::array<uint8_t, 128> changed = latin1.toBytes();
+    EXPECT_EQ(0, std::memcmp(&changed[88], "Caf\xC3\xA9 Sans\0", 10));
+    // A new name longer than 31 bytes is cut where a character starts, and
+    // the rest of the array is zero.
+    Options cut = Options::defaults();
+    cut.font.face = std::string(30, 'x') + "\xC3\xA9yz";
+    const std::array<uint8_t, 128> b = cut.toBytes();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[88]), 30), std::string(30, 'x'));
+    for (size_t i = 88 + 30; i < 120; ++i)
+        EXPECT_EQ(b[i], 0) << i;
+    Options reread = Options::defaults();
+    reread.overlayBytes(b.data(), b.size());
+    EXPECT_EQ(reread.font.face, std::string(30, 'x'));
+}
+
+TEST(OptionsRecord, FlagBytesBeyondOneMeanYesAndAreKept) {
+    Options o = Options::defaults();
+    std::array<uint8_t, 128> b = o.toBytes();
+    b[80] = 2;    // italic
+    b[81] = 0xFF; // underline
+    o.overlayBytes(b.data(), b.size());
+    EXPECT_TRUE(o.font.italic);
+    EXPECT_TRUE(o.font.underline);
+    EXPECT_EQ(o.toBytes(), b);
+    o.font.underline = false;
+    EXPECT_EQ(o.toBytes()[81], 0);
+    EXPECT_EQ(o.toBytes()[80], 2);
 }
 
 TEST(OptionsRecord, DetachedDefaultsTouchNoFile) {

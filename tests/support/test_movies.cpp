@@ -509,9 +509,12 @@ int indexFromColor(uint8_t r, uint8_t g, uint8_t b) {
     return code - 1;
 }
 
-int indexFromBgr(const uint8_t* pixels, int stride, int x, int y, int w, int h) {
+namespace {
+
+// The channel sums of a rectangle of 24-bit pixels, in their stored order.
+bool channelMeans(const uint8_t* pixels, int stride, int x, int y, int w, int h, uint8_t* means) {
     if (!pixels || w <= 0 || h <= 0)
-        return -1;
+        return false;
     int64_t sum[3] = {0, 0, 0};
     for (int row = y; row < y + h; ++row) {
         const uint8_t* p = pixels + static_cast<ptrdiff_t>(row) * stride + x * 3;
@@ -522,8 +525,21 @@ int indexFromBgr(const uint8_t* pixels, int stride, int x, int y, int w, int h) 
         }
     }
     const int64_t n = static_cast<int64_t>(w) * h;
-    auto mean = [n](int64_t s) { return static_cast<uint8_t>((s + n / 2) / n); };
-    return indexFromColor(mean(sum[2]), mean(sum[1]), mean(sum[0]));
+    for (int c = 0; c < 3; ++c)
+        means[c] = static_cast<uint8_t>((sum[c] + n / 2) / n);
+    return true;
+}
+
+} // namespace
+
+int indexFromBgr(const uint8_t* pixels, int stride, int x, int y, int w, int h) {
+    uint8_t m[3];
+    return channelMeans(pixels, stride, x, y, w, h, m) ? indexFromColor(m[2], m[1], m[0]) : -1;
+}
+
+int indexFromRgb(const uint8_t* pixels, int stride, int x, int y, int w, int h) {
+    uint8_t m[3];
+    return channelMeans(pixels, stride, x, y, w, h, m) ? indexFromColor(m[0], m[1], m[2]) : -1;
 }
 
 Box indexPatchBox(int width, int height) {

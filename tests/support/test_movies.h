@@ -79,6 +79,8 @@ int indexFromColor(uint8_t r, uint8_t g, uint8_t b);
 // the grabber and the sheet use), read as an index. Rows are counted in
 // memory order, whatever the picture's orientation.
 int indexFromBgr(const uint8_t* pixels, int stride, int x, int y, int w, int h);
+// The same for pixels stored red, green, blue (the renderer's pictures).
+int indexFromRgb(const uint8_t* pixels, int stride, int x, int y, int w, int h);
 
 // Where the pleasant pattern puts the index box, for a frame of the given size.
 struct Box {

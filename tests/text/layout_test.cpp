@@ -13,9 +13,9 @@
 
 namespace {
 
-text::FontRequest request(std::string family, int32_t height = -11, int32_t weight = 400) {
-    text::FontRequest r;
-    r.family = std::move(family);
+FontDescription request(std::string face, int32_t height = -11, int32_t weight = 400) {
+    FontDescription r;
+    r.face = std::move(face);
     r.height = height;
     r.weight = weight;
     return r;
@@ -65,6 +65,24 @@ TEST(FontMatching, UnknownOrEmptyFaceFallsBackToARealFace) {
     }
 }
 
+TEST(FontMatching, PitchAndKindChooseTheSubstituteForAMissingFace) {
+    const auto familyFor = [](bool fixedPitch, FontKind kind) {
+        FontDescription d = request("No Such Face 9f3a");
+        d.fixedPitch = fixedPitch;
+        d.kind = kind;
+        return text::fontFamily(*text::findFont(d));
+    };
+    EXPECT_EQ(familyFor(false, FontKind::Serif), "DejaVu Serif");
+    EXPECT_EQ(familyFor(false, FontKind::Sans), "DejaVu Sans");
+    EXPECT_EQ(familyFor(false, FontKind::Monospace), "DejaVu Sans Mono");
+    // A fixed pitch wins over the kind.
+    EXPECT_EQ(familyFor(true, FontKind::Serif), "DejaVu Sans Mono");
+    // An installed face is taken whatever the kind says.
+    FontDescription arial = request("Arial");
+    arial.kind = FontKind::Monospace;
+    EXPECT_EQ(text::fontFamily(*text::findFont(arial)), "Liberation Sans");
+}
+
 TEST(FontMetrics, HeightRulesAndTabStops) {
     // Negative: the em height in pixels; the cell is ascent + descent.
     const text::FontMetrics& em = text::fontMetrics(*text::findFont(request("Arial", -11)));
@@ -110,7 +128,7 @@ TEST(FontMetrics, BoldIsWiderThanRegular) {
 }
 
 TEST(FontMetrics, AskedWidthScalesTheGlyphsSideways) {
-    text::FontRequest wide = request("Arial", -11);
+    FontDescription wide = request("Arial", -11);
     wide.width = 10;
     text::Font& font = *text::findFont(wide);
     EXPECT_EQ(text::fontMetrics(font).averageCharWidth, 10);
@@ -125,7 +143,7 @@ TEST(FontMatching, StylesTheFaceLacksAreMadeUp) {
     const std::string face = "DejaVu Math TeX Gyre";
     text::Font& regular = *text::findFont(request(face, -20, 400));
     text::Font& bold = *text::findFont(request(face, -20, 700));
-    text::FontRequest italicRequest = request(face, -20, 400);
+    FontDescription italicRequest = request(face, -20, 400);
     italicRequest.italic = true;
     text::Font& italic = *text::findFont(italicRequest);
     ASSERT_EQ(text::fontFile(bold), text::fontFile(regular));

@@ -18,72 +18,66 @@ namespace {
 constexpr const char* kInfo = "File Name\t: clip.avi\nAverage FPS\t: 25.00\n"
                               "Resolution\t: 720x576\nDuration\t: 00:01:40";
 constexpr const char* kStamp = "01:02:03.45";
-constexpr uint32_t kStampFormat = DT_SINGLELINE | DT_BOTTOM;
+constexpr TextFlags kStampFormat{.singleLine = true, .alignBottom = true};
+constexpr TextFlags kInfoFormat{.expandTabs = true};
+constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kBlack{0, 0, 0};
 
-LOGFONTA sheetFont(int32_t height = -11, int32_t weight = FW_BOLD, const char* face = "Arial") {
-    LOGFONTA f{};
-    f.lfHeight = height;
-    f.lfWeight = weight;
-    f.lfPitchAndFamily = 0x22;
-    std::strncpy(f.lfFaceName, face, sizeof f.lfFaceName);
+FontDescription sheetFont(int32_t height = -11, int32_t weight = 700, std::string face = "Arial") {
+    FontDescription f;
+    f.face = std::move(face);
+    f.height = height;
+    f.weight = weight;
+    f.kind = FontKind::Sans;
     return f;
 }
 
 struct Canvas {
-    Canvas(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+    Canvas(int w, int h, uint8_t r, uint8_t g, uint8_t b) : background{r, g, b} {
         image.create(w, h);
-        image.fill(r, g, b);
-        background = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
+        image.fill(background);
     }
-    // Picture rows, top-down; 0x00RRGGBB.
-    uint32_t at(int x, int y) const { return image.pixel(x, image.height() - 1 - y); }
+    Rgb at(int x, int y) const { return image.pixel(x, y); }
     bool changed(int x, int y) const { return at(x, y) != background; }
-    void draw(std::string_view s, RECT rect, uint32_t format, bool outline,
-              const LOGFONTA& font = sheetFont(), COLORREF colour = RGB(255, 255, 255)) {
-        image.drawText(s, rect, format, outline, font, colour);
+    void draw(std::string_view s, TextBox box, TextFlags flags, bool outline,
+              const FontDescription& font = sheetFont(), Rgb colour = kWhite) {
+        image.drawText(s, box, flags, outline, font, colour);
     }
     std::vector<uint8_t> bytes() const {
-        return {image.pixels, image.pixels + image.header.biSizeImage};
+        return {image.row(0), image.row(0) + image.stride() * image.height()};
     }
+    Rgb background;
     RasterImage image;
-    uint32_t background = 0;
 };
 
-int channel(uint32_t c, int shift) {
-    return static_cast<int>((c >> shift) & 0xFF);
+// Channel 0 is red, 1 green, 2 blue.
+int channel(Rgb c, int i) {
+    return i == 0 ? c.r : i == 1 ? c.g : c.b;
 }
 
-int64_t measuredWidth(std::string_view s, const LOGFONTA& font = sheetFont()) {
-    RasterImage scratch;
-    scratch.create(0, 0);
-    RECT r{0, 0, 0, 0};
-    scratch.drawText(s, r, DT_CALCRECT | DT_SINGLELINE, false, font, 0);
-    return r.right - r.left;
+int64_t measuredWidth(std::string_view s, const FontDescription& font = sheetFont()) {
+    return measureText(s, TextFlags{.singleLine = true}, font).width;
 }
 
-// Every pixel of `clipped` equals `reference` inside `rect` (shifted by dx,
+// Every pixel of `clipped` equals `reference` inside `box` (shifted by dx,
 // dy in the reference) and is background outside it.
-void expectSameInside(const Canvas& clipped, const Canvas& reference, RECT rect, int dx = 0,
+void expectSameInside(const Canvas& clipped, const Canvas& reference, TextBox box, int dx = 0,
                       int dy = 0) {
     int differences = 0;
     for (int y = 0; y < clipped.image.height(); ++y)
         for (int x = 0; x < clipped.image.width(); ++x) {
-            const bool inside =
-                x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
-            const uint32_t want = inside ? reference.at(x + dx, y + dy) : clipped.background;
+            const bool inside = x >= box.left && x < box.right && y >= box.top && y < box.bottom;
+            const Rgb want = inside ? reference.at(x + dx, y + dy) : clipped.background;
             differences += clipped.at(x, y) != want;
         }
     EXPECT_EQ(differences, 0);
 }
 
 TEST(DrawText, MeasuringTheInformationBlock) {
-    const LOGFONTA font = sheetFont();
-    const text::FontMetrics& m = text::fontMetrics(*text::findFont({"Arial", -11, 0, 700}));
+    const FontDescription font = sheetFont();
+    const text::FontMetrics& m = text::fontMetrics(*text::findFont(font));
 
-    RasterImage scratch;
-    ASSERT_TRUE(scratch.create(0, 0));
-    RECT rect{0, 0, 0, 0};
-    scratch.drawText(kInfo, rect, DT_CALCRECT | DT_EXPANDTABS, true, font, 0);
+    const TextSize size = measureText(kInfo, kInfoFormat, font);
 
     // Each line is label, tab, value: the value starts at the first tab stop
     // right of the label.
@@ -94,27 +88,19 @@ TEST(DrawText, MeasuringTheInformationBlock) {
         const int64_t stop = (measuredWidth(labels[i]) / m.tabWidth + 1) * m.tabWidth;
         widest = std::max(widest, stop + measuredWidth(values[i]));
     }
-    EXPECT_EQ(rect.left, 0);
-    EXPECT_EQ(rect.top, 0);
-    EXPECT_EQ(rect.right, widest);
-    EXPECT_EQ(rect.bottom, 4 * m.lineHeight);
-
-    // From a non-zero corner the rectangle grows from there, and measuring
-    // on a real picture changes none of its pixels.
-    Canvas canvas(200, 100, 238, 242, 247);
-    const std::vector<uint8_t> before = canvas.bytes();
-    RECT moved{10, 20, 10, 20};
-    canvas.image.drawText(kInfo, moved, DT_CALCRECT | DT_EXPANDTABS, true, font, 0);
-    EXPECT_EQ(moved.right, 10 + widest);
-    EXPECT_EQ(moved.bottom, 20 + 4 * m.lineHeight);
-    EXPECT_EQ(canvas.bytes(), before);
+    EXPECT_EQ(size.width, widest);
+    EXPECT_EQ(size.height, 4 * m.lineHeight);
+    // Without tabs expanded the labels and values run together.
+    EXPECT_LT(measureText(kInfo, TextFlags{}, font).width, widest);
+    // One line, its breaks not honoured.
+    EXPECT_EQ(measureText(kInfo, TextFlags{.singleLine = true}, font).height, m.lineHeight);
 }
 
 TEST(DrawText, FillBlendsTowardsTheColourOnlyUnderTheGlyphs) {
     Canvas canvas(220, 40, 40, 90, 160);
-    const COLORREF colour = RGB(250, 200, 20);
-    const RECT rect{5, 5, 215, 35};
-    canvas.draw("01:02:03.45 Wgy", rect, 0, false, sheetFont(-16), colour);
+    const Rgb colour{250, 200, 20};
+    const TextBox rect{5, 5, 215, 35};
+    canvas.draw("01:02:03.45 Wgy", rect, TextFlags{}, false, sheetFont(-16), colour);
 
     int changed = 0, solid = 0, wrong = 0;
     for (int y = 0; y < 40; ++y)
@@ -123,14 +109,14 @@ TEST(DrawText, FillBlendsTowardsTheColourOnlyUnderTheGlyphs) {
                 continue;
             ++changed;
             wrong += x < rect.left || x >= rect.right || y < rect.top || y >= rect.bottom;
-            const uint32_t now = canvas.at(x, y);
-            const int want[3] = {250, 200, 20};
+            const Rgb now = canvas.at(x, y);
             for (int c = 0; c < 3; ++c) {
-                const int old = channel(canvas.background, 16 - 8 * c);
-                const int v = channel(now, 16 - 8 * c);
-                wrong += v < std::min(old, want[c]) || v > std::max(old, want[c]);
+                const int old = channel(canvas.background, c);
+                const int want = channel(colour, c);
+                const int v = channel(now, c);
+                wrong += v < std::min(old, want) || v > std::max(old, want);
             }
-            solid += now == 0xFAC814;
+            solid += now == colour;
         }
     EXPECT_EQ(wrong, 0);
     EXPECT_GT(solid, 20);
@@ -142,19 +128,19 @@ TEST(DrawText, FillBlendsTowardsTheColourOnlyUnderTheGlyphs) {
 TEST(DrawText, OutlineAddsBlackAlongTheGlyphEdges) {
     Canvas plain(120, 30, 128, 128, 128);
     Canvas outlined(120, 30, 128, 128, 128);
-    const RECT rect{3, 0, 117, 30};
+    const TextBox rect{3, 0, 117, 30};
     plain.draw(kStamp, rect, kStampFormat, false);
     outlined.draw(kStamp, rect, kStampFormat, true);
 
     int dark = 0, farFromGlyph = 0, fillCovered = 0, darkInPlain = 0;
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 120; ++x) {
-            darkInPlain += channel(plain.at(x, y), 0) < 128;
+            darkInPlain += channel(plain.at(x, y), 2) < 128;
             // Full cover in the plain drawing is (nearly) full cover on top
             // of the stroke too: a coverage of 254 rounds differently there.
-            if (plain.at(x, y) == 0xFFFFFF)
-                fillCovered += channel(outlined.at(x, y), 8) < 253;
-            if (channel(outlined.at(x, y), 0) >= 64)
+            if (plain.at(x, y) == kWhite)
+                fillCovered += channel(outlined.at(x, y), 1) < 253;
+            if (channel(outlined.at(x, y), 2) >= 64)
                 continue;
             ++dark;
             bool near = false;
@@ -175,9 +161,9 @@ TEST(DrawText, OutlineAddsBlackAlongTheGlyphEdges) {
 TEST(DrawText, StampsAreCutAtTheRightAndTopOfTheirRectangle) {
     ASSERT_GT(measuredWidth(kStamp), 45);
     Canvas reference(320, 70, 30, 30, 40);
-    reference.draw(kStamp, RECT{3, 0, 300, 60}, kStampFormat, true);
+    reference.draw(kStamp, TextBox{3, 0, 300, 60}, kStampFormat, true);
     Canvas narrow(320, 70, 30, 30, 40);
-    const RECT cut{3, 0, 40, 60};
+    const TextBox cut{3, 0, 40, 60};
     narrow.draw(kStamp, cut, kStampFormat, true);
     expectSameInside(narrow, reference, cut);
     int nearEdge = 0;
@@ -188,11 +174,11 @@ TEST(DrawText, StampsAreCutAtTheRightAndTopOfTheirRectangle) {
 
     // A stamp taller than its frame keeps its bottom on the frame's bottom
     // and loses its top.
-    const LOGFONTA big = sheetFont(-40);
+    const FontDescription big = sheetFont(-40);
     Canvas tall(320, 70, 30, 30, 40);
-    tall.draw(kStamp, RECT{3, 0, 300, 70}, kStampFormat, true, big);
+    tall.draw(kStamp, TextBox{3, 0, 300, 70}, kStampFormat, true, big);
     Canvas low(320, 70, 30, 30, 40);
-    const RECT frame{3, 50, 300, 70};
+    const TextBox frame{3, 50, 300, 70};
     low.draw(kStamp, frame, kStampFormat, true, big);
     expectSameInside(low, tall, frame);
     int inFrame = 0;
@@ -204,13 +190,13 @@ TEST(DrawText, StampsAreCutAtTheRightAndTopOfTheirRectangle) {
 TEST(DrawText, RectanglesPartlyOutsideThePictureAreCutAtItsEdges) {
     // The same drawing on a larger picture, shifted, is the reference.
     const int dx = 70, dy = 40;
-    for (const RECT rect : {RECT{-30, -20, 100, 25}, RECT{30, 15, 300, 300}}) {
+    for (const TextBox rect : {TextBox{-30, -20, 100, 25}, TextBox{30, 15, 300, 300}}) {
         Canvas small(60, 30, 238, 242, 247);
         Canvas large(400, 400, 238, 242, 247);
-        small.draw(kInfo, rect, DT_EXPANDTABS, true, sheetFont(), 0);
-        large.draw(kInfo, RECT{rect.left + dx, rect.top + dy, rect.right + dx, rect.bottom + dy},
-                   DT_EXPANDTABS, true, sheetFont(), 0);
-        expectSameInside(small, large, RECT{0, 0, 60, 30}, dx, dy);
+        small.draw(kInfo, rect, kInfoFormat, true, sheetFont(), kBlack);
+        large.draw(kInfo, TextBox{rect.left + dx, rect.top + dy, rect.right + dx, rect.bottom + dy},
+                   kInfoFormat, true, sheetFont(), kBlack);
+        expectSameInside(small, large, TextBox{0, 0, 60, 30}, dx, dy);
         int changed = 0;
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 60; ++x)
@@ -222,7 +208,7 @@ TEST(DrawText, RectanglesPartlyOutsideThePictureAreCutAtItsEdges) {
 TEST(DrawText, AccentedNameDrawsAGlyphForEveryCharacter) {
     const auto picture = [](std::string_view s) {
         Canvas canvas(40, 30, 0, 0, 0);
-        canvas.draw(s, RECT{2, 2, 40, 30}, 0, false, sheetFont(-16));
+        canvas.draw(s, TextBox{2, 2, 40, 30}, TextFlags{}, false, sheetFont(-16));
         return canvas.bytes();
     };
     const std::vector<uint8_t> box = picture("\xF4\x8F\xBF\xBD");
@@ -246,13 +232,13 @@ TEST(DrawText, AccentedNameDrawsAGlyphForEveryCharacter) {
 }
 
 TEST(DrawText, UnderlineAndStrikeOutSpanTheText) {
-    LOGFONTA font = sheetFont(-20, FW_NORMAL);
-    font.lfUnderline = 1;
-    font.lfStrikeOut = 1;
+    FontDescription font = sheetFont(-20, 400);
+    font.underline = true;
+    font.strikeOut = true;
     Canvas canvas(200, 40, 0, 0, 0);
-    canvas.draw("Ti Ti", RECT{10, 5, 200, 40}, 0, false, font);
+    canvas.draw("Ti Ti", TextBox{10, 5, 200, 40}, TextFlags{}, false, font);
     const int64_t width = measuredWidth("Ti Ti", font);
-    const text::FontMetrics& m = text::fontMetrics(*text::findFont({"Arial", -20, 0, 400}));
+    const text::FontMetrics& m = text::fontMetrics(*text::findFont(sheetFont(-20, 400)));
     // Full rows: one below the baseline, one through the middle of the
     // letters (where the space between the words is otherwise empty).
     std::vector<int> fullRows;
@@ -270,10 +256,10 @@ TEST(DrawText, UnderlineAndStrikeOutSpanTheText) {
 }
 
 TEST(DrawText, BadInputDrawsReplacementsOrNothing) {
-    const auto picture = [](std::string_view s, RECT rect = RECT{2, 2, 100, 30},
-                            const LOGFONTA& font = sheetFont()) {
+    const auto picture = [](std::string_view s, TextBox rect = TextBox{2, 2, 100, 30},
+                            const FontDescription& font = sheetFont()) {
         Canvas canvas(100, 30, 10, 20, 30);
-        canvas.draw(s, rect, 0, true, font);
+        canvas.draw(s, rect, TextFlags{}, true, font);
         return canvas.bytes();
     };
     const std::vector<uint8_t> blank = Canvas(100, 30, 10, 20, 30).bytes();
@@ -290,39 +276,33 @@ TEST(DrawText, BadInputDrawsReplacementsOrNothing) {
 
     // Nothing to draw, or nowhere to draw it.
     EXPECT_EQ(picture(""), blank);
-    EXPECT_EQ(picture(kStamp, RECT{50, 5, 50, 25}), blank);
-    EXPECT_EQ(picture(kStamp, RECT{50, 25, 20, 5}), blank);
-    EXPECT_EQ(picture(kStamp, RECT{100, 0, 200, 30}), blank);
-    RECT empty{7, 9, 100, 100};
-    RasterImage scratch;
-    scratch.create(0, 0);
-    scratch.drawText("", empty, DT_CALCRECT, false, sheetFont(), 0);
-    EXPECT_EQ(empty.right, 7);
-    EXPECT_EQ(empty.bottom, 9);
+    EXPECT_EQ(picture(kStamp, TextBox{50, 5, 50, 25}), blank);
+    EXPECT_EQ(picture(kStamp, TextBox{50, 25, 20, 5}), blank);
+    EXPECT_EQ(picture(kStamp, TextBox{100, 0, 200, 30}), blank);
+    const TextSize empty = measureText("", TextFlags{}, sheetFont());
+    EXPECT_EQ(empty.width, 0);
+    EXPECT_EQ(empty.height, 0);
 
-    // An image that never got pixels can still measure.
+    // An image that never got pixels draws nothing, safely.
     RasterImage none;
-    RECT r{0, 0, 50, 50};
-    none.drawText(kStamp, r, 0, true, sheetFont(), 0);
-    EXPECT_EQ(r.right, 50); // drawing leaves the rectangle alone
-    none.drawText(kStamp, r, DT_CALCRECT, true, sheetFont(), 0);
-    EXPECT_EQ(r.right, measuredWidth(kStamp));
+    none.drawText(kStamp, TextBox{0, 0, 50, 50}, TextFlags{}, true, sheetFont(), kBlack);
+    EXPECT_FALSE(none.hasPixels());
 
-    // A face name that fills all 32 bytes, one that is not UTF-8, and
-    // absurd heights: the text is still drawn, at a clamped size.
-    LOGFONTA longName = sheetFont();
-    std::memset(longName.lfFaceName, 'A', sizeof longName.lfFaceName);
-    EXPECT_NE(picture(kStamp, RECT{2, 2, 100, 30}, longName), blank);
-    EXPECT_NE(picture(kStamp, RECT{2, 2, 100, 30}, sheetFont(-11, FW_BOLD, "Caf\xE9")), blank);
+    // A face name of 32 bytes, one that is not UTF-8 (read as Latin-1, as
+    // older settings have it), and absurd heights: the text is still drawn,
+    // at a clamped size.
+    EXPECT_NE(picture(kStamp, TextBox{2, 2, 100, 30}, sheetFont(-11, 700, std::string(32, 'A'))),
+              blank);
+    EXPECT_NE(picture(kStamp, TextBox{2, 2, 100, 30}, sheetFont(-11, 700, "Caf\xE9")), blank);
+    EXPECT_EQ(text::findFont(sheetFont(-11, 700, "DejaVu Sans\xA0")) != nullptr, true);
     for (int32_t height : {100000, -100000}) {
-        const LOGFONTA huge = sheetFont(height);
+        const FontDescription huge = sheetFont(height);
         // The baseline lands about 15 rows into the picture, and the middle
         // of the digit near x = 80.
-        EXPECT_NE(picture("8", RECT{-200, -890, 100, 30}, huge), blank) << height;
-        RECT measure{0, 0, 0, 0};
-        scratch.drawText(kStamp, measure, DT_CALCRECT | DT_SINGLELINE, true, huge, 0);
-        EXPECT_GT(measure.bottom, 100);
-        EXPECT_LE(measure.bottom, 1300);
+        EXPECT_NE(picture("8", TextBox{-200, -890, 100, 30}, huge), blank) << height;
+        const TextSize measure = measureText(kStamp, TextFlags{.singleLine = true}, huge);
+        EXPECT_GT(measure.height, 100);
+        EXPECT_LE(measure.height, 1300);
     }
 }
 
@@ -330,21 +310,21 @@ TEST(DrawText, TwoThreadsDrawOnTwoPicturesAtOnce) {
     // Each thread draws a sheet of stamps in the shared sheet font and in a
     // font of its own that nobody has asked for yet, so faces are created,
     // glyphs rendered and fallbacks opened while the other thread draws.
-    const auto sheet = [](int offset, const LOGFONTA& own) {
+    const auto sheet = [](int offset, const FontDescription& own) {
         Canvas canvas(791, 655, 50, 60, 70);
         for (int i = 0; i < 25; ++i) {
             const int x = 10 + (i % 5) * 160, y = 10 + (i / 5) * 125;
             const std::string stamp = "00:0" + std::to_string((i + offset) % 10) + ":1" +
                                       std::to_string(i % 7) + ".45 \xE2\x98\x83";
-            canvas.draw(stamp, RECT{x + 3, y, x + 153, y + 117}, kStampFormat, true,
+            canvas.draw(stamp, TextBox{x + 3, y, x + 153, y + 117}, kStampFormat, true,
                         i % 2 ? own : sheetFont());
         }
-        canvas.draw(kInfo, RECT{10, 560, 300, 640}, DT_EXPANDTABS, false, own, 0);
+        canvas.draw(kInfo, TextBox{10, 560, 300, 640}, kInfoFormat, false, own, kBlack);
         return canvas.bytes();
     };
-    LOGFONTA serif = sheetFont(-13, FW_NORMAL, "Liberation Serif");
-    serif.lfItalic = 1;
-    const LOGFONTA mono = sheetFont(-12, FW_BOLD, "DejaVu Sans Mono");
+    FontDescription serif = sheetFont(-13, 400, "Liberation Serif");
+    serif.italic = true;
+    const FontDescription mono = sheetFont(-12, 700, "DejaVu Sans Mono");
     std::vector<uint8_t> a, b;
     std::thread one([&] {
         for (int i = 0; i < 10; ++i)
@@ -361,37 +341,23 @@ TEST(DrawText, TwoThreadsDrawOnTwoPicturesAtOnce) {
     EXPECT_NE(a, b);
 }
 
-// Few lines of BMP, so the picture can be looked at.
-bool writeBmp(const RasterImage& image, const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    uint8_t head[14] = {'B', 'M'};
-    const uint32_t size = 54 + image.header.biSizeImage, offset = 54;
-    std::memcpy(head + 2, &size, 4);
-    std::memcpy(head + 10, &offset, 4);
-    bool ok = std::fwrite(head, 1, 14, f) == 14 && std::fwrite(&image.header, 1, 40, f) == 40 &&
-              std::fwrite(image.pixels, 1, image.header.biSizeImage, f) == image.header.biSizeImage;
-    return std::fclose(f) == 0 && ok;
-}
-
 TEST(DrawText, SamplePicture) {
     // Two frames with their stamps and the information block, as on a sheet
     // with the default settings.
     Canvas sheet(360, 200, 238, 242, 247);
-    sheet.image.fillRect(10, 10, 156, 117, 20, 24, 30);
-    sheet.image.fillRect(186, 10, 156, 117, 225, 228, 220);
+    sheet.image.fillRect(10, 10, 156, 117, Rgb{20, 24, 30});
+    sheet.image.fillRect(186, 10, 156, 117, Rgb{225, 228, 220});
     for (const int left : {10, 186})
-        sheet.draw(kStamp, RECT{left + 3, 10, left + 153, 127}, kStampFormat, true);
-    RECT block{10, 140, 10, 140};
-    sheet.image.drawText(kInfo, block, DT_CALCRECT | DT_EXPANDTABS, true, sheetFont(), 0);
-    EXPECT_GT(block.right, 100);
-    sheet.draw(kInfo, block, DT_EXPANDTABS, false, sheetFont(), 0);
+        sheet.draw(kStamp, TextBox{left + 3, 10, left + 153, 127}, kStampFormat, true);
+    const TextSize size = measureText(kInfo, kInfoFormat, sheetFont());
+    EXPECT_GT(size.width, 100);
+    sheet.draw(kInfo, TextBox{10, 140, 10 + size.width, 140 + size.height}, kInfoFormat, false,
+               sheetFont(), kBlack);
     // Accents, and a character only a fallback face has.
     sheet.draw("Caf\xC3\xA9 \xC3\x9Cn\xC3\xAF"
                "code \xE2\x98\x83.avi",
-               RECT{186, 140, 350, 160}, 0, false, sheetFont(), 0);
-    EXPECT_TRUE(writeBmp(sheet.image, std::string(TEXT_TEST_OUTPUT_DIR) + "/text_sample.bmp"));
+               TextBox{186, 140, 350, 160}, TextFlags{}, false, sheetFont(), kBlack);
+    EXPECT_TRUE(sheet.image.saveBmp(std::string(TEXT_TEST_OUTPUT_DIR) + "/text_sample.bmp"));
 }
 
 } // namespace

@@ -64,4 +64,14 @@ TEST(Utf8, ValidityTellsGenuineReplacementFromDamage) {
     EXPECT_FALSE(text::isValidUtf8("\xF0\x9F\x98"));
 }
 
+TEST(Utf8, NamesThatAreNotUtf8AreReadAsLatin1) {
+    EXPECT_EQ(text::utf8OrLatin1(""), "");
+    EXPECT_EQ(text::utf8OrLatin1("Caf\xC3\xA9"), "Caf\xC3\xA9"); // valid: unchanged
+    EXPECT_EQ(text::utf8OrLatin1("Caf\xE9"), "Caf\xC3\xA9");
+    // One stray byte makes the whole name Latin-1, including bytes that
+    // would have been UTF-8.
+    EXPECT_EQ(text::utf8OrLatin1("\xC3\xA9\xFF"), "\xC3\x83\xC2\xA9\xC3\xBF");
+    EXPECT_TRUE(text::isValidUtf8(text::utf8OrLatin1("\x80\x9F\xA0\xFF")));
+}
+
 } // namespace
