@@ -260,6 +260,8 @@ void CMainDlg::buildMenu() {
     open->setShortcut(QKeySequence::Open);
     recent_ = file->addMenu(tr("Open &Recent"));
     recent_->setObjectName(QStringLiteral("recent"));
+    // The whole path of a movie whose name is cut short.
+    recent_->setToolTipsVisible(true);
     connect(recent_, &QMenu::aboutToShow, this, &CMainDlg::fillRecentMenu);
     fillRecentMenu();
     saveAction_ = file->addAction(tr("&Save Sheet…"), this, &CMainDlg::OnSave);
@@ -271,6 +273,19 @@ void CMainDlg::buildMenu() {
     commandActions_ = {open, settings};
 }
 
+QString CMainDlg::recentLabel(int n, const QString& path, const QFontMetrics& metrics) {
+    // A long name is cut in the middle, where names differ least: the start
+    // says what the movie is and the end often its part or episode. The
+    // width is counted in characters of the menu's font, so it stays
+    // within a screen at any scale.
+    const QString shown =
+        metrics.elidedText(fileName(path), Qt::ElideMiddle, metrics.averageCharWidth() * 48);
+    // A menu reads "&" as the mark of the next letter's shortcut.
+    QString label = shown;
+    label.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(label) : label;
+}
+
 void CMainDlg::fillRecentMenu() {
     recent_->clear();
     int n = 0;
@@ -279,9 +294,8 @@ void CMainDlg::fillRecentMenu() {
         if (!QFileInfo::exists(path))
             continue;
         ++n;
-        const QString label =
-            n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(fileName(path)) : fileName(path);
-        QAction* a = recent_->addAction(label, this, [this, path] { openMovie(path); });
+        QAction* a = recent_->addAction(recentLabel(n, path, recent_->fontMetrics()), this,
+                                        [this, path] { openMovie(path); });
         a->setToolTip(QDir::toNativeSeparators(path));
         a->setStatusTip(a->toolTip());
     }
@@ -474,6 +488,15 @@ bool CMainDlg::startCapture(const QString& target) {
     if (!job_.startCapture(toLocalPath(target), options_, user_.frameChoice(),
                            InformationColor::ByBackground))
         return false;
+    if (feed_->layoutKnown()) {
+        const SheetLayout& l = feed_->layout();
+        QList<QRect> cells;
+        for (int64_t k = 0; k < l.cells; ++k) {
+            const CellRect c = l.cellAt(k);
+            cells << QRect(c.x, c.y, c.width, c.height);
+        }
+        preview_->setSheet(QSize(l.sheetWidth, l.sheetHeight), cells);
+    }
     target_ = target;
     stopping_ = false;
     setMode(Mode::Capturing);
@@ -721,15 +744,28 @@ void CMainDlg::showFinished(const CaptureResult& result) {
     const int action = seams_.messageWithActions(
         this, finishedMessage(fromLocalPath(job_.moviePath()), target_, result),
         {tr("&Open"), tr("Show in &Folder")});
-    QUrl url;
     if (action == 0)
-        url = QUrl::fromLocalFile(target_);
+        openWithDesktop(QUrl::fromLocalFile(target_));
     else if (action == 1)
-        url = QUrl::fromLocalFile(QFileInfo(target_).absolutePath());
-    if (!url.isEmpty() && !seams_.openUrl(url))
+        showInFolder(target_);
+}
+
+void CMainDlg::openWithDesktop(const QUrl& url) {
+    if (!seams_.openUrl(url))
         message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
                 tr("The desktop has no program set up to open %1.")
                     .arg(QDir::toNativeSeparators(url.toLocalFile())));
+}
+
+void CMainDlg::showInFolder(const QString& file) {
+    // The file manager selects the sheet; one that does not take the
+    // request still gets the folder opened, as any desktop can.
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(file).absolutePath());
+    QPointer<CMainDlg> self(this);
+    seams_.revealFile(this, file, [self, folder](bool shown) {
+        if (self && !shown)
+            self->openWithDesktop(folder);
+    });
 }
 
 void CMainDlg::onCaptureDone(intptr_t code) {

@@ -39,6 +39,7 @@ class PreviewFeed;
 class QListWidget;
 class QMenu;
 class QMenuBar;
+class QFontMetrics;
 class QMimeData;
 class QProgressBar;
 class QPushButton;
@@ -101,6 +102,9 @@ public:
     // The sheet the last capture wrote (empty before the first).
     QString lastSheet() const { return lastSheet_; }
 
+    // Shows the file selected in the file manager, or else opens its folder.
+    void showInFolder(const QString& file);
+
     // Closing asks first during a capture; see closeEvent.
     void reject() override;
 
@@ -125,6 +129,10 @@ public:
     // What an incomplete sheet lacks, in one short line for the queue's list
     // and summary; empty for a complete sheet.
     static QString incompleteLine(const CaptureResult& result);
+    // The n-th entry of Open Recent (from 1): its number as the shortcut,
+    // then the movie's name, cut in the middle when long, with any "&"
+    // shown as itself.
+    static QString recentLabel(int n, const QString& path, const QFontMetrics& metrics);
 
 protected:
     bool event(QEvent* event) override;
@@ -172,6 +180,8 @@ private:
     // user gives up (empty).
     QString askTarget();
     void showFinished(const CaptureResult& result);
+    // Hands the file to the desktop; a box says so when nothing takes it.
+    void openWithDesktop(const QUrl& url);
     // Leaves out the movies whose sheets would land on a sheet made earlier
     // in the queue or on a movie of it.
     void leaveOutClashes(std::vector<QueueItem>& items) const;
