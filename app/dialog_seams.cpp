@@ -1,10 +1,13 @@
 #include "app/dialog_seams.h"
 
+#include <QApplication>
 #include <QColorDialog>
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QPushButton>
 
+#include "app/file_manager.h"
 #include "app/font_chooser.h"
 
 QString caseInsensitivePattern(const QString& pattern) {
@@ -69,6 +72,11 @@ int runMessageWithActions(QWidget* parent, const MessageRequest& request,
 
 bool runOpenUrl(const QUrl& url) {
     return QDesktopServices::openUrl(url);
+}
+
+void runRevealFile(QWidget* parent, const QString& file, std::function<void(bool)> done) {
+    QObject* context = parent ? static_cast<QObject*>(parent) : qApp;
+    filemanager::showItem(QDBusConnection::sessionBus(), file, context, std::move(done));
 }
 
 QMessageBox::StandardButton runMessage(QWidget* parent, const MessageRequest& request) {
@@ -153,7 +161,7 @@ std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& 
 }
 
 const DialogSeams& DialogSeams::standard() {
-    static const DialogSeams seams{runFileDialog, runMessage,     runMessageWithActions,
-                                   runOpenUrl,    runColorDialog, runFontChooser};
+    static const DialogSeams seams{runFileDialog, runMessage,     runMessageWithActions, runOpenUrl,
+                                   runRevealFile, runColorDialog, runFontChooser};
     return seams;
 }

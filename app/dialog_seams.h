@@ -79,6 +79,11 @@ struct DialogSeams {
         messageWithActions;
     // Hands a file or folder to the desktop's default application for it.
     std::function<bool(const QUrl& url)> openUrl;
+    // Shows the file selected in the desktop's file manager; calls `done`
+    // later, on the user thread, with whether a file manager took it (and not
+    // at all when `parent` is gone by then).
+    std::function<void(QWidget* parent, const QString& file, std::function<void(bool shown)> done)>
+        revealFile;
     // The chosen colour, or nothing when the user cancelled.
     std::function<std::optional<QColor>(QWidget* parent, const QColor& initial)> chooseColor;
     // True when the user chose; `choice` then holds the font and colour.

@@ -33,6 +33,8 @@ struct FakeDialogs {
     std::optional<QColor> color;                     // colour chooser answer
     std::optional<FontChoice> font;                  // font chooser answer
     bool urlsOpen = true;                            // what openUrl reports
+    QStringList revealedFiles;                       // asked to show selected
+    bool revealed = false;                           // a file manager took it
     // Runs inside a message box, before it answers.
     std::function<void(const MessageRequest&)> onMessage;
 
@@ -75,6 +77,10 @@ struct FakeDialogs {
         s.openUrl = [this](const QUrl& url) {
             openedUrls << url;
             return urlsOpen;
+        };
+        s.revealFile = [this](QWidget*, const QString& file, std::function<void(bool)> done) {
+            revealedFiles << file;
+            done(revealed);
         };
         s.chooseColor = [this](QWidget*, const QColor&) {
             ++colorCalls;
