@@ -46,6 +46,7 @@ bool commandsEnabled(CMainDlg& dlg, bool enabled) {
 
 int runDesktopTests(int argc, char** argv); // desktop_test.cpp
 int runQueueTests(int argc, char** argv);   // queue_test.cpp
+int runFixesTests(int argc, char** argv);   // fixes_test.cpp
 
 class MainDlgTest : public QObject {
     Q_OBJECT
@@ -592,6 +593,7 @@ int main(int argc, char** argv) {
     }
     status |= runDesktopTests(argc, argv);
     status |= runQueueTests(argc, argv);
+    status |= runFixesTests(argc, argv);
     return status;
 }
 
