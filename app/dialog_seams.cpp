@@ -9,6 +9,7 @@
 
 #include "app/file_manager.h"
 #include "app/font_chooser.h"
+#include "app/queue_dlg.h"
 
 QString caseInsensitivePattern(const QString& pattern) {
     QString out;
@@ -50,6 +51,7 @@ ChosenFile runFileDialog(QWidget* parent, const FileRequest& request) {
     const QStringList files = dialog->selectedFiles();
     ChosenFile chosen;
     chosen.path = files.isEmpty() ? QString() : files.front();
+    chosen.paths = files;
     const QString selected = dialog->selectedNameFilter();
     for (qsizetype i = 0; i < request.filters.size(); ++i) {
         const NameFilter& f = request.filters[i];
@@ -99,6 +101,18 @@ std::optional<QColor> runColorDialog(QWidget* parent, const QColor& initial) {
     return chosen;
 }
 
+bool runQueueOutput(QWidget* parent, QueueOutput& output, int movies) {
+    CQueueDlg dialog(output, movies, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    output = dialog.output();
+    return true;
+}
+
+void runOwnDialog(QDialog& dialog) {
+    dialog.exec();
+}
+
 bool runFontChooser(QWidget* parent, FontChoice& choice) {
     CFontChooser chooser(choice, parent);
     if (chooser.exec() != QDialog::Accepted)
@@ -122,12 +136,28 @@ std::unique_ptr<QMessageBox> makeMessageBox(QWidget* parent, const MessageReques
 
 std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& request) {
     auto dialog = std::make_unique<QFileDialog>(parent, request.caption);
-    // Qt's own chooser, so the filter descriptions show as written
-    // whatever desktop the program runs on.
-    dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    // The desktop's own chooser where the platform has one (through the
+    // desktop portal, GTK or KDE), Qt's otherwise: the user finds the places
+    // and the look they know. Either parses the patterns from the last
+    // parentheses of a filter, which filterText puts there.
+    dialog->setOptions(QFileDialog::HideNameFilterDetails);
     const bool save = request.mode == FileRequest::Mode::Save;
     dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    switch (request.mode) {
+    case FileRequest::Mode::Open:
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        break;
+    case FileRequest::Mode::OpenMany:
+        dialog->setFileMode(QFileDialog::ExistingFiles);
+        break;
+    case FileRequest::Mode::Folder:
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+        break;
+    case FileRequest::Mode::Save:
+        dialog->setFileMode(QFileDialog::AnyFile);
+        break;
+    }
 
     QStringList texts;
     for (const NameFilter& f : request.filters)
@@ -161,7 +191,8 @@ std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& 
 }
 
 const DialogSeams& DialogSeams::standard() {
-    static const DialogSeams seams{runFileDialog, runMessage,     runMessageWithActions, runOpenUrl,
-                                   runRevealFile, runColorDialog, runFontChooser};
+    static const DialogSeams seams{runFileDialog,  runMessage,     runMessageWithActions,
+                                   runOpenUrl,     runRevealFile,  runColorDialog,
+                                   runFontChooser, runQueueOutput, runOwnDialog};
     return seams;
 }

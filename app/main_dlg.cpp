@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,8 +23,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
+#include "app/about.h"
 #include "app/info_text.h"
+#include "app/movie_details.h"
+#include "app/movie_finder.h"
 #include "app/options_dlg.h"
 #include "app/sheet_clashes.h"
 #include "app/sheet_preview.h"
@@ -119,7 +124,7 @@ QStringList patternsOf(const char* list) {
 
 FileRequest CMainDlg::movieRequest() {
     FileRequest r;
-    r.mode = FileRequest::Mode::Open;
+    r.mode = FileRequest::Mode::OpenMany;
     r.caption = tr("Open");
     r.filters = {
         NameFilter{QString::fromLatin1(kMovieFilterDescription), patternsOf(kMovieFilterPatterns)},
@@ -212,6 +217,16 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     preview_->setObjectName(QStringLiteral("preview"));
     preview_->hide();
 
+    // Where the sheet will be: until there is one, what to do first.
+    hint_ = new QLabel(this);
+    hint_->setObjectName(QStringLiteral("hint"));
+    hint_->setAlignment(Qt::AlignCenter);
+    hint_->setWordWrap(true);
+    hint_->setFrameShape(QFrame::StyledPanel);
+    hint_->setMargin(fontMetrics().height());
+    hint_->setMinimumHeight(fontMetrics().lineSpacing() * 7);
+    hint_->setAccessibleName(tr("What to do"));
+
     buildMenu();
 
     auto* buttons = new QVBoxLayout;
@@ -230,6 +245,7 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     root->addLayout(top);
     root->addLayout(progressRow);
     root->addWidget(queueList_);
+    root->addWidget(hint_, 1);
     root->addWidget(preview_, 1);
 
     // The order the eye reads: the details, the buttons beside them, then
@@ -239,6 +255,7 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     setTabOrder(save_, settings_);
     setTabOrder(settings_, cancel_);
     setTabOrder(cancel_, queueList_);
+    setTabOrder(queueList_, preview_);
     open_->setFocus();
 
     connect(open_, &QPushButton::clicked, this, &CMainDlg::OnOpen);
@@ -248,6 +265,7 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
 
     updateTitle();
     updateCommands();
+    updateHint();
     // A window whose text wraps would open at its narrowest; it opens at the
     // width its details ask for instead.
     resize(sizeHint());
@@ -258,6 +276,7 @@ void CMainDlg::buildMenu() {
     QMenu* file = menuBar_->addMenu(tr("&File"));
     QAction* open = file->addAction(tr("&Open…"), this, &CMainDlg::OnOpen);
     open->setShortcut(QKeySequence::Open);
+    QAction* openFolder = file->addAction(tr("Open &Folder…"), this, &CMainDlg::OnOpenFolder);
     recent_ = file->addMenu(tr("Open &Recent"));
     recent_->setObjectName(QStringLiteral("recent"));
     // The whole path of a movie whose name is cut short.
@@ -270,7 +289,57 @@ void CMainDlg::buildMenu() {
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
-    commandActions_ = {open, settings};
+    commandActions_ = {open, openFolder, settings};
+
+    QMenu* view = menuBar_->addMenu(tr("&View"));
+    view->setObjectName(QStringLiteral("viewMenu"));
+    fitAction_ = view->addAction(tr("&Fit to Window"), preview_, &CSheetPreview::fitToWindow);
+    fitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    fitAction_->setCheckable(true);
+    actualAction_ =
+        view->addAction(tr("&Actual Size"), preview_, [this] { preview_->setZoom(1.0); });
+    actualAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    actualAction_->setCheckable(true);
+    QAction* in = view->addAction(tr("Zoom &In"), preview_, &CSheetPreview::zoomIn);
+    in->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    QAction* out = view->addAction(tr("Zoom &Out"), preview_, &CSheetPreview::zoomOut);
+    out->setShortcut(QKeySequence::ZoomOut);
+    viewActions_ = {fitAction_, actualAction_, in, out};
+    connect(preview_, &CSheetPreview::zoomChanged, this, &CMainDlg::updateViewActions);
+
+    QMenu* help = menuBar_->addMenu(tr("&Help"));
+    QAction* page = help->addAction(tr("Stillwick &Help"), this, [this] {
+        CHelpDlg dialog(this);
+        seams_.runDialog(dialog);
+    });
+    page->setShortcut(QKeySequence::HelpContents);
+    help->addAction(tr("&About Stillwick"), this, [this] {
+        CAboutDlg dialog(this);
+        seams_.runDialog(dialog);
+    });
+}
+
+void CMainDlg::updateViewActions() {
+    const bool sheet = preview_->isVisible() && !preview_->image().isNull();
+    for (QAction* a : viewActions_)
+        a->setEnabled(sheet);
+    fitAction_->setChecked(preview_->fitting());
+    actualAction_->setChecked(!preview_->fitting() && std::abs(preview_->zoom() - 1.0) < 1e-9);
+}
+
+void CMainDlg::updateHint() {
+    // The hint stands where the sheet will be, until there is one.
+    const bool sheet = preview_->isVisible();
+    const bool queue = queueList_->isVisible();
+    hint_->setVisible(!sheet && !queue);
+    if (job_.moviePath().empty())
+        hint_->setText(tr("Open a movie with Open… (Ctrl+O), or drop it here.\n\n"
+                          "Drop several movies or a folder to make a sheet of each."));
+    else
+        hint_->setText(tr("Save… (Ctrl+S) makes the contact sheet of %1.\n\n"
+                          "Settings changes its layout.")
+                           .arg(fileName(fromLocalPath(job_.moviePath()))));
+    hint_->setAccessibleDescription(hint_->text());
 }
 
 QString CMainDlg::recentLabel(int n, const QString& path, const QFontMetrics& metrics) {
@@ -382,6 +451,7 @@ bool CMainDlg::openMovie(const QString& path) {
     probing_ = path;
     // A queue's list stays up until another movie is opened.
     queueList_->hide();
+    updateHint();
     setMode(Mode::Probing);
     return true;
 }
@@ -392,8 +462,26 @@ void CMainDlg::OnOpen() {
     FileRequest request = movieRequest();
     request.directory = user_.lastMovieFolder();
     const ChosenFile chosen = seams_.chooseFile(this, request);
+    QStringList paths = chosen.paths;
+    if (paths.isEmpty() && !chosen.path.isEmpty())
+        paths << chosen.path;
+    // One opens; several make a queue, as when dropped.
+    if (paths.size() == 1)
+        openMovie(paths.front());
+    else if (paths.size() > 1)
+        queueMovies(paths);
+}
+
+void CMainDlg::OnOpenFolder() {
+    if (isWorking())
+        return;
+    FileRequest request;
+    request.mode = FileRequest::Mode::Folder;
+    request.caption = tr("Open Folder");
+    request.directory = user_.lastMovieFolder();
+    const ChosenFile chosen = seams_.chooseFile(this, request);
     if (!chosen.path.isEmpty())
-        openMovie(chosen.path);
+        queueMovies({chosen.path});
 }
 
 QString CMainDlg::askTarget() {
@@ -472,6 +560,8 @@ void CMainDlg::showPreview() {
     if (preview_->isVisible())
         return;
     preview_->show();
+    updateHint();
+    updateViewActions();
     // The window grows to give the sheet room; a window the user made
     // larger keeps its size.
     if (layout())
@@ -560,10 +650,8 @@ void CMainDlg::dropEvent(QDropEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    if (paths.size() == 1)
-        openMovie(paths.front());
-    else
-        queueMovies(paths);
+    // A folder, or several files, make a queue; queueMovies opens one file.
+    queueMovies(paths);
 }
 
 bool CMainDlg::event(QEvent* event) {
@@ -578,8 +666,10 @@ bool CMainDlg::event(QEvent* event) {
     }
     if (event->type() == PreviewFeed::eventType()) {
         const PreviewFeed::Picture picture = feed_->take();
-        if (!picture.image.isNull())
+        if (!picture.image.isNull()) {
             preview_->setPicture(picture.image, picture.momentsDone, picture.moments);
+            updateViewActions();
+        }
         return true;
     }
     return QDialog::event(event);
@@ -630,14 +720,20 @@ void CMainDlg::onProbeDone() {
     probing_.clear();
     setMode(Mode::Idle);
     const bool taken = job_.probeTaken();
+    // The movies of a folder are not remembered one by one: a folder of a
+    // hundred would push everything else off the list.
+    const bool fromFolder = queueRunning() && queue_[static_cast<size_t>(queueAt_)].inFolder;
     if (taken) {
-        info_->setText(QString::fromStdString(probe.infoText));
+        info_->setText(detailsText(probe));
         preview_->clear();
-        user_.addRecentMovie(path);
-        user_.setLastMovieFolder(QFileInfo(path).absolutePath());
+        if (!fromFolder) {
+            user_.addRecentMovie(path);
+            user_.setLastMovieFolder(QFileInfo(path).absolutePath());
+        }
     }
     updateTitle();
     updateCommands();
+    updateHint();
 
     if (queueRunning()) {
         QueueItem& item = queue_[static_cast<size_t>(queueAt_)];
@@ -647,10 +743,23 @@ void CMainDlg::onProbeDone() {
             return;
         }
         QString reason;
-        if (!taken) {
+        const QString sheetFolder = QFileInfo(item.sheet).absolutePath();
+        // A file a folder brought along that holds no moving pictures (a
+        // text, a photo, a sound file) is passed over, as the command line
+        // passes it over; one that holds video but cannot be read fails.
+        const bool noMovie = !taken ? probe.status.code() == ResultCode::NoVideo ||
+                                          probe.status.code() == ResultCode::CannotOpen
+                                    : probe.movie && probe.movie->facts().stillImage;
+        if (item.inFolder && noMovie) {
+            item.state = QueueItem::State::PassedOver;
+            item.note = tr("no moving pictures");
+        } else if (!taken) {
             item.state = QueueItem::State::Failed;
             item.note = QString::fromStdString(probe.errorText());
-        } else if (!sheettarget::folderTakesFiles(QFileInfo(item.sheet).absolutePath(), &reason)) {
+        } else if (!QDir().mkpath(sheetFolder) ||
+                   !sheettarget::folderTakesFiles(sheetFolder, &reason)) {
+            if (reason.isEmpty())
+                reason = tr("the folder cannot be made");
             item.state = QueueItem::State::Failed;
             item.note = tr("cannot write in its folder: %1").arg(reason);
         } else {
@@ -768,6 +877,16 @@ void CMainDlg::showInFolder(const QString& file) {
     });
 }
 
+QString CMainDlg::detailsText(const ProbeResult& probe) {
+    QString text = QString::fromStdString(probe.infoText);
+    if (probe.movie) {
+        const QString more = moviedetails::lines(probe.movie->facts());
+        if (!more.isEmpty())
+            text += QLatin1Char('\n') + more;
+    }
+    return text;
+}
+
 void CMainDlg::onCaptureDone(intptr_t code) {
     const CaptureResult& result = job_.finishCapture();
     job_.setSheetWatcher(nullptr);
@@ -822,16 +941,47 @@ bool CMainDlg::queueMovies(const QStringList& paths) {
         return false;
     QStringList unique = paths;
     unique.removeDuplicates();
-    if (unique.size() == 1)
+    const bool folders = std::any_of(unique.begin(), unique.end(),
+                                     [](const QString& p) { return QFileInfo(p).isDir(); });
+    if (unique.size() == 1 && !folders)
         return openMovie(unique.front());
 
+    // What the folders hold is counted first, so the question can say how
+    // many sheets it is about; the folder the sheets go to is left out of
+    // the search once it is known.
+    QueueOutput output = user_.queueOutput();
+    moviefinder::Found found = moviefinder::find(unique);
+    if (found.candidates.isEmpty()) {
+        message(QMessageBox::Information, QGuiApplication::applicationDisplayName(),
+                found.unreadable.isEmpty()
+                    ? tr("There is no file to make a sheet of in %1.")
+                          .arg(QDir::toNativeSeparators(unique.join(QStringLiteral(", "))))
+                    : tr("These folders cannot be read:\n%1")
+                          .arg(QDir::toNativeSeparators(found.unreadable.join(u'\n'))));
+        return false;
+    }
+    if (!seams_.chooseQueueOutput(this, output, static_cast<int>(found.candidates.size())))
+        return false;
+    if (output.folder.isEmpty())
+        output.besideMovies = true;
+    user_.setQueueOutput(output);
+    if (!output.besideMovies)
+        found = moviefinder::find(unique, {output.folder});
+
     std::vector<QueueItem> items;
-    for (const QString& p : unique) {
+    for (const moviefinder::Candidate& c : found.candidates) {
         QueueItem item;
-        item.movie = p;
-        item.sheet = sheettarget::besideMovie(p);
+        item.movie = c.path;
+        item.inFolder = c.inFolder;
+        const QString name = sheettarget::proposedName(c.path, output.format);
+        if (output.besideMovies)
+            item.sheet = QFileInfo(c.path).dir().filePath(name);
+        else
+            item.sheet = QDir(output.folder)
+                             .filePath(c.subFolder.isEmpty() ? name : c.subFolder + u'/' + name);
         items.push_back(item);
     }
+    queueOutput_ = output;
     leaveOutClashes(items);
     QStringList existing;
     for (const QueueItem& item : items) {
@@ -868,6 +1018,7 @@ bool CMainDlg::queueMovies(const QStringList& paths) {
         showQueueItem(i);
     }
     queueList_->show();
+    updateHint();
     queueActive_ = true;
     queueAt_ = -1;
     stopping_ = false;
@@ -946,6 +1097,9 @@ void CMainDlg::showQueueItem(size_t index) {
     case QueueItem::State::LeftOut:
         state = tr("not made");
         break;
+    case QueueItem::State::PassedOver:
+        state = tr("passed over");
+        break;
     }
     QString text = tr("%1 — %2").arg(fileName(item.movie), state);
     if (!item.note.isEmpty())
@@ -999,6 +1153,7 @@ void CMainDlg::finishQueue() {
 
     int saved = 0;
     int incomplete = 0;
+    int passedOver = 0;
     QStringList problems;
     QStringList leftOut;
     QStringList lacking;
@@ -1016,14 +1171,24 @@ void CMainDlg::finishQueue() {
             problems << line;
         if (item.state == QueueItem::State::LeftOut)
             leftOut << line + QLatin1Char('.');
+        passedOver += item.state == QueueItem::State::PassedOver;
     }
-    QString text =
-        incomplete == 0
-            ? tr("%1 of %2 sheets saved, each beside its movie.").arg(saved).arg(queue_.size())
-            : tr("%1 of %2 sheets saved, %3 incomplete, each beside its movie.")
-                  .arg(saved)
-                  .arg(queue_.size())
-                  .arg(incomplete);
+    const qsizetype movies = static_cast<qsizetype>(queue_.size()) - passedOver;
+    const QString where = queueOutput_.besideMovies
+                              ? tr("each beside its movie")
+                              : tr("in %1").arg(QDir::toNativeSeparators(queueOutput_.folder));
+    QString text = incomplete == 0
+                       ? tr("%1 of %2 sheets saved, %3.").arg(saved).arg(movies).arg(where)
+                       : tr("%1 of %2 sheets saved, %3 incomplete, %4.")
+                             .arg(saved)
+                             .arg(movies)
+                             .arg(incomplete)
+                             .arg(where);
+    if (passedOver > 0)
+        text += QStringLiteral("\n") +
+                (passedOver == 1
+                     ? tr("1 file without moving pictures was passed over.")
+                     : tr("%1 files without moving pictures were passed over.").arg(passedOver));
     if (stopped)
         text += QStringLiteral("\n") + tr("The queue was stopped.");
     // At most ten lines of each kind: the list holds them all.

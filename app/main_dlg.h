@@ -36,6 +36,7 @@
 class CInfoText;
 class CSheetPreview;
 class PreviewFeed;
+class QLabel;
 class QListWidget;
 class QMenu;
 class QMenuBar;
@@ -72,8 +73,10 @@ public:
     // it, whatever its name; otherwise a message says why and the movie
     // before it stays.
     bool openMovie(const QString& path);
-    // Several movies: one sheet each, beside its movie. False when a worker
-    // runs or the user declined.
+    // Several movies, or folders of them: one sheet each, where the user
+    // chooses (beside each movie, or in one folder) and in the format chosen.
+    // One file alone is opened instead. False when a worker runs, nothing
+    // was found or the user declined.
     bool queueMovies(const QStringList& paths);
 
     enum class Mode { Idle, Probing, Capturing };
@@ -101,6 +104,12 @@ public:
     PreviewFeed* previewFeed() const { return feed_.get(); }
     // The sheet the last capture wrote (empty before the first).
     QString lastSheet() const { return lastSheet_; }
+    // What stands where the sheet will be until there is one.
+    QLabel* hint() const { return hint_; }
+
+    // The details of a probed movie: the information text, then what the
+    // file's facts add (codec, size, sound …).
+    static QString detailsText(const ProbeResult& probe);
 
     // Shows the file selected in the file manager, or else opens its folder.
     void showInFolder(const QString& file);
@@ -152,10 +161,12 @@ private:
             Failed,
             Skipped,
             Stopped,
-            LeftOut, // its sheet would destroy another file of the queue
+            LeftOut,    // its sheet would destroy another file of the queue
+            PassedOver, // found in a folder, and no movie
         };
         QString movie;
         QString sheet;
+        bool inFolder = false; // found in a dropped folder, not given itself
         State state = State::Waiting;
         bool incomplete = false; // saved, but not the whole movie in every cell
         QString note;            // its first line follows the state in the list
@@ -163,6 +174,9 @@ private:
     };
 
     void OnOpen();
+    void OnOpenFolder();
+    void updateHint();
+    void updateViewActions();
     void OnSave();
     void OnOptions();
     void buildMenu();
@@ -207,6 +221,10 @@ private:
     QListWidget* queueList_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
     QMenu* recent_ = nullptr;
+    QLabel* hint_ = nullptr;
+    QAction* fitAction_ = nullptr;
+    QAction* actualAction_ = nullptr;
+    QList<QAction*> viewActions_;
     QList<QAction*> commandActions_; // the menu's twins of the buttons
     QAction* saveAction_ = nullptr;
 
@@ -222,6 +240,7 @@ private:
     QString target_;  // the sheet being made
     QString lastSheet_;
     std::vector<QueueItem> queue_;
+    QueueOutput queueOutput_; // where the queue's sheets go
     bool queueActive_ = false;
     int queueAt_ = -1; // the queue item being worked on
 
