@@ -3,6 +3,7 @@
 // answers at once from a queue the test filled (or with a neutral answer).
 
 #include <QColor>
+#include <QDialog>
 #include <QList>
 #include <QStringList>
 #include <QUrl>
@@ -27,6 +28,7 @@ struct FakeDialogs {
     int fontCalls = 0;
 
     std::deque<QString> paths;                       // next file answers
+    std::deque<QStringList> manyPaths;               // next answers of a chooser of several
     std::deque<int> filters;                         // the type chosen with each
     std::deque<QMessageBox::StandardButton> answers; // next box answers
     std::deque<int> actions;                         // next action answers (-1: closed)
@@ -35,6 +37,11 @@ struct FakeDialogs {
     bool urlsOpen = true;                            // what openUrl reports
     QStringList revealedFiles;                       // asked to show selected
     bool revealed = false;                           // a file manager took it
+    QList<QueueOutput> queueOutputsAsked;            // what each queue question came with
+    std::optional<QueueOutput> queueOutput;          // the answer (none: as it came)
+    bool queueAccepted = true;                       // false: the queue is cancelled
+    QStringList dialogsRun;                          // object names of the dialogs run
+    std::function<void(QDialog&)> onDialog;          // plays the user in one
     // Runs inside a message box, before it answers.
     std::function<void(const MessageRequest&)> onMessage;
 
@@ -43,9 +50,16 @@ struct FakeDialogs {
         s.chooseFile = [this](QWidget*, const FileRequest& r) {
             fileRequests << r;
             ChosenFile chosen;
+            if (r.mode == FileRequest::Mode::OpenMany && !manyPaths.empty()) {
+                chosen.paths = manyPaths.front();
+                chosen.path = chosen.paths.value(0);
+                manyPaths.pop_front();
+                return chosen;
+            }
             if (paths.empty())
                 return chosen;
             chosen.path = paths.front();
+            chosen.paths = {chosen.path};
             paths.pop_front();
             chosen.filter = r.selectedFilter;
             if (!filters.empty()) {
@@ -85,6 +99,17 @@ struct FakeDialogs {
         s.chooseColor = [this](QWidget*, const QColor&) {
             ++colorCalls;
             return color;
+        };
+        s.chooseQueueOutput = [this](QWidget*, QueueOutput& output, int) {
+            queueOutputsAsked << output;
+            if (queueOutput)
+                output = *queueOutput;
+            return queueAccepted;
+        };
+        s.runDialog = [this](QDialog& dialog) {
+            dialogsRun << dialog.objectName();
+            if (onDialog)
+                onDialog(dialog);
         };
         s.chooseFont = [this](QWidget*, FontChoice& choice) {
             ++fontCalls;
