@@ -17,8 +17,10 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
         if (box && !box->isEditable())
             return new NamedComboAccessible(box);
     }
-    // A scroll area is a "filler" to AT-SPI; this one is the sheet's picture.
-    if (className == QLatin1String("CSheetPreview")) {
+    // A scroll area or a plain widget is a "filler" to AT-SPI; these are
+    // pictures: the sheet's, and a frame's.
+    if (className == QLatin1String("CSheetPreview") ||
+        className == QLatin1String("CFramePicture")) {
         if (auto* w = qobject_cast<QWidget*>(object))
             return new QAccessibleWidget(w, QAccessible::Graphic);
     }

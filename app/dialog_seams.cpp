@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QProcess>
 #include <QPushButton>
 
 #include "app/file_manager.h"
@@ -113,6 +114,14 @@ void runOwnDialog(QDialog& dialog) {
     dialog.exec();
 }
 
+player::Command runPlayerCommand(const QString& movie, const MediaTime& time) {
+    return player::commandFor(movie, time, player::Lookups::system());
+}
+
+bool runStartProgram(const QString& program, const QStringList& arguments) {
+    return QProcess::startDetached(program, arguments);
+}
+
 bool runFontChooser(QWidget* parent, FontChoice& choice) {
     CFontChooser chooser(choice, parent);
     if (chooser.exec() != QDialog::Accepted)
@@ -191,8 +200,9 @@ std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& 
 }
 
 const DialogSeams& DialogSeams::standard() {
-    static const DialogSeams seams{runFileDialog,  runMessage,     runMessageWithActions,
-                                   runOpenUrl,     runRevealFile,  runColorDialog,
-                                   runFontChooser, runQueueOutput, runOwnDialog};
+    static const DialogSeams seams{runFileDialog,    runMessage,     runMessageWithActions,
+                                   runOpenUrl,       runRevealFile,  runColorDialog,
+                                   runFontChooser,   runQueueOutput, runOwnDialog,
+                                   runPlayerCommand, runStartProgram};
     return seams;
 }

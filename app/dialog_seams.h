@@ -20,6 +20,9 @@
 #include <memory>
 #include <optional>
 
+#include "app/player.h"
+#include "platform/types/media_time.h"
+
 class QDialog;
 class QFileDialog;
 class QWidget;
@@ -106,6 +109,11 @@ struct DialogSeams {
     // Runs a dialog of the program's own (About, Help, a frame seen large)
     // until it is closed.
     std::function<void(QDialog& dialog)> runDialog;
+    // The command that opens `movie` at `time` in the user's player (an
+    // empty program: none that takes a start time), and a way to start it
+    // without waiting for it.
+    std::function<player::Command(const QString& movie, const MediaTime& time)> playerCommand;
+    std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
 
     // The real choosers and boxes.
     static const DialogSeams& standard();

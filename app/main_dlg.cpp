@@ -26,12 +26,14 @@
 #include <cmath>
 
 #include "app/about.h"
+#include "app/frame_dlg.h"
 #include "app/info_text.h"
 #include "app/movie_details.h"
 #include "app/movie_finder.h"
 #include "app/options_dlg.h"
 #include "app/sheet_clashes.h"
 #include "app/sheet_preview.h"
+#include "app/sheet_session.h"
 #include "app/sheet_target.h"
 
 // Resource initialisers live in the global namespace.
@@ -263,6 +265,8 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     connect(settings_, &QPushButton::clicked, this, &CMainDlg::OnOptions);
     connect(cancel_, &QPushButton::clicked, this, &CMainDlg::cancelCapture);
 
+    connect(preview_, &CSheetPreview::cellActivated, this, &CMainDlg::showCell);
+
     updateTitle();
     updateCommands();
     updateHint();
@@ -439,7 +443,10 @@ void CMainDlg::updateCommands() {
 
 void CMainDlg::updateTitle() {
     const QString app = QStringLiteral("Stillwick");
-    const QString movie = fileName(fromLocalPath(job_.moviePath()));
+    QString movie = fileName(fromLocalPath(job_.moviePath()));
+    // Frames chosen by hand are the user's work until it is saved.
+    if (session_ && session_->edited && !movie.isEmpty())
+        movie += tr(" (frames chosen)");
     setWindowTitle(movie.isEmpty() ? app : tr("%1 — %2").arg(movie, app));
 }
 
@@ -553,7 +560,87 @@ void CMainDlg::OnSave() {
     if (target.isEmpty())
         return;
     user_.setLastSheetFolder(QFileInfo(target).absolutePath());
+    // Frames chosen by hand are kept: the sheet is written as it is shown.
+    if (session_ && session_->edited && session_->moviePath == job_.moviePath() &&
+        session_->madeWith(options_, user_.frameChoice())) {
+        saveEdited(target);
+        return;
+    }
     startCapture(target);
+}
+
+void CMainDlg::saveEdited(const QString& target) {
+    std::string error;
+    if (!session_->compose(error)) {
+        message(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                tr("The sheet could not be made.\n\n%1").arg(QString::fromStdString(error)));
+        return;
+    }
+    const Result written = writeComposedSheet(session_->sheet, session_->plan, toLocalPath(target));
+    if (!written.ok()) {
+        message(
+            QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+            tr("The sheet could not be made.\n\n%1").arg(QString::fromStdString(written.text())));
+        return;
+    }
+    target_ = target;
+    lastSheet_ = target;
+    showFinished(session_->outcome());
+}
+
+void CMainDlg::dropSession() {
+    session_.reset();
+    preview_->setCellsActive(false);
+}
+
+void CMainDlg::showSession() {
+    if (!session_)
+        return;
+    const SheetLayout& l = session_->layout;
+    QList<QRect> cells;
+    for (int64_t k = 0; k < l.cells; ++k) {
+        const CellRect c = l.cellAt(k);
+        cells << QRect(c.x, c.y, c.width, c.height);
+    }
+    preview_->setSheet(QSize(l.sheetWidth, l.sheetHeight), cells);
+    if (session_->composed)
+        preview_->setPicture(PreviewFeed::shrink(session_->sheet, INT_MAX),
+                             static_cast<int>(std::min<int64_t>(l.cells, INT_MAX)),
+                             static_cast<int>(std::min<int64_t>(l.cells, INT_MAX)));
+    preview_->setCellsActive(true);
+    updateViewActions();
+}
+
+void CMainDlg::showCell(int index) {
+    if (!session_ || isWorking() || index < 0 ||
+        static_cast<size_t>(index) >= session_->cells.size())
+        return;
+    const CellRect box = session_->layout.cellAt(index);
+    CFrameDlg::Cell cell;
+    cell.movie = fromLocalPath(session_->moviePath);
+    cell.index = index;
+    cell.cells = static_cast<int>(session_->cells.size());
+    cell.shot = session_->cells[static_cast<size_t>(index)];
+    cell.width = box.width;
+    cell.height = box.height;
+    CFrameDlg dialog(cell, seams_, this);
+    connect(&dialog, &CFrameDlg::cellReplaced, this, &CMainDlg::replaceCell);
+    seams_.runDialog(dialog);
+}
+
+bool CMainDlg::replaceCell(int index, const CellShot& shot) {
+    if (!session_ || isWorking())
+        return false;
+    std::string error;
+    if (!session_->replaceCell(index, shot, error)) {
+        message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                QString::fromStdString(error));
+        return false;
+    }
+    showSession();
+    preview_->setCurrentCell(index);
+    updateTitle();
+    return true;
 }
 
 void CMainDlg::showPreview() {
@@ -570,6 +657,7 @@ void CMainDlg::showPreview() {
 }
 
 bool CMainDlg::startCapture(const QString& target) {
+    dropSession();
     preview_->clear();
     showPreview();
     job_.setSheetWatcher(feed_.get());
@@ -725,6 +813,7 @@ void CMainDlg::onProbeDone() {
     const bool fromFolder = queueRunning() && queue_[static_cast<size_t>(queueAt_)].inFolder;
     if (taken) {
         info_->setText(detailsText(probe));
+        dropSession();
         preview_->clear();
         if (!fromFolder) {
             user_.addRecentMovie(path);
@@ -921,6 +1010,16 @@ void CMainDlg::onCaptureDone(intptr_t code) {
         return;
     }
 
+    // The finished sheet's frames stay at hand, to look at and to change.
+    std::vector<CellShot> cells;
+    if (result.ok() && feed_->takeCells(cells)) {
+        session_ = std::make_unique<SheetSession>();
+        session_->moviePath = job_.moviePath();
+        session_->plan = feed_->plan();
+        session_->layout = feed_->layout();
+        session_->cells = std::move(cells);
+        showSession();
+    }
     if (stopped) {
         // Nothing to report: the user asked for it, and nothing was written.
     } else if (!result.ok()) {

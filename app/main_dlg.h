@@ -34,6 +34,8 @@
 #include "app/user_settings.h"
 
 class CInfoText;
+struct CellShot;
+struct SheetSession;
 class CSheetPreview;
 class PreviewFeed;
 class QLabel;
@@ -106,6 +108,15 @@ public:
     QString lastSheet() const { return lastSheet_; }
     // What stands where the sheet will be until there is one.
     QLabel* hint() const { return hint_; }
+
+    // The finished sheet the window works with (null before a capture, in a
+    // queue, or when its frames could not be kept).
+    const SheetSession* session() const { return session_.get(); }
+    // Shows a cell's frame large (a click on it does this).
+    void showCell(int index);
+    // Puts a frame into a cell of the finished sheet, with its stamp; Save
+    // then writes that sheet as it is. False when there is no such sheet.
+    bool replaceCell(int index, const CellShot& shot);
 
     // The details of a probed movie: the information text, then what the
     // file's facts add (codec, size, sound …).
@@ -196,6 +207,11 @@ private:
     void showFinished(const CaptureResult& result);
     // Hands the file to the desktop; a box says so when nothing takes it.
     void openWithDesktop(const QUrl& url);
+    // Writes the sheet the user edited, as it is, to `target`.
+    void saveEdited(const QString& target);
+    // The finished sheet in the window, at its size, cells ready to click.
+    void showSession();
+    void dropSession();
     // Leaves out the movies whose sheets would land on a sheet made earlier
     // in the queue or on a movie of it.
     void leaveOutClashes(std::vector<QueueItem>& items) const;
@@ -245,6 +261,7 @@ private:
     int queueAt_ = -1; // the queue item being worked on
 
     std::unique_ptr<PreviewFeed> feed_;
+    std::unique_ptr<SheetSession> session_;
     CaptureJob job_{this};
 };
 
