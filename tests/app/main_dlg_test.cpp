@@ -44,10 +44,11 @@ bool commandsEnabled(CMainDlg& dlg, bool enabled) {
 
 } // namespace
 
-int runDesktopTests(int argc, char** argv); // desktop_test.cpp
-int runQueueTests(int argc, char** argv);   // queue_test.cpp
-int runFixesTests(int argc, char** argv);   // fixes_test.cpp
-int runStartTests(int argc, char** argv);   // start_test.cpp
+int runDesktopTests(int argc, char** argv);   // desktop_test.cpp
+int runQueueTests(int argc, char** argv);     // queue_test.cpp
+int runFixesTests(int argc, char** argv);     // fixes_test.cpp
+int runStartTests(int argc, char** argv);     // start_test.cpp
+int runSheetWorkTests(int argc, char** argv); // sheet_work_test.cpp
 
 class MainDlgTest : public QObject {
     Q_OBJECT
@@ -607,6 +608,8 @@ int main(int argc, char** argv) {
         status |= runFixesTests(argc, argv);
     if (wanted("StartTest"))
         status |= runStartTests(argc, argv);
+    if (wanted("SheetWorkTest"))
+        status |= runSheetWorkTests(argc, argv);
     return status;
 }
 

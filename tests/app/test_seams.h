@@ -41,6 +41,8 @@ struct FakeDialogs {
     std::optional<QueueOutput> queueOutput;          // the answer (none: as it came)
     bool queueAccepted = true;                       // false: the queue is cancelled
     QStringList dialogsRun;                          // object names of the dialogs run
+    player::Command player;                          // what playerCommand answers
+    QList<QStringList> started;                      // program and arguments of each start
     std::function<void(QDialog&)> onDialog;          // plays the user in one
     // Runs inside a message box, before it answers.
     std::function<void(const MessageRequest&)> onMessage;
@@ -105,6 +107,16 @@ struct FakeDialogs {
             if (queueOutput)
                 output = *queueOutput;
             return queueAccepted;
+        };
+        s.playerCommand = [this](const QString& movie, const MediaTime& time) {
+            player::Command c = player;
+            if (!c.program.isEmpty())
+                c.arguments << QStringLiteral("--start=") + player::startSeconds(time) << movie;
+            return c;
+        };
+        s.startProgram = [this](const QString& program, const QStringList& arguments) {
+            started << (QStringList{program} + arguments);
+            return true;
         };
         s.runDialog = [this](QDialog& dialog) {
             dialogsRun << dialog.objectName();
