@@ -560,8 +560,11 @@ void CMainDlg::OnSave() {
     if (target.isEmpty())
         return;
     user_.setLastSheetFolder(QFileInfo(target).absolutePath());
-    // Frames chosen by hand are kept: the sheet is written as it is shown.
-    if (session_ && session_->edited && session_->moviePath == job_.moviePath() &&
+    // A sheet drawn here (frames chosen by hand, or the settings changed
+    // since its capture) is written as it is shown: it is what a capture
+    // would make, or what the user made of it.
+    if (session_ && (session_->edited || session_->composed) &&
+        session_->moviePath == job_.moviePath() &&
         session_->madeWith(options_, user_.frameChoice())) {
         saveEdited(target);
         return;
@@ -688,6 +691,30 @@ void CMainDlg::OnOptions() {
     if (job_.movieReady())
         options.setMovie(job_.movie().facts, job_.movie().infoText);
     options.exec();
+    relayout();
+}
+
+bool CMainDlg::relayout() {
+    if (!session_ || isWorking() || session_->madeWith(options_, user_.frameChoice()))
+        return false;
+    std::string why;
+    switch (session_->relayout(options_, user_.frameChoice(), why)) {
+    case SheetSession::Relayout::Drawn:
+        showSession();
+        updateCommands();
+        return true;
+    case SheetSession::Relayout::NeedsFrames:
+    case SheetSession::Relayout::Refused:
+        break;
+    }
+    // The sheet shown is no longer what Save would make: it goes, and the
+    // hint says how to make the new one.
+    dropSession();
+    preview_->clear();
+    preview_->hide();
+    updateViewActions();
+    updateHint();
+    return false;
 }
 
 void CMainDlg::cancelCapture() {

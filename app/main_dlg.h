@@ -117,6 +117,10 @@ public:
     // Puts a frame into a cell of the finished sheet, with its stamp; Save
     // then writes that sheet as it is. False when there is no such sheet.
     bool replaceCell(int index, const CellShot& shot);
+    // After the settings changed: the finished sheet drawn again with them
+    // from the frames it keeps, when no new frame is needed (true). Otherwise
+    // it goes, and Save makes the new sheet.
+    bool relayout();
 
     // The details of a probed movie: the information text, then what the
     // file's facts add (codec, size, sound …).

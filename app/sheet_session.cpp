@@ -40,3 +40,45 @@ CaptureResult SheetSession::outcome() const {
             r.missingMoments.push_back(c.moment);
     return r;
 }
+
+SheetSession::Relayout SheetSession::relayout(const Options& options, const FrameChoice& choice,
+                                              std::string& why) {
+    SheetPlan next = plan;
+    next.options = options;
+    next.choice = choice;
+    SheetLayout layout2;
+    std::vector<int64_t> moments;
+    if (!planLayout(next, layout2, why) || !planMoments(next, layout2, moments, why))
+        return Relayout::Refused;
+    // The frames were chosen for their moments by the old rule and drawn at
+    // the old cells' size: another rule, or another size, wants frames anew.
+    const CellRect before = layout.cells > 0 ? layout.cellAt(0) : CellRect{};
+    const CellRect after = layout2.cells > 0 ? layout2.cellAt(0) : CellRect{};
+    const bool sameRule =
+        choice.avoidBlank == plan.choice.avoidBlank && choice.keyFrames == plan.choice.keyFrames &&
+        (!choice.keyFrames || momentStep(plan.facts.duration, layout.cells, plan.choice) ==
+                                  momentStep(next.facts.duration, layout2.cells, choice));
+    if (layout2.cells > 0 &&
+        (!sameRule || before.width != after.width || before.height != after.height))
+        return Relayout::NeedsFrames;
+    std::vector<CellShot> cells2;
+    cells2.reserve(moments.size());
+    size_t from = 0;
+    for (const int64_t moment : moments) {
+        // Both lists are in time order.
+        while (from < cells.size() && cells[from].moment < moment)
+            ++from;
+        if (from == cells.size() || cells[from].moment != moment)
+            return Relayout::NeedsFrames;
+        cells2.push_back(cells[from]);
+    }
+    RasterImage sheet2;
+    if (!composeSheet(next, layout2, cells2, sheet2, why))
+        return Relayout::Refused;
+    plan = std::move(next);
+    layout = layout2;
+    cells = std::move(cells2);
+    sheet = std::move(sheet2);
+    composed = true;
+    return Relayout::Drawn;
+}

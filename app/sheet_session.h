@@ -31,6 +31,18 @@ struct SheetSession {
     // What a capture of this sheet would have reported: the moments without
     // a picture, whether the movie was cut short.
     CaptureResult outcome() const;
+
+    enum class Relayout {
+        Drawn,       // drawn again from the kept frames, nothing decoded
+        NeedsFrames, // the new settings want frames that are not kept
+        Refused,     // no sheet can be made with them (`why` says)
+    };
+    // The sheet with other settings or frame choice. Kept frames serve the
+    // cells whose moment and size do not change (columns and rows that keep
+    // the number of cells, spacing, shadow, stamps, colours, the block);
+    // frames chosen by hand stay in their cells. On anything but Drawn the
+    // session is left as it was.
+    Relayout relayout(const Options& options, const FrameChoice& choice, std::string& why);
 };
 
 bool sameChoice(const FrameChoice& a, const FrameChoice& b);
