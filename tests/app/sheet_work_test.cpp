@@ -439,6 +439,100 @@ private slots:
         QCOMPARE(toImage(again), rgb(after));
     }
 
+    // ---- Re-layout -------------------------------------------------------------------
+
+    void aNewLookIsDrawnFromTheKeptFramesAsAFreshCaptureMakesIt() {
+        options_->columns = 2;
+        options_->rows = 3;
+        const QString movie = makeMovie("look.avi", 100);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.show();
+        open(dlg, movie);
+        save(dlg, here("first.png"));
+        // A nudge first: a frame chosen by hand stays in its cell.
+        CellShot chosen;
+        withFrame(dlg, 1, [&](CFrameDlg& f) {
+            f.nextFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            f.useInSheet();
+            chosen = dlg.session()->cells[1];
+        });
+        QVERIFY(chosen.found);
+
+        // Three columns of two rows hold the same six moments; the rest is
+        // the look. Nothing is decoded for it.
+        options_->columns = 3;
+        options_->rows = 2;
+        options_->spacingX = 14;
+        options_->shadowEnabled = 0;
+        options_->backgroundColor = RGB(250, 240, 200);
+        options_->headerPosition = BottomRight;
+        const int64_t decoded = media::decodedFrameCount();
+        QVERIFY(dlg.relayout());
+        QCOMPARE(media::decodedFrameCount(), decoded);
+        const SheetSession* session = dlg.session();
+        QVERIFY(session && session->edited);
+        QCOMPARE(session->layout.columns, 3);
+        QCOMPARE(session->cells[1].time.units(), chosen.time.units());
+        const QImage relaid = rgb(dlg.preview()->image());
+        QCOMPARE(relaid.size(), QSize(session->layout.sheetWidth, session->layout.sheetHeight));
+        saveShot(dlg.preview(), "sheet-relaid.png");
+
+        // Save writes it as shown, without decoding.
+        fake_.paths.push_back(here("relaid.png"));
+        dlg.saveButton()->click();
+        QCOMPARE(media::decodedFrameCount(), decoded);
+        QCOMPARE(rgb(QImage(here("relaid.png"))), relaid);
+
+        // Without the hand-chosen frame it is a fresh capture's sheet, byte
+        // for byte.
+        CMainDlg fresh(*options_, nullptr, fake_.seams());
+        open(fresh, movie);
+        save(fresh, here("fresh.png"));
+        std::vector<CellShot> captured = dlg.session()->cells;
+        captured[1] = fresh.session()->cells[1];
+        RasterImage sheet;
+        std::string error;
+        QVERIFY(composeSheet(dlg.session()->plan, dlg.session()->layout, captured, sheet, error));
+        QCOMPARE(toImage(sheet), rgb(QImage(here("fresh.png"))));
+        // And the whole relaid sheet differs from it in the chosen cell only.
+        QVERIFY(sameOutside(relaid, rgb(QImage(here("fresh.png"))),
+                            rectOf(dlg.session()->layout.cellAt(1))));
+    }
+
+    void aLookThatWantsOtherFramesLeavesTheSheetToSave() {
+        options_->columns = 2;
+        options_->rows = 2;
+        const QString movie = makeMovie("more.avi", 60);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.show();
+        open(dlg, movie);
+        save(dlg, here("four.png"));
+        QVERIFY(dlg.preview()->isVisible());
+        // Another row: other moments. Larger frames: another size.
+        for (auto change :
+             {+[](Options& o) { o.rows = 3; }, +[](Options& o) { o.frameHeight = 200; }}) {
+            Options settings = *options_;
+            change(*options_);
+            QVERIFY(!dlg.relayout());
+            QVERIFY(!dlg.session());
+            QVERIFY(!dlg.preview()->isVisible());
+            QVERIFY(dlg.hint()->isVisible());
+            // Save captures anew, with the new settings.
+            save(dlg, here("anew.png"));
+            QVERIFY(dlg.session());
+            QCOMPARE(QImage(here("anew.png")).size(),
+                     QSize(dlg.session()->layout.sheetWidth, dlg.session()->layout.sheetHeight));
+            *options_ = settings;
+            QVERIFY(QFile::remove(here("anew.png")));
+            save(dlg, here("anew.png"));
+        }
+        // Settings no sheet can be made with leave it too.
+        options_->frameWidth = 0;
+        QVERIFY(!dlg.relayout());
+        QVERIFY(!dlg.session());
+    }
+
     void steppingPastTheStartKeepsTheFirstFrame() {
         options_->columns = 1;
         options_->rows = 1;
