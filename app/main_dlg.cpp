@@ -308,7 +308,15 @@ void CMainDlg::buildMenu() {
     in->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     QAction* out = view->addAction(tr("Zoom &Out"), preview_, &CSheetPreview::zoomOut);
     out->setShortcut(QKeySequence::ZoomOut);
-    viewActions_ = {fitAction_, actualAction_, in, out};
+    view->addSeparator();
+    // The keyboard's way to the sheet's cells, wherever the focus is.
+    QAction* cells = view->addAction(tr("&Choose a Frame"), this, [this] {
+        preview_->setFocus();
+        if (preview_->cellsActive() && preview_->currentCell() < 0)
+            preview_->setCurrentCell(0);
+    });
+    cells->setShortcut(QKeySequence(Qt::Key_F6));
+    viewActions_ = {fitAction_, actualAction_, in, out, cells};
     connect(preview_, &CSheetPreview::zoomChanged, this, &CMainDlg::updateViewActions);
 
     QMenu* help = menuBar_->addMenu(tr("&Help"));
@@ -662,7 +670,6 @@ void CMainDlg::showPreview() {
 bool CMainDlg::startCapture(const QString& target) {
     dropSession();
     preview_->clear();
-    showPreview();
     job_.setSheetWatcher(feed_.get());
     // The desktop program draws the information block so it can be read
     // on any background.
@@ -678,6 +685,8 @@ bool CMainDlg::startCapture(const QString& target) {
         }
         preview_->setSheet(QSize(l.sheetWidth, l.sheetHeight), cells);
     }
+    // Shown once its size is known, so the window grows to fit it.
+    showPreview();
     target_ = target;
     stopping_ = false;
     setMode(Mode::Capturing);

@@ -101,6 +101,8 @@ CQueueDlg::CQueueDlg(const QueueOutput& output, int movies, QWidget* parent,
 
     connect(beside_, &QRadioButton::toggled, this, &CQueueDlg::update);
     connect(folder_, &QLineEdit::textChanged, this, &CQueueDlg::update);
+    // Naming a folder means the sheets go there.
+    connect(folder_, &QLineEdit::textEdited, this, [this] { inFolder_->setChecked(true); });
     connect(browse_, &QPushButton::clicked, this, &CQueueDlg::chooseFolder);
     connect(start_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -116,17 +118,17 @@ QueueOutput CQueueDlg::output() const {
 }
 
 void CQueueDlg::update() {
-    const bool folder = inFolder_->isChecked();
-    folder_->setEnabled(folder);
-    browse_->setEnabled(folder);
-    // A folder must be named before the sheets can go there.
-    start_->setEnabled(!folder || !folder_->text().trimmed().isEmpty());
+    // The folder stays at hand either way (typing or choosing one chooses
+    // it); it must be named before the sheets can go there.
+    start_->setEnabled(!inFolder_->isChecked() || !folder_->text().trimmed().isEmpty());
 }
 
 void CQueueDlg::chooseFolder() {
     const QString start =
         folder_->text().trimmed().isEmpty() ? QDir::homePath() : folder_->text().trimmed();
     const QString chosen = chooser_(this, start);
-    if (!chosen.isEmpty())
+    if (!chosen.isEmpty()) {
         folder_->setText(QDir::toNativeSeparators(chosen));
+        inFolder_->setChecked(true);
+    }
 }

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
@@ -440,12 +441,21 @@ void CSheetPreview::describe() {
 }
 
 QSize CSheetPreview::sizeHint() const {
-    // Wide enough to read, as tall as the sheet's shape asks, within reason.
-    const int w = fontMetrics().averageCharWidth() * 70;
+    // Wide enough to read; for a sheet, as large as its pixels on the
+    // screen's, within most of the screen, in the sheet's shape.
+    const int least = fontMetrics().averageCharWidth() * 70;
     const QSize sheet = sheetSize();
     if (sheet.isEmpty())
-        return QSize(w, w * 2 / 3);
-    const int h = std::clamp(w * sheet.height() / sheet.width(), w / 4, w);
+        return QSize(least, least * 2 / 3);
+    QSize room(1024, 640);
+    if (screen())
+        room = screen()->availableGeometry().size() * 3 / 5;
+    QSizeF want = QSizeF(sheet) / devicePixelRatioF();
+    if (want.width() > room.width() || want.height() > room.height())
+        want = want.scaled(QSizeF(room), Qt::KeepAspectRatio);
+    const int w = std::max(least, static_cast<int>(want.width()));
+    const int h =
+        std::clamp(static_cast<int>(want.height()), least / 4, std::max(least / 4, room.height()));
     return QSize(w, h);
 }
 
