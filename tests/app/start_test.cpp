@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -27,6 +28,7 @@
 #include "app/movie_details.h"
 #include "app/movie_finder.h"
 #include "app/queue_dlg.h"
+#include "app/sheet_app.h"
 #include "app/sheet_preview.h"
 #include "app/user_settings.h"
 #include "settings/options.h"
@@ -306,6 +308,31 @@ private slots:
         QVERIFY(contents(here("lib/sheets/two.png")).startsWith("\x89PNG"));
     }
 
+    void aFolderNamedAtStartIsQueued() {
+        QVERIFY(QDir().mkpath("given"));
+        makeMovie("given/only.avi");
+        options_->columns = 1;
+        options_->rows = 1;
+        QVERIFY(options_->save());
+        FakeDialogs fake;
+        CSheetApp app(fake.seams());
+        bool queued = false;
+        bool finished = false;
+        QTimer::singleShot(0, [&] {
+            auto* dlg = qobject_cast<CMainDlg*>(QApplication::activeModalWidget());
+            if (!dlg)
+                return;
+            queued = dlg->queueRunning();
+            finished = QTest::qWaitFor([&] { return !dlg->isWorking(); }, 30000);
+            dlg->close();
+        });
+        QCOMPARE(app.exec(QStringList{here("given")}), 0);
+        // One movie in it, and still a queue: the folder was asked for.
+        QVERIFY(queued && finished);
+        QCOMPARE(fake.queueOutputsAsked.size(), 1);
+        QVERIFY(QFile::exists(here("given/only.jpg")));
+    }
+
     void aQueueCanBeDeclinedAndAnEmptyFolderSaysSo() {
         QVERIFY(QDir().mkpath("empty/.hidden"));
         touch(here("empty/.hidden/x.mp4"));
@@ -335,14 +362,18 @@ private slots:
         });
         QVERIFY(dialog.besideButton()->isChecked());
         QCOMPARE(dialog.formatBox()->currentIndex(), 2);
-        QVERIFY(!dialog.folderEdit()->isEnabled());
         QVERIFY(dialog.startButton()->isEnabled());
-        dialog.folderButton()->setChecked(true);
-        QVERIFY(dialog.folderEdit()->isEnabled());
+        // Typing a folder chooses it.
+        QTest::keyClicks(dialog.folderEdit(), "/x");
+        QVERIFY(dialog.folderButton()->isChecked());
         dialog.folderEdit()->clear();
         // No folder named: nowhere to start to.
         QVERIFY(!dialog.startButton()->isEnabled());
+        dialog.besideButton()->setChecked(true);
+        QVERIFY(dialog.startButton()->isEnabled());
+        // Choosing one chooses it too.
         dialog.findChild<QPushButton*>("choose")->click();
+        QVERIFY(dialog.folderButton()->isChecked());
         QCOMPARE(asked, QDir::homePath());
         QCOMPARE(dialog.folderEdit()->text(), QDir::toNativeSeparators("/tmp/chosen"));
         QVERIFY(dialog.startButton()->isEnabled());
