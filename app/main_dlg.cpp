@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -661,10 +662,26 @@ void CMainDlg::showPreview() {
     updateHint();
     updateViewActions();
     // The window grows to give the sheet room; a window the user made
-    // larger keeps its size.
+    // larger keeps its size. It stays on its screen: grown downwards from
+    // where it stood, it could reach past the bottom.
     if (layout())
         layout()->activate();
-    resize(size().expandedTo(sizeHint()));
+    QSize wanted = size().expandedTo(sizeHint());
+    if (QScreen* s = screen()) {
+        const QRect room = s->availableGeometry();
+        const QSize frame = frameGeometry().size() - size();
+        wanted = wanted.boundedTo(room.size() - frame).expandedTo(minimumSizeHint());
+        resize(wanted);
+        QRect at = frameGeometry();
+        at.moveRight(std::min(at.right(), room.right()));
+        at.moveBottom(std::min(at.bottom(), room.bottom()));
+        at.moveLeft(std::max(at.left(), room.left()));
+        at.moveTop(std::max(at.top(), room.top()));
+        if (at.topLeft() != frameGeometry().topLeft())
+            move(at.topLeft());
+    } else {
+        resize(wanted);
+    }
 }
 
 bool CMainDlg::startCapture(const QString& target) {
