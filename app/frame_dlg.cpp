@@ -51,7 +51,9 @@ QSize CFramePicture::sizeHint() const {
     QSize room(1280, 800);
     if (screen())
         room = screen()->availableGeometry().size() * 3 / 4;
-    QSize own = (QSizeF(image_.size()) / devicePixelRatioF()).toSize();
+    // One of the frame's pixels to one of the window's, which on a screen
+    // of twice the density shows a small movie at a size that can be seen.
+    QSize own = image_.size();
     if (own.width() > room.width() || own.height() > room.height())
         own = own.scaled(room, Qt::KeepAspectRatio);
     return own.expandedTo(QSize(160, 90));
@@ -61,11 +63,8 @@ void CFramePicture::paintEvent(QPaintEvent*) {
     if (image_.isNull())
         return;
     QPainter p(this);
-    const qreal dpr = devicePixelRatioF();
-    QSizeF shown = QSizeF(image_.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
-    // Never blown up past its own pixels: a small frame stays sharp.
-    if (shown.width() * dpr > image_.width())
-        shown = QSizeF(image_.size()) / dpr;
+    // Fitted to the room the window gives it: this is the frame seen large.
+    const QSizeF shown = QSizeF(image_.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
     const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2),
                         shown);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -113,6 +112,7 @@ CFrameDlg::CFrameDlg(const Cell& cell, const DialogSeams& seams, QWidget* parent
     goTo_->setAccessibleDescription(
         tr("A time as hours:minutes:seconds, minutes:seconds or seconds, such as 1:23.4."));
     goTo_->setPlaceholderText(tr("1:23.4"));
+    goTo_->setMinimumWidth(fontMetrics().averageCharWidth() * 14);
     goTo_->setMaximumWidth(fontMetrics().averageCharWidth() * 16);
     auto* goLabel = new QLabel(tr("&Time:"), this);
     goLabel->setBuddy(goTo_);

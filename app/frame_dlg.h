@@ -22,7 +22,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// A picture fitted to the widget, sharp at any device pixel ratio.
+// A picture fitted to the widget, drawn at the screen's own density.
 class CFramePicture : public QWidget {
     Q_OBJECT
 public:
