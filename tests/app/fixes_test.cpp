@@ -20,10 +20,13 @@
 
 #include <memory>
 
+#include "app/about.h"
 #include "app/file_manager.h"
+#include "app/frame_dlg.h"
 #include "app/info_text.h"
 #include "app/main_dlg.h"
 #include "app/options_dlg.h"
+#include "app/queue_dlg.h"
 #include "app/sheet_preview.h"
 #include "app/user_settings.h"
 #include "settings/options.h"
@@ -249,6 +252,45 @@ private slots:
     }
 
     // ---- Assistive tools ------------------------------------------------------
+
+    // The windows that came with the sheet view: the queue's question, a
+    // frame seen large, About and Help.
+    void theNewWindowsNameTheirControlsToo() {
+        const QString movie = makeMovie("seen.avi");
+        CQueueDlg queue(QueueOutput{}, 3);
+        CAboutDlg about;
+        CHelpDlg help;
+        CFrameDlg::Cell cell;
+        cell.movie = movie;
+        cell.cells = 1;
+        cell.shot.moment = 10'000'000;
+        cell.width = 88;
+        cell.height = 72;
+        CFrameDlg frame(cell, fake_.seams());
+        QTRY_VERIFY_WITH_TIMEOUT(frame.hasFrame() && !frame.busy(), 30000);
+        for (QDialog* top : std::initializer_list<QDialog*>{&queue, &about, &help, &frame}) {
+            top->show();
+            QVERIFY(QTest::qWaitForWindowExposed(top));
+            int checked = 0;
+            for (QWidget* w : top->findChildren<QWidget*>()) {
+                if (!w->isVisibleTo(top) ||
+                    !((w->focusPolicy() & Qt::TabFocus) || qobject_cast<QLabel*>(w)))
+                    continue;
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+                const QString what =
+                    QStringLiteral("%1 %2 in %3")
+                        .arg(w->metaObject()->className(), w->objectName(), top->objectName());
+                QVERIFY2(a->role() != QAccessible::Client, qPrintable(what));
+                const QString name = a->text(QAccessible::Name);
+                QVERIFY2(!name.isEmpty() && !name.contains('&'), qPrintable(what));
+                ++checked;
+            }
+            QVERIFY2(checked >= 2, qPrintable(top->objectName()));
+        }
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(frame.findChild<QWidget*>("picture"))->role(),
+            QAccessible::Graphic);
+    }
 
     void everyControlHasItsNameAndRole() {
         const QString movie = makeMovie("named.avi");
