@@ -453,7 +453,7 @@ void CMainDlg::updateCommands() {
 void CMainDlg::updateTitle() {
     const QString app = QStringLiteral("Stillwick");
     QString movie = fileName(fromLocalPath(job_.moviePath()));
-    // Frames chosen by hand are the user's work until it is saved.
+    // The sheet shown holds frames chosen by hand: Save writes it as it is.
     if (session_ && session_->edited && !movie.isEmpty())
         movie += tr(" (frames chosen)");
     setWindowTitle(movie.isEmpty() ? app : tr("%1 — %2").arg(movie, app));
@@ -600,6 +600,15 @@ void CMainDlg::saveEdited(const QString& target) {
     showFinished(session_->outcome());
 }
 
+void CMainDlg::showLayout(const SheetLayout& l) {
+    QList<QRect> cells;
+    for (int64_t k = 0; k < l.cells; ++k) {
+        const CellRect c = l.cellAt(k);
+        cells << QRect(c.x, c.y, c.width, c.height);
+    }
+    preview_->setSheet(QSize(l.sheetWidth, l.sheetHeight), cells);
+}
+
 void CMainDlg::dropSession() {
     session_.reset();
     preview_->setCellsActive(false);
@@ -609,12 +618,7 @@ void CMainDlg::showSession() {
     if (!session_)
         return;
     const SheetLayout& l = session_->layout;
-    QList<QRect> cells;
-    for (int64_t k = 0; k < l.cells; ++k) {
-        const CellRect c = l.cellAt(k);
-        cells << QRect(c.x, c.y, c.width, c.height);
-    }
-    preview_->setSheet(QSize(l.sheetWidth, l.sheetHeight), cells);
+    showLayout(l);
     if (session_->composed)
         preview_->setPicture(PreviewFeed::shrink(session_->sheet, INT_MAX),
                              static_cast<int>(std::min<int64_t>(l.cells, INT_MAX)),
@@ -693,15 +697,8 @@ bool CMainDlg::startCapture(const QString& target) {
     if (!job_.startCapture(toLocalPath(target), options_, user_.frameChoice(),
                            InformationColor::ByBackground))
         return false;
-    if (feed_->layoutKnown()) {
-        const SheetLayout& l = feed_->layout();
-        QList<QRect> cells;
-        for (int64_t k = 0; k < l.cells; ++k) {
-            const CellRect c = l.cellAt(k);
-            cells << QRect(c.x, c.y, c.width, c.height);
-        }
-        preview_->setSheet(QSize(l.sheetWidth, l.sheetHeight), cells);
-    }
+    if (feed_->layoutKnown())
+        showLayout(feed_->layout());
     // Shown once its size is known, so the window grows to fit it.
     showPreview();
     target_ = target;

@@ -35,6 +35,7 @@
 
 class CInfoText;
 struct CellShot;
+struct SheetLayout;
 struct SheetSession;
 class CSheetPreview;
 class PreviewFeed;
@@ -216,6 +217,8 @@ private:
     // The finished sheet in the window, at its size, cells ready to click.
     void showSession();
     void dropSession();
+    // The view's sheet size and cells, for clicks and the keyboard.
+    void showLayout(const SheetLayout& layout);
     // Leaves out the movies whose sheets would land on a sheet made earlier
     // in the queue or on a movie of it.
     void leaveOutClashes(std::vector<QueueItem>& items) const;
