@@ -109,6 +109,10 @@ FetchedFrame FrameFetcher::run(media::MovieReader& reader, const FrameQuery& que
     out.status = step.status;
     if (!step.status.ok() || !step.frame.found)
         return out;
+    // Past the last frame the reader gives the last frame: for a step
+    // forward from it, there is none.
+    if (query.kind == FrameQuery::Kind::Next && !earlier(query.time, step.frame.time))
+        return out;
     out.found = true;
     out.time = step.frame.time;
     out.full = std::move(step.frame.full);

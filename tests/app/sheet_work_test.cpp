@@ -533,7 +533,7 @@ private slots:
         QVERIFY(!dlg.session());
     }
 
-    void steppingPastTheStartKeepsTheFirstFrame() {
+    void steppingPastEitherEndKeepsTheFrameShown() {
         options_->columns = 1;
         options_->rows = 1;
         const QString movie = makeMovie("edge.avi", 50);
@@ -547,6 +547,14 @@ private slots:
             f.previousFrame();
             QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
             QCOMPARE(f.shown().time.units(), 0);
+            QVERIFY(f.findChild<QLabel*>("status")->text().contains("no frame there"));
+            // Past the end: the last frame, and nothing after it.
+            QVERIFY(f.goTo("99"));
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 19'600'000);
+            f.nextFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 19'600'000);
             QVERIFY(f.findChild<QLabel*>("status")->text().contains("no frame there"));
         });
     }
