@@ -12,6 +12,10 @@ public:
         if (job_.watcher_)
             job_.watcher_->sheetPainted(sheet);
     }
+    void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) override {
+        if (job_.watcher_)
+            job_.watcher_->frameArrived(moment, time, frame);
+    }
     void momentDone(int moment, const RasterImage& sheet) override {
         // The picture first: by the time the step is shown, the cell it
         // counts is on its way too.
@@ -75,6 +79,8 @@ bool CaptureJob::startCapture(const std::string& target, const Options& settings
     const int64_t frames = static_cast<int64_t>(snapshot_.rows) * snapshot_.columns;
     // Set before the message that makes the receiver read it.
     captureFrames_ = std::max<int64_t>(frames, 0);
+    if (watcher_)
+        watcher_->captureStarting(input_, snapshot_);
     post(ui::WM_CAPTURE_BEGIN, 0, 0);
     running_.store(true);
     const int moments = frames > 0 && frames <= INT32_MAX ? static_cast<int>(frames) : 0;

@@ -33,8 +33,21 @@
 class SheetWatcher {
 public:
     virtual ~SheetWatcher() = default;
+    // On the user thread, before the capture's thread starts: what the
+    // capture is about to make, from what.
+    virtual void captureStarting(const CaptureInput& input, const Options& settings) {
+        (void)input;
+        (void)settings;
+    }
     // Background, shadows and the empty cells are painted.
     virtual void sheetPainted(const RasterImage& sheet) = 0;
+    // The moment-th cell's frame, at the cell's size, with its exact time,
+    // just before it is drawn.
+    virtual void frameArrived(int moment, const MediaTime& time, const RasterImage& frame) {
+        (void)moment;
+        (void)time;
+        (void)frame;
+    }
     // The moment-th of `moments` frames is in its cell (or the wait for it
     // ended without one).
     virtual void momentDone(int moment, int moments, const RasterImage& sheet) = 0;

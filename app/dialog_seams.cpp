@@ -1,11 +1,16 @@
 #include "app/dialog_seams.h"
 
+#include <QApplication>
 #include <QColorDialog>
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QProcess>
 #include <QPushButton>
 
+#include "app/file_manager.h"
 #include "app/font_chooser.h"
+#include "app/queue_dlg.h"
 
 QString caseInsensitivePattern(const QString& pattern) {
     QString out;
@@ -47,6 +52,7 @@ ChosenFile runFileDialog(QWidget* parent, const FileRequest& request) {
     const QStringList files = dialog->selectedFiles();
     ChosenFile chosen;
     chosen.path = files.isEmpty() ? QString() : files.front();
+    chosen.paths = files;
     const QString selected = dialog->selectedNameFilter();
     for (qsizetype i = 0; i < request.filters.size(); ++i) {
         const NameFilter& f = request.filters[i];
@@ -71,6 +77,11 @@ bool runOpenUrl(const QUrl& url) {
     return QDesktopServices::openUrl(url);
 }
 
+void runRevealFile(QWidget* parent, const QString& file, std::function<void(bool)> done) {
+    QObject* context = parent ? static_cast<QObject*>(parent) : qApp;
+    filemanager::showItem(QDBusConnection::sessionBus(), file, context, std::move(done));
+}
+
 QMessageBox::StandardButton runMessage(QWidget* parent, const MessageRequest& request) {
     QMessageBox box(request.icon, request.title, request.text, request.buttons, parent);
     if (request.defaultButton != QMessageBox::NoButton)
@@ -89,6 +100,26 @@ std::optional<QColor> runColorDialog(QWidget* parent, const QColor& initial) {
     if (!chosen.isValid())
         return std::nullopt;
     return chosen;
+}
+
+bool runQueueOutput(QWidget* parent, QueueOutput& output, int movies) {
+    CQueueDlg dialog(output, movies, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    output = dialog.output();
+    return true;
+}
+
+void runOwnDialog(QDialog& dialog) {
+    dialog.exec();
+}
+
+player::Command runPlayerCommand(const QString& movie, const MediaTime& time) {
+    return player::commandFor(movie, time, player::Lookups::system());
+}
+
+bool runStartProgram(const QString& program, const QStringList& arguments) {
+    return QProcess::startDetached(program, arguments);
 }
 
 bool runFontChooser(QWidget* parent, FontChoice& choice) {
@@ -114,12 +145,28 @@ std::unique_ptr<QMessageBox> makeMessageBox(QWidget* parent, const MessageReques
 
 std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& request) {
     auto dialog = std::make_unique<QFileDialog>(parent, request.caption);
-    // Qt's own chooser, so the filter descriptions show as written
-    // whatever desktop the program runs on.
-    dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    // The desktop's own chooser where the platform has one (through the
+    // desktop portal, GTK or KDE), Qt's otherwise: the user finds the places
+    // and the look they know. Either parses the patterns from the last
+    // parentheses of a filter, which filterText puts there.
+    dialog->setOptions(QFileDialog::HideNameFilterDetails);
     const bool save = request.mode == FileRequest::Mode::Save;
     dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    switch (request.mode) {
+    case FileRequest::Mode::Open:
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        break;
+    case FileRequest::Mode::OpenMany:
+        dialog->setFileMode(QFileDialog::ExistingFiles);
+        break;
+    case FileRequest::Mode::Folder:
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+        break;
+    case FileRequest::Mode::Save:
+        dialog->setFileMode(QFileDialog::AnyFile);
+        break;
+    }
 
     QStringList texts;
     for (const NameFilter& f : request.filters)
@@ -153,7 +200,9 @@ std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileRequest& 
 }
 
 const DialogSeams& DialogSeams::standard() {
-    static const DialogSeams seams{runFileDialog, runMessage,     runMessageWithActions,
-                                   runOpenUrl,    runColorDialog, runFontChooser};
+    static const DialogSeams seams{runFileDialog,    runMessage,     runMessageWithActions,
+                                   runOpenUrl,       runRevealFile,  runColorDialog,
+                                   runFontChooser,   runQueueOutput, runOwnDialog,
+                                   runPlayerCommand, runStartProgram};
     return seams;
 }

@@ -20,6 +20,10 @@
 #include <memory>
 #include <optional>
 
+#include "app/player.h"
+#include "platform/types/media_time.h"
+
+class QDialog;
 class QFileDialog;
 class QWidget;
 
@@ -32,7 +36,8 @@ struct NameFilter {
 };
 
 struct FileRequest {
-    enum class Mode { Open, Save };
+    // One file to open, several, a folder, or a file to save.
+    enum class Mode { Open, OpenMany, Folder, Save };
     Mode mode = Mode::Open;
     QString caption;
     QList<NameFilter> filters;
@@ -47,10 +52,20 @@ struct FileRequest {
 };
 
 // What the user chose in a file chooser: an empty path when they cancelled,
-// and the index of the type selected at the end (-1 when unknown).
+// and the index of the type selected at the end (-1 when unknown). A chooser
+// of several files gives them all in `paths` (and the first in `path`).
 struct ChosenFile {
     QString path;
     int filter = -1;
+    QStringList paths;
+};
+
+// Where the sheets of a queue go, and as what.
+struct QueueOutput {
+    bool besideMovies = true;
+    QString folder;                         // when not beside the movies
+    QString format = QStringLiteral("jpg"); // "jpg", "png" or "bmp"
+    bool operator==(const QueueOutput&) const = default;
 };
 
 struct MessageRequest {
@@ -79,10 +94,26 @@ struct DialogSeams {
         messageWithActions;
     // Hands a file or folder to the desktop's default application for it.
     std::function<bool(const QUrl& url)> openUrl;
+    // Shows the file selected in the desktop's file manager; calls `done`
+    // later, on the user thread, with whether a file manager took it (and not
+    // at all when `parent` is gone by then).
+    std::function<void(QWidget* parent, const QString& file, std::function<void(bool shown)> done)>
+        revealFile;
     // The chosen colour, or nothing when the user cancelled.
     std::function<std::optional<QColor>(QWidget* parent, const QColor& initial)> chooseColor;
     // True when the user chose; `choice` then holds the font and colour.
     std::function<bool(QWidget* parent, FontChoice& choice)> chooseFont;
+    // Asked before a queue of `movies` candidates starts: true to start,
+    // with `output` as chosen (it comes in as last time).
+    std::function<bool(QWidget* parent, QueueOutput& output, int movies)> chooseQueueOutput;
+    // Runs a dialog of the program's own (About, Help, a frame seen large)
+    // until it is closed.
+    std::function<void(QDialog& dialog)> runDialog;
+    // The command that opens `movie` at `time` in the user's player (an
+    // empty program: none that takes a start time), and a way to start it
+    // without waiting for it.
+    std::function<player::Command(const QString& movie, const MediaTime& time)> playerCommand;
+    std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
 
     // The real choosers and boxes.
     static const DialogSeams& standard();

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 
+#include "app/accessible.h"
+
 namespace {
 
 // A line split at its first run of tabs: the label and the value ("label",
@@ -39,6 +41,9 @@ constexpr int kMargin = 2;
 } // namespace
 
 CInfoText::CInfoText(QWidget* parent) : QWidget(parent) {
+    // Before anything that tells assistive tools about this widget: the
+    // first such word makes Qt pick its interface for good.
+    installAccessibleFactories();
     setFocusPolicy(Qt::StrongFocus);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);

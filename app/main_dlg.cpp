@@ -11,22 +11,30 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
+#include "app/about.h"
+#include "app/frame_dlg.h"
 #include "app/info_text.h"
+#include "app/movie_details.h"
+#include "app/movie_finder.h"
 #include "app/options_dlg.h"
 #include "app/sheet_clashes.h"
 #include "app/sheet_preview.h"
+#include "app/sheet_session.h"
 #include "app/sheet_target.h"
 
 // Resource initialisers live in the global namespace.
@@ -119,7 +127,7 @@ QStringList patternsOf(const char* list) {
 
 FileRequest CMainDlg::movieRequest() {
     FileRequest r;
-    r.mode = FileRequest::Mode::Open;
+    r.mode = FileRequest::Mode::OpenMany;
     r.caption = tr("Open");
     r.filters = {
         NameFilter{QString::fromLatin1(kMovieFilterDescription), patternsOf(kMovieFilterPatterns)},
@@ -212,6 +220,16 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     preview_->setObjectName(QStringLiteral("preview"));
     preview_->hide();
 
+    // Where the sheet will be: until there is one, what to do first.
+    hint_ = new QLabel(this);
+    hint_->setObjectName(QStringLiteral("hint"));
+    hint_->setAlignment(Qt::AlignCenter);
+    hint_->setWordWrap(true);
+    hint_->setFrameShape(QFrame::StyledPanel);
+    hint_->setMargin(fontMetrics().height());
+    hint_->setMinimumHeight(fontMetrics().lineSpacing() * 7);
+    hint_->setAccessibleName(tr("What to do"));
+
     buildMenu();
 
     auto* buttons = new QVBoxLayout;
@@ -230,6 +248,7 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     root->addLayout(top);
     root->addLayout(progressRow);
     root->addWidget(queueList_);
+    root->addWidget(hint_, 1);
     root->addWidget(preview_, 1);
 
     // The order the eye reads: the details, the buttons beside them, then
@@ -239,6 +258,7 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     setTabOrder(save_, settings_);
     setTabOrder(settings_, cancel_);
     setTabOrder(cancel_, queueList_);
+    setTabOrder(queueList_, preview_);
     open_->setFocus();
 
     connect(open_, &QPushButton::clicked, this, &CMainDlg::OnOpen);
@@ -246,8 +266,11 @@ CMainDlg::CMainDlg(Options& options, QWidget* parent, const DialogSeams& seams)
     connect(settings_, &QPushButton::clicked, this, &CMainDlg::OnOptions);
     connect(cancel_, &QPushButton::clicked, this, &CMainDlg::cancelCapture);
 
+    connect(preview_, &CSheetPreview::cellActivated, this, &CMainDlg::showCell);
+
     updateTitle();
     updateCommands();
+    updateHint();
     // A window whose text wraps would open at its narrowest; it opens at the
     // width its details ask for instead.
     resize(sizeHint());
@@ -258,8 +281,11 @@ void CMainDlg::buildMenu() {
     QMenu* file = menuBar_->addMenu(tr("&File"));
     QAction* open = file->addAction(tr("&Open…"), this, &CMainDlg::OnOpen);
     open->setShortcut(QKeySequence::Open);
+    QAction* openFolder = file->addAction(tr("Open &Folder…"), this, &CMainDlg::OnOpenFolder);
     recent_ = file->addMenu(tr("Open &Recent"));
     recent_->setObjectName(QStringLiteral("recent"));
+    // The whole path of a movie whose name is cut short.
+    recent_->setToolTipsVisible(true);
     connect(recent_, &QMenu::aboutToShow, this, &CMainDlg::fillRecentMenu);
     fillRecentMenu();
     saveAction_ = file->addAction(tr("&Save Sheet…"), this, &CMainDlg::OnSave);
@@ -268,7 +294,78 @@ void CMainDlg::buildMenu() {
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
-    commandActions_ = {open, settings};
+    commandActions_ = {open, openFolder, settings};
+
+    QMenu* view = menuBar_->addMenu(tr("&View"));
+    view->setObjectName(QStringLiteral("viewMenu"));
+    fitAction_ = view->addAction(tr("&Fit to Window"), preview_, &CSheetPreview::fitToWindow);
+    fitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    fitAction_->setCheckable(true);
+    actualAction_ =
+        view->addAction(tr("&Actual Size"), preview_, [this] { preview_->setZoom(1.0); });
+    actualAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    actualAction_->setCheckable(true);
+    QAction* in = view->addAction(tr("Zoom &In"), preview_, &CSheetPreview::zoomIn);
+    in->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    QAction* out = view->addAction(tr("Zoom &Out"), preview_, &CSheetPreview::zoomOut);
+    out->setShortcut(QKeySequence::ZoomOut);
+    view->addSeparator();
+    // The keyboard's way to the sheet's cells, wherever the focus is.
+    QAction* cells = view->addAction(tr("&Choose a Frame"), this, [this] {
+        preview_->setFocus();
+        if (preview_->cellsActive() && preview_->currentCell() < 0)
+            preview_->setCurrentCell(0);
+    });
+    cells->setShortcut(QKeySequence(Qt::Key_F6));
+    viewActions_ = {fitAction_, actualAction_, in, out, cells};
+    connect(preview_, &CSheetPreview::zoomChanged, this, &CMainDlg::updateViewActions);
+
+    QMenu* help = menuBar_->addMenu(tr("&Help"));
+    QAction* page = help->addAction(tr("Stillwick &Help"), this, [this] {
+        CHelpDlg dialog(this);
+        seams_.runDialog(dialog);
+    });
+    page->setShortcut(QKeySequence::HelpContents);
+    help->addAction(tr("&About Stillwick"), this, [this] {
+        CAboutDlg dialog(this);
+        seams_.runDialog(dialog);
+    });
+}
+
+void CMainDlg::updateViewActions() {
+    const bool sheet = preview_->isVisible() && !preview_->image().isNull();
+    for (QAction* a : viewActions_)
+        a->setEnabled(sheet);
+    fitAction_->setChecked(preview_->fitting());
+    actualAction_->setChecked(!preview_->fitting() && std::abs(preview_->zoom() - 1.0) < 1e-9);
+}
+
+void CMainDlg::updateHint() {
+    // The hint stands where the sheet will be, until there is one.
+    const bool sheet = preview_->isVisible();
+    const bool queue = queueList_->isVisible();
+    hint_->setVisible(!sheet && !queue);
+    if (job_.moviePath().empty())
+        hint_->setText(tr("Open a movie with Open… (Ctrl+O), or drop it here.\n\n"
+                          "Drop several movies or a folder to make a sheet of each."));
+    else
+        hint_->setText(tr("Save… (Ctrl+S) makes the contact sheet of %1.\n\n"
+                          "Settings changes its layout.")
+                           .arg(fileName(fromLocalPath(job_.moviePath()))));
+    hint_->setAccessibleDescription(hint_->text());
+}
+
+QString CMainDlg::recentLabel(int n, const QString& path, const QFontMetrics& metrics) {
+    // A long name is cut in the middle, where names differ least: the start
+    // says what the movie is and the end often its part or episode. The
+    // width is counted in characters of the menu's font, so it stays
+    // within a screen at any scale.
+    const QString shown =
+        metrics.elidedText(fileName(path), Qt::ElideMiddle, metrics.averageCharWidth() * 48);
+    // A menu reads "&" as the mark of the next letter's shortcut.
+    QString label = shown;
+    label.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(label) : label;
 }
 
 void CMainDlg::fillRecentMenu() {
@@ -279,9 +376,8 @@ void CMainDlg::fillRecentMenu() {
         if (!QFileInfo::exists(path))
             continue;
         ++n;
-        const QString label =
-            n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(fileName(path)) : fileName(path);
-        QAction* a = recent_->addAction(label, this, [this, path] { openMovie(path); });
+        QAction* a = recent_->addAction(recentLabel(n, path, recent_->fontMetrics()), this,
+                                        [this, path] { openMovie(path); });
         a->setToolTip(QDir::toNativeSeparators(path));
         a->setStatusTip(a->toolTip());
     }
@@ -356,7 +452,10 @@ void CMainDlg::updateCommands() {
 
 void CMainDlg::updateTitle() {
     const QString app = QStringLiteral("Stillwick");
-    const QString movie = fileName(fromLocalPath(job_.moviePath()));
+    QString movie = fileName(fromLocalPath(job_.moviePath()));
+    // The sheet shown holds frames chosen by hand: Save writes it as it is.
+    if (session_ && session_->edited && !movie.isEmpty())
+        movie += tr(" (frames chosen)");
     setWindowTitle(movie.isEmpty() ? app : tr("%1 — %2").arg(movie, app));
 }
 
@@ -368,6 +467,7 @@ bool CMainDlg::openMovie(const QString& path) {
     probing_ = path;
     // A queue's list stays up until another movie is opened.
     queueList_->hide();
+    updateHint();
     setMode(Mode::Probing);
     return true;
 }
@@ -378,8 +478,26 @@ void CMainDlg::OnOpen() {
     FileRequest request = movieRequest();
     request.directory = user_.lastMovieFolder();
     const ChosenFile chosen = seams_.chooseFile(this, request);
+    QStringList paths = chosen.paths;
+    if (paths.isEmpty() && !chosen.path.isEmpty())
+        paths << chosen.path;
+    // One opens; several make a queue, as when dropped.
+    if (paths.size() == 1)
+        openMovie(paths.front());
+    else if (paths.size() > 1)
+        queueMovies(paths);
+}
+
+void CMainDlg::OnOpenFolder() {
+    if (isWorking())
+        return;
+    FileRequest request;
+    request.mode = FileRequest::Mode::Folder;
+    request.caption = tr("Open Folder");
+    request.directory = user_.lastMovieFolder();
+    const ChosenFile chosen = seams_.chooseFile(this, request);
     if (!chosen.path.isEmpty())
-        openMovie(chosen.path);
+        queueMovies({chosen.path});
 }
 
 QString CMainDlg::askTarget() {
@@ -451,29 +569,138 @@ void CMainDlg::OnSave() {
     if (target.isEmpty())
         return;
     user_.setLastSheetFolder(QFileInfo(target).absolutePath());
+    // A sheet drawn here (frames chosen by hand, or the settings changed
+    // since its capture) is written as it is shown: it is what a capture
+    // would make, or what the user made of it.
+    if (session_ && (session_->edited || session_->composed) &&
+        session_->moviePath == job_.moviePath() &&
+        session_->madeWith(options_, user_.frameChoice())) {
+        saveEdited(target);
+        return;
+    }
     startCapture(target);
+}
+
+void CMainDlg::saveEdited(const QString& target) {
+    std::string error;
+    if (!session_->compose(error)) {
+        message(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                tr("The sheet could not be made.\n\n%1").arg(QString::fromStdString(error)));
+        return;
+    }
+    const Result written = writeComposedSheet(session_->sheet, session_->plan, toLocalPath(target));
+    if (!written.ok()) {
+        message(
+            QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+            tr("The sheet could not be made.\n\n%1").arg(QString::fromStdString(written.text())));
+        return;
+    }
+    target_ = target;
+    lastSheet_ = target;
+    showFinished(session_->outcome());
+}
+
+void CMainDlg::showLayout(const SheetLayout& l) {
+    QList<QRect> cells;
+    for (int64_t k = 0; k < l.cells; ++k) {
+        const CellRect c = l.cellAt(k);
+        cells << QRect(c.x, c.y, c.width, c.height);
+    }
+    preview_->setSheet(QSize(l.sheetWidth, l.sheetHeight), cells);
+}
+
+void CMainDlg::dropSession() {
+    session_.reset();
+    preview_->setCellsActive(false);
+}
+
+void CMainDlg::showSession() {
+    if (!session_)
+        return;
+    const SheetLayout& l = session_->layout;
+    showLayout(l);
+    if (session_->composed)
+        preview_->setPicture(PreviewFeed::shrink(session_->sheet, INT_MAX),
+                             static_cast<int>(std::min<int64_t>(l.cells, INT_MAX)),
+                             static_cast<int>(std::min<int64_t>(l.cells, INT_MAX)));
+    preview_->setCellsActive(true);
+    updateViewActions();
+}
+
+void CMainDlg::showCell(int index) {
+    if (!session_ || isWorking() || index < 0 ||
+        static_cast<size_t>(index) >= session_->cells.size())
+        return;
+    const CellRect box = session_->layout.cellAt(index);
+    CFrameDlg::Cell cell;
+    cell.movie = fromLocalPath(session_->moviePath);
+    cell.index = index;
+    cell.cells = static_cast<int>(session_->cells.size());
+    cell.shot = session_->cells[static_cast<size_t>(index)];
+    cell.width = box.width;
+    cell.height = box.height;
+    CFrameDlg dialog(cell, seams_, this);
+    connect(&dialog, &CFrameDlg::cellReplaced, this, &CMainDlg::replaceCell);
+    seams_.runDialog(dialog);
+}
+
+bool CMainDlg::replaceCell(int index, const CellShot& shot) {
+    if (!session_ || isWorking())
+        return false;
+    std::string error;
+    if (!session_->replaceCell(index, shot, error)) {
+        message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+                QString::fromStdString(error));
+        return false;
+    }
+    showSession();
+    preview_->setCurrentCell(index);
+    updateTitle();
+    return true;
 }
 
 void CMainDlg::showPreview() {
     if (preview_->isVisible())
         return;
     preview_->show();
+    updateHint();
+    updateViewActions();
     // The window grows to give the sheet room; a window the user made
-    // larger keeps its size.
+    // larger keeps its size. It stays on its screen: grown downwards from
+    // where it stood, it could reach past the bottom.
     if (layout())
         layout()->activate();
-    resize(size().expandedTo(sizeHint()));
+    QSize wanted = size().expandedTo(sizeHint());
+    if (QScreen* s = screen()) {
+        const QRect room = s->availableGeometry();
+        const QSize frame = frameGeometry().size() - size();
+        wanted = wanted.boundedTo(room.size() - frame).expandedTo(minimumSizeHint());
+        resize(wanted);
+        QRect at = frameGeometry();
+        at.moveRight(std::min(at.right(), room.right()));
+        at.moveBottom(std::min(at.bottom(), room.bottom()));
+        at.moveLeft(std::max(at.left(), room.left()));
+        at.moveTop(std::max(at.top(), room.top()));
+        if (at.topLeft() != frameGeometry().topLeft())
+            move(at.topLeft());
+    } else {
+        resize(wanted);
+    }
 }
 
 bool CMainDlg::startCapture(const QString& target) {
+    dropSession();
     preview_->clear();
-    showPreview();
     job_.setSheetWatcher(feed_.get());
     // The desktop program draws the information block so it can be read
     // on any background.
     if (!job_.startCapture(toLocalPath(target), options_, user_.frameChoice(),
                            InformationColor::ByBackground))
         return false;
+    if (feed_->layoutKnown())
+        showLayout(feed_->layout());
+    // Shown once its size is known, so the window grows to fit it.
+    showPreview();
     target_ = target;
     stopping_ = false;
     setMode(Mode::Capturing);
@@ -487,6 +714,30 @@ void CMainDlg::OnOptions() {
     if (job_.movieReady())
         options.setMovie(job_.movie().facts, job_.movie().infoText);
     options.exec();
+    relayout();
+}
+
+bool CMainDlg::relayout() {
+    if (!session_ || isWorking() || session_->madeWith(options_, user_.frameChoice()))
+        return false;
+    std::string why;
+    switch (session_->relayout(options_, user_.frameChoice(), why)) {
+    case SheetSession::Relayout::Drawn:
+        showSession();
+        updateCommands();
+        return true;
+    case SheetSession::Relayout::NeedsFrames:
+    case SheetSession::Relayout::Refused:
+        break;
+    }
+    // The sheet shown is no longer what Save would make: it goes, and the
+    // hint says how to make the new one.
+    dropSession();
+    preview_->clear();
+    preview_->hide();
+    updateViewActions();
+    updateHint();
+    return false;
 }
 
 void CMainDlg::cancelCapture() {
@@ -537,10 +788,8 @@ void CMainDlg::dropEvent(QDropEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    if (paths.size() == 1)
-        openMovie(paths.front());
-    else
-        queueMovies(paths);
+    // A folder, or several files, make a queue; queueMovies opens one file.
+    queueMovies(paths);
 }
 
 bool CMainDlg::event(QEvent* event) {
@@ -555,8 +804,10 @@ bool CMainDlg::event(QEvent* event) {
     }
     if (event->type() == PreviewFeed::eventType()) {
         const PreviewFeed::Picture picture = feed_->take();
-        if (!picture.image.isNull())
+        if (!picture.image.isNull()) {
             preview_->setPicture(picture.image, picture.momentsDone, picture.moments);
+            updateViewActions();
+        }
         return true;
     }
     return QDialog::event(event);
@@ -607,14 +858,21 @@ void CMainDlg::onProbeDone() {
     probing_.clear();
     setMode(Mode::Idle);
     const bool taken = job_.probeTaken();
+    // The movies of a folder are not remembered one by one: a folder of a
+    // hundred would push everything else off the list.
+    const bool fromFolder = queueRunning() && queue_[static_cast<size_t>(queueAt_)].inFolder;
     if (taken) {
-        info_->setText(QString::fromStdString(probe.infoText));
+        info_->setText(detailsText(probe));
+        dropSession();
         preview_->clear();
-        user_.addRecentMovie(path);
-        user_.setLastMovieFolder(QFileInfo(path).absolutePath());
+        if (!fromFolder) {
+            user_.addRecentMovie(path);
+            user_.setLastMovieFolder(QFileInfo(path).absolutePath());
+        }
     }
     updateTitle();
     updateCommands();
+    updateHint();
 
     if (queueRunning()) {
         QueueItem& item = queue_[static_cast<size_t>(queueAt_)];
@@ -624,10 +882,23 @@ void CMainDlg::onProbeDone() {
             return;
         }
         QString reason;
-        if (!taken) {
+        const QString sheetFolder = QFileInfo(item.sheet).absolutePath();
+        // A file a folder brought along that holds no moving pictures (a
+        // text, a photo, a sound file) is passed over, as the command line
+        // passes it over; one that holds video but cannot be read fails.
+        const bool noMovie = !taken ? probe.status.code() == ResultCode::NoVideo ||
+                                          probe.status.code() == ResultCode::CannotOpen
+                                    : probe.movie && probe.movie->facts().stillImage;
+        if (item.inFolder && noMovie) {
+            item.state = QueueItem::State::PassedOver;
+            item.note = tr("no moving pictures");
+        } else if (!taken) {
             item.state = QueueItem::State::Failed;
             item.note = QString::fromStdString(probe.errorText());
-        } else if (!sheettarget::folderTakesFiles(QFileInfo(item.sheet).absolutePath(), &reason)) {
+        } else if (!QDir().mkpath(sheetFolder) ||
+                   !sheettarget::folderTakesFiles(sheetFolder, &reason)) {
+            if (reason.isEmpty())
+                reason = tr("the folder cannot be made");
             item.state = QueueItem::State::Failed;
             item.note = tr("cannot write in its folder: %1").arg(reason);
         } else {
@@ -721,15 +992,38 @@ void CMainDlg::showFinished(const CaptureResult& result) {
     const int action = seams_.messageWithActions(
         this, finishedMessage(fromLocalPath(job_.moviePath()), target_, result),
         {tr("&Open"), tr("Show in &Folder")});
-    QUrl url;
     if (action == 0)
-        url = QUrl::fromLocalFile(target_);
+        openWithDesktop(QUrl::fromLocalFile(target_));
     else if (action == 1)
-        url = QUrl::fromLocalFile(QFileInfo(target_).absolutePath());
-    if (!url.isEmpty() && !seams_.openUrl(url))
+        showInFolder(target_);
+}
+
+void CMainDlg::openWithDesktop(const QUrl& url) {
+    if (!seams_.openUrl(url))
         message(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
                 tr("The desktop has no program set up to open %1.")
                     .arg(QDir::toNativeSeparators(url.toLocalFile())));
+}
+
+void CMainDlg::showInFolder(const QString& file) {
+    // The file manager selects the sheet; one that does not take the
+    // request still gets the folder opened, as any desktop can.
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(file).absolutePath());
+    QPointer<CMainDlg> self(this);
+    seams_.revealFile(this, file, [self, folder](bool shown) {
+        if (self && !shown)
+            self->openWithDesktop(folder);
+    });
+}
+
+QString CMainDlg::detailsText(const ProbeResult& probe) {
+    QString text = QString::fromStdString(probe.infoText);
+    if (probe.movie) {
+        const QString more = moviedetails::lines(probe.movie->facts());
+        if (!more.isEmpty())
+            text += QLatin1Char('\n') + more;
+    }
+    return text;
 }
 
 void CMainDlg::onCaptureDone(intptr_t code) {
@@ -766,6 +1060,16 @@ void CMainDlg::onCaptureDone(intptr_t code) {
         return;
     }
 
+    // The finished sheet's frames stay at hand, to look at and to change.
+    std::vector<CellShot> cells;
+    if (result.ok() && feed_->takeCells(cells)) {
+        session_ = std::make_unique<SheetSession>();
+        session_->moviePath = job_.moviePath();
+        session_->plan = feed_->plan();
+        session_->layout = feed_->layout();
+        session_->cells = std::move(cells);
+        showSession();
+    }
     if (stopped) {
         // Nothing to report: the user asked for it, and nothing was written.
     } else if (!result.ok()) {
@@ -786,16 +1090,47 @@ bool CMainDlg::queueMovies(const QStringList& paths) {
         return false;
     QStringList unique = paths;
     unique.removeDuplicates();
-    if (unique.size() == 1)
+    const bool folders = std::any_of(unique.begin(), unique.end(),
+                                     [](const QString& p) { return QFileInfo(p).isDir(); });
+    if (unique.size() == 1 && !folders)
         return openMovie(unique.front());
 
+    // What the folders hold is counted first, so the question can say how
+    // many sheets it is about; the folder the sheets go to is left out of
+    // the search once it is known.
+    QueueOutput output = user_.queueOutput();
+    moviefinder::Found found = moviefinder::find(unique);
+    if (found.candidates.isEmpty()) {
+        message(QMessageBox::Information, QGuiApplication::applicationDisplayName(),
+                found.unreadable.isEmpty()
+                    ? tr("There is no file to make a sheet of in %1.")
+                          .arg(QDir::toNativeSeparators(unique.join(QStringLiteral(", "))))
+                    : tr("These folders cannot be read:\n%1")
+                          .arg(QDir::toNativeSeparators(found.unreadable.join(u'\n'))));
+        return false;
+    }
+    if (!seams_.chooseQueueOutput(this, output, static_cast<int>(found.candidates.size())))
+        return false;
+    if (output.folder.isEmpty())
+        output.besideMovies = true;
+    user_.setQueueOutput(output);
+    if (!output.besideMovies)
+        found = moviefinder::find(unique, {output.folder});
+
     std::vector<QueueItem> items;
-    for (const QString& p : unique) {
+    for (const moviefinder::Candidate& c : found.candidates) {
         QueueItem item;
-        item.movie = p;
-        item.sheet = sheettarget::besideMovie(p);
+        item.movie = c.path;
+        item.inFolder = c.inFolder;
+        const QString name = sheettarget::proposedName(c.path, output.format);
+        if (output.besideMovies)
+            item.sheet = QFileInfo(c.path).dir().filePath(name);
+        else
+            item.sheet = QDir(output.folder)
+                             .filePath(c.subFolder.isEmpty() ? name : c.subFolder + u'/' + name);
         items.push_back(item);
     }
+    queueOutput_ = output;
     leaveOutClashes(items);
     QStringList existing;
     for (const QueueItem& item : items) {
@@ -832,6 +1167,7 @@ bool CMainDlg::queueMovies(const QStringList& paths) {
         showQueueItem(i);
     }
     queueList_->show();
+    updateHint();
     queueActive_ = true;
     queueAt_ = -1;
     stopping_ = false;
@@ -910,6 +1246,9 @@ void CMainDlg::showQueueItem(size_t index) {
     case QueueItem::State::LeftOut:
         state = tr("not made");
         break;
+    case QueueItem::State::PassedOver:
+        state = tr("passed over");
+        break;
     }
     QString text = tr("%1 — %2").arg(fileName(item.movie), state);
     if (!item.note.isEmpty())
@@ -963,6 +1302,7 @@ void CMainDlg::finishQueue() {
 
     int saved = 0;
     int incomplete = 0;
+    int passedOver = 0;
     QStringList problems;
     QStringList leftOut;
     QStringList lacking;
@@ -980,14 +1320,24 @@ void CMainDlg::finishQueue() {
             problems << line;
         if (item.state == QueueItem::State::LeftOut)
             leftOut << line + QLatin1Char('.');
+        passedOver += item.state == QueueItem::State::PassedOver;
     }
-    QString text =
-        incomplete == 0
-            ? tr("%1 of %2 sheets saved, each beside its movie.").arg(saved).arg(queue_.size())
-            : tr("%1 of %2 sheets saved, %3 incomplete, each beside its movie.")
-                  .arg(saved)
-                  .arg(queue_.size())
-                  .arg(incomplete);
+    const qsizetype movies = static_cast<qsizetype>(queue_.size()) - passedOver;
+    const QString where = queueOutput_.besideMovies
+                              ? tr("each beside its movie")
+                              : tr("in %1").arg(QDir::toNativeSeparators(queueOutput_.folder));
+    QString text = incomplete == 0
+                       ? tr("%1 of %2 sheets saved, %3.").arg(saved).arg(movies).arg(where)
+                       : tr("%1 of %2 sheets saved, %3 incomplete, %4.")
+                             .arg(saved)
+                             .arg(movies)
+                             .arg(incomplete)
+                             .arg(where);
+    if (passedOver > 0)
+        text += QStringLiteral("\n") +
+                (passedOver == 1
+                     ? tr("1 file without moving pictures was passed over.")
+                     : tr("%1 files without moving pictures were passed over.").arg(passedOver));
     if (stopped)
         text += QStringLiteral("\n") + tr("The queue was stopped.");
     // At most ten lines of each kind: the list holds them all.

@@ -34,11 +34,16 @@
 #include "app/user_settings.h"
 
 class CInfoText;
+struct CellShot;
+struct SheetLayout;
+struct SheetSession;
 class CSheetPreview;
 class PreviewFeed;
+class QLabel;
 class QListWidget;
 class QMenu;
 class QMenuBar;
+class QFontMetrics;
 class QMimeData;
 class QProgressBar;
 class QPushButton;
@@ -71,8 +76,10 @@ public:
     // it, whatever its name; otherwise a message says why and the movie
     // before it stays.
     bool openMovie(const QString& path);
-    // Several movies: one sheet each, beside its movie. False when a worker
-    // runs or the user declined.
+    // Several movies, or folders of them: one sheet each, where the user
+    // chooses (beside each movie, or in one folder) and in the format chosen.
+    // One file alone is opened instead. False when a worker runs, nothing
+    // was found or the user declined.
     bool queueMovies(const QStringList& paths);
 
     enum class Mode { Idle, Probing, Capturing };
@@ -100,6 +107,28 @@ public:
     PreviewFeed* previewFeed() const { return feed_.get(); }
     // The sheet the last capture wrote (empty before the first).
     QString lastSheet() const { return lastSheet_; }
+    // What stands where the sheet will be until there is one.
+    QLabel* hint() const { return hint_; }
+
+    // The finished sheet the window works with (null before a capture, in a
+    // queue, or when its frames could not be kept).
+    const SheetSession* session() const { return session_.get(); }
+    // Shows a cell's frame large (a click on it does this).
+    void showCell(int index);
+    // Puts a frame into a cell of the finished sheet, with its stamp; Save
+    // then writes that sheet as it is. False when there is no such sheet.
+    bool replaceCell(int index, const CellShot& shot);
+    // After the settings changed: the finished sheet drawn again with them
+    // from the frames it keeps, when no new frame is needed (true). Otherwise
+    // it goes, and Save makes the new sheet.
+    bool relayout();
+
+    // The details of a probed movie: the information text, then what the
+    // file's facts add (codec, size, sound …).
+    static QString detailsText(const ProbeResult& probe);
+
+    // Shows the file selected in the file manager, or else opens its folder.
+    void showInFolder(const QString& file);
 
     // Closing asks first during a capture; see closeEvent.
     void reject() override;
@@ -125,6 +154,10 @@ public:
     // What an incomplete sheet lacks, in one short line for the queue's list
     // and summary; empty for a complete sheet.
     static QString incompleteLine(const CaptureResult& result);
+    // The n-th entry of Open Recent (from 1): its number as the shortcut,
+    // then the movie's name, cut in the middle when long, with any "&"
+    // shown as itself.
+    static QString recentLabel(int n, const QString& path, const QFontMetrics& metrics);
 
 protected:
     bool event(QEvent* event) override;
@@ -144,10 +177,12 @@ private:
             Failed,
             Skipped,
             Stopped,
-            LeftOut, // its sheet would destroy another file of the queue
+            LeftOut,    // its sheet would destroy another file of the queue
+            PassedOver, // found in a folder, and no movie
         };
         QString movie;
         QString sheet;
+        bool inFolder = false; // found in a dropped folder, not given itself
         State state = State::Waiting;
         bool incomplete = false; // saved, but not the whole movie in every cell
         QString note;            // its first line follows the state in the list
@@ -155,6 +190,9 @@ private:
     };
 
     void OnOpen();
+    void OnOpenFolder();
+    void updateHint();
+    void updateViewActions();
     void OnSave();
     void OnOptions();
     void buildMenu();
@@ -172,6 +210,15 @@ private:
     // user gives up (empty).
     QString askTarget();
     void showFinished(const CaptureResult& result);
+    // Hands the file to the desktop; a box says so when nothing takes it.
+    void openWithDesktop(const QUrl& url);
+    // Writes the sheet the user edited, as it is, to `target`.
+    void saveEdited(const QString& target);
+    // The finished sheet in the window, at its size, cells ready to click.
+    void showSession();
+    void dropSession();
+    // The view's sheet size and cells, for clicks and the keyboard.
+    void showLayout(const SheetLayout& layout);
     // Leaves out the movies whose sheets would land on a sheet made earlier
     // in the queue or on a movie of it.
     void leaveOutClashes(std::vector<QueueItem>& items) const;
@@ -197,6 +244,10 @@ private:
     QListWidget* queueList_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
     QMenu* recent_ = nullptr;
+    QLabel* hint_ = nullptr;
+    QAction* fitAction_ = nullptr;
+    QAction* actualAction_ = nullptr;
+    QList<QAction*> viewActions_;
     QList<QAction*> commandActions_; // the menu's twins of the buttons
     QAction* saveAction_ = nullptr;
 
@@ -212,10 +263,12 @@ private:
     QString target_;  // the sheet being made
     QString lastSheet_;
     std::vector<QueueItem> queue_;
+    QueueOutput queueOutput_; // where the queue's sheets go
     bool queueActive_ = false;
     int queueAt_ = -1; // the queue item being worked on
 
     std::unique_ptr<PreviewFeed> feed_;
+    std::unique_ptr<SheetSession> session_;
     CaptureJob job_{this};
 };
 

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/accessible.h"
 #include "app/color_button.h"
 #include "app/value_convert.h"
 #include "capture/capture.h"
@@ -98,6 +99,9 @@ QLineEdit* COptionsDlg::spanBox(const char* name) {
 
 void COptionsDlg::build() {
     setWindowTitle(tr("Settings"));
+    // Before any control exists: Qt picks a control's interface for good the
+    // first time anything about it is announced.
+    installAccessibleFactories();
 
     // Boxes first, then the groups and labels that hold them, so each label
     // can name its box for the keyboard and for assistive tools.

@@ -39,10 +39,9 @@ int CSheetApp::exec(const QStringList& movies) {
                            QMessageBox::Ok, QMessageBox::Ok});
     }
     CMainDlg dialog(options_, nullptr, seams_);
-    // One movie opens as if dropped; several make a queue of sheets.
-    if (movies.size() == 1)
-        dialog.openMovie(movies.front());
-    else if (movies.size() > 1)
+    // One movie opens as if dropped; several, or a folder, make a queue of
+    // sheets.
+    if (!movies.isEmpty())
         dialog.queueMovies(movies);
     dialog.exec();
     return 0;

@@ -23,8 +23,8 @@ public:
 
     // Runs the main dialog modally and returns the process's exit status
     // once it has closed. A movie given here (as a file manager passes one)
-    // is opened as if it had been dropped on the window; several are queued,
-    // each for a sheet beside it.
+    // is opened as if it had been dropped on the window; several, or a
+    // folder, are queued after the user said where their sheets go.
     int exec(const QStringList& movies);
     int exec(const QString& movie = QString()) {
         return exec(movie.isEmpty() ? QStringList() : QStringList{movie});

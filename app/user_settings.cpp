@@ -11,6 +11,9 @@ const QString kKeyFrames = QStringLiteral("frames/keyFrames");
 const QString kRecent = QStringLiteral("files/recentMovies");
 const QString kMovieFolder = QStringLiteral("files/lastMovieFolder");
 const QString kSheetFolder = QStringLiteral("files/lastSheetFolder");
+const QString kQueueBeside = QStringLiteral("queue/besideMovies");
+const QString kQueueFolder = QStringLiteral("queue/folder");
+const QString kQueueFormat = QStringLiteral("queue/format");
 
 bool parseSpan(const QString& text, TimeSpan& out) {
     const QString t = text.trimmed();
@@ -116,6 +119,25 @@ QString UserSettings::lastSheetFolder() const {
 
 void UserSettings::setLastSheetFolder(const QString& folder) {
     settings_->setValue(kSheetFolder, folder);
+}
+
+QueueOutput UserSettings::queueOutput() const {
+    QueueOutput out;
+    out.besideMovies = settings_->value(kQueueBeside, true).toBool();
+    out.folder = settings_->value(kQueueFolder).toString();
+    const QString format = settings_->value(kQueueFormat).toString().toLower();
+    if (format == QLatin1String("png") || format == QLatin1String("bmp"))
+        out.format = format;
+    // Without a folder there is nowhere else to put them.
+    if (out.folder.isEmpty())
+        out.besideMovies = true;
+    return out;
+}
+
+void UserSettings::setQueueOutput(const QueueOutput& output) {
+    settings_->setValue(kQueueBeside, output.besideMovies);
+    settings_->setValue(kQueueFolder, output.folder);
+    settings_->setValue(kQueueFormat, output.format);
 }
 
 bool UserSettings::sync() {

@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "app/dialog_seams.h"
 #include "capture/frame_choice.h"
 
 class QSettings;
@@ -57,6 +58,11 @@ public:
     void setLastMovieFolder(const QString& folder);
     QString lastSheetFolder() const;
     void setLastSheetFolder(const QString& folder);
+
+    // Where the last queue's sheets went, and as what (beside the movies,
+    // as JPEG, at first).
+    QueueOutput queueOutput() const;
+    void setQueueOutput(const QueueOutput& output);
 
     // Flushes to disk; false when the file could not be written.
     bool sync();

@@ -36,8 +36,13 @@ public:
         result_.statedDuration =
             in_.facts.cutShort() ? in_.facts.statedDuration : in_.facts.duration;
         if (checkInput() && planLayout() && openMovie() && paintSheet() && grabFrames()) {
-            drawInformation();
-            writeSheet();
+            drawInformation(sheet_, o_, layout_, in_.infoText, in_.informationColor);
+            const auto mode = out_.replaceTarget ? RasterImage::WriteMode::Replace
+                                                 : RasterImage::WriteMode::CreateNew;
+            const Result written =
+                writeSheetFile(sheet_, o_, in_.targetPath, out_.format, mode, in_.stop);
+            if (!written.ok())
+                fail(written);
         }
         // Whichever step the stop cut short failed for that reason, not for
         // the one its own result names.
@@ -71,8 +76,6 @@ private:
     // The frame at or after the position, found on its own.
     bool frameAt(int64_t position, media::Frame* out);
     bool lookPastBlank(int64_t cell, int64_t moment, int64_t latest, media::Frame& blank);
-    void drawInformation();
-    void writeSheet();
 
     const CaptureInput& in_;
     const Options& o_;
@@ -100,17 +103,11 @@ bool CaptureRun::checkInput() {
 }
 
 bool CaptureRun::planLayout() {
-    int textW = 0;
-    int textH = 0;
-    if (o_.headerEnabled) {
-        const TextSize size = measureText(in_.infoText, TextFlags{.expandTabs = true}, o_.font);
-        textW = size.width;
-        textH = size.height;
-    }
+    const TextSize text = measureInformation(o_, in_.infoText);
     std::string error;
     // Cells have the shape of the picture as it is shown, not as stored.
-    if (!computeLayout(o_, in_.facts.shownWidth(), in_.facts.shownHeight(), textW, textH, layout_,
-                       error))
+    if (!computeLayout(o_, in_.facts.shownWidth(), in_.facts.shownHeight(), text.width, text.height,
+                       layout_, error))
         return fail(ResultCode::Invalid, error);
     return true;
 }
@@ -140,27 +137,13 @@ bool CaptureRun::openMovie() {
 
 // Background, soft shadows, and a black box per cell that its frame covers.
 bool CaptureRun::paintSheet() {
-    if (!sheet_.create(layout_.sheetWidth, layout_.sheetHeight))
-        return fail(ResultCode::TooLarge, "Not enough memory for a sheet of " +
-                                              std::to_string(layout_.sheetWidth) + "x" +
-                                              std::to_string(layout_.sheetHeight) + " pixels.");
-    sheet_.fill(o_.backgroundColor);
-    if (o_.shadowEnabled) {
-        const Rgb shadow = shadowColor(o_);
-        for (int64_t k = 0; k < layout_.cells; ++k) {
-            const CellRect s = layout_.shadowOf(layout_.cellAt(k));
-            sheet_.fillRect(s.x, s.y, s.width, s.height, shadow);
-        }
-        sheet_.boxBlur(3, in_.stop);
-    }
+    const Result painted = paintGrid(sheet_, o_, layout_, in_.stop);
+    if (!painted.ok())
+        return fail(painted);
     // Painting a large sheet takes a while; what it painted for a stopped
     // run is not wanted.
     if (cancelled())
         return stopped();
-    for (int64_t k = 0; k < layout_.cells; ++k) {
-        const CellRect c = layout_.cellAt(k);
-        sheet_.fillRect(c.x, c.y, c.width, c.height, Rgb{0, 0, 0});
-    }
     painter_ = std::make_unique<CellPainter>(sheet_, layout_, o_, progress_);
     result_.stampsLeftOut = !painter_->stampsFit();
     progress_.sheetPainted(sheet_);
@@ -293,40 +276,6 @@ bool CaptureRun::lookPastBlank(int64_t cell, int64_t moment, int64_t latest, med
     }
     painter_->drawFrame(cell, blank);
     return true;
-}
-
-// Without an outline, whatever the stamps have: the block sits on the
-// background, not on a picture, so one plain colour that contrasts with the
-// background is enough.
-void CaptureRun::drawInformation() {
-    if (!o_.headerEnabled)
-        return;
-    const TextBox box{layout_.headerX, layout_.headerY, layout_.headerX + layout_.textWidth,
-                      layout_.headerY + layout_.textHeight};
-    const Rgb color = in_.informationColor == InformationColor::ByBackground
-                          ? readableTextColor(o_.backgroundColor)
-                          : Rgb{0, 0, 0};
-    sheet_.drawText(in_.infoText, box, TextFlags{.expandTabs = true}, false, o_.font, color);
-}
-
-// JPEG for .jpg and .jpeg, PNG for .png, BMP for anything else.
-void CaptureRun::writeSheet() {
-    const std::string ext =
-        out_.format.empty() ? lowerExtension(in_.targetPath) : "." + out_.format;
-    const auto mode =
-        out_.replaceTarget ? RasterImage::WriteMode::Replace : RasterImage::WriteMode::CreateNew;
-    std::string error;
-    bool written = false;
-    // A stop while the sheet is written leaves the target as it was.
-    if (ext == ".jpg" || ext == ".jpeg")
-        written = sheet_.saveJpeg(in_.targetPath, o_.jpegQuality, o_.jpegProgressive != 0, &error,
-                                  mode, in_.stop);
-    else if (ext == ".png")
-        written = sheet_.savePng(in_.targetPath, &error, mode, in_.stop);
-    else
-        written = sheet_.saveBmp(in_.targetPath, &error, mode, in_.stop);
-    if (!written)
-        fail(ResultCode::WriteFailed, error.empty() ? "Cannot write " + in_.targetPath : error);
 }
 
 // The sRGB transfer function undone: the share of light a byte stands for.

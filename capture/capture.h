@@ -20,6 +20,7 @@
 
 #include "capture/frame_choice.h"
 #include "capture/movie_probe.h"
+#include "capture/sheet_paint.h"
 #include "platform/types/media_time.h"
 #include "platform/types/result.h"
 #include "render/raster_image.h"
@@ -86,11 +87,6 @@ public:
         (void)sheet;
     }
 };
-
-// The colour of the information block. Black is the classic sheet's, which
-// cannot be read on a dark background; ByBackground picks black or white,
-// whichever stands out more against the background colour.
-enum class InformationColor { Black, ByBackground };
 
 // Black when the background's relative luminance (sRGB) is above the point
 // where black and white have equal contrast with it, white below.

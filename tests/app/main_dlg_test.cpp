@@ -44,8 +44,11 @@ bool commandsEnabled(CMainDlg& dlg, bool enabled) {
 
 } // namespace
 
-int runDesktopTests(int argc, char** argv); // desktop_test.cpp
-int runQueueTests(int argc, char** argv);   // queue_test.cpp
+int runDesktopTests(int argc, char** argv);   // desktop_test.cpp
+int runQueueTests(int argc, char** argv);     // queue_test.cpp
+int runFixesTests(int argc, char** argv);     // fixes_test.cpp
+int runStartTests(int argc, char** argv);     // start_test.cpp
+int runSheetWorkTests(int argc, char** argv); // sheet_work_test.cpp
 
 class MainDlgTest : public QObject {
     Q_OBJECT
@@ -581,17 +584,32 @@ private slots:
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName("Stillwick");
+    // STILLWICK_SUITES=FixesTest,StartTest runs only those test objects (the
+    // arguments then pick functions in them, as usual).
+    const QStringList suites =
+        qEnvironmentVariable("STILLWICK_SUITES").split(u',', Qt::SkipEmptyParts);
+    const auto wanted = [&](const char* name) {
+        return suites.isEmpty() || suites.contains(QLatin1String(name));
+    };
     int status = 0;
-    {
+    if (wanted("MainDlgTest")) {
         MainDlgTest t;
         status |= QTest::qExec(&t, argc, argv);
     }
-    {
+    if (wanted("SheetAppTest")) {
         SheetAppTest t;
         status |= QTest::qExec(&t, argc, argv);
     }
-    status |= runDesktopTests(argc, argv);
-    status |= runQueueTests(argc, argv);
+    if (wanted("DesktopTest"))
+        status |= runDesktopTests(argc, argv);
+    if (wanted("QueueTest"))
+        status |= runQueueTests(argc, argv);
+    if (wanted("FixesTest"))
+        status |= runFixesTests(argc, argv);
+    if (wanted("StartTest"))
+        status |= runStartTests(argc, argv);
+    if (wanted("SheetWorkTest"))
+        status |= runSheetWorkTests(argc, argv);
     return status;
 }
 

@@ -1,0 +1,568 @@
+// Working with a finished sheet: a view that zooms and pans, a cell's frame
+// seen large with its exact time, the movie opened there in a player, and a
+// cell given another frame (a nudge) without capturing the sheet again. The
+// sheet drawn from the kept frames is the one a capture makes.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QtTest>
+
+#include <memory>
+
+#include "app/frame_dlg.h"
+#include "app/main_dlg.h"
+#include "app/player.h"
+#include "app/sheet_composer.h"
+#include "app/sheet_preview.h"
+#include "app/sheet_session.h"
+#include "settings/options.h"
+#include "tests/app/app_fixture.h"
+#include "tests/app/test_seams.h"
+#include "tests/support/footage.h"
+
+using apptest::here;
+using apptest::makeMovie;
+
+namespace {
+
+void saveShot(QWidget* w, const QString& name) {
+    const QPixmap shot = w->grab();
+    QString file = name;
+    if (shot.devicePixelRatio() > 1.0)
+        file.replace(QLatin1String(".png"),
+                     QStringLiteral("@%1x.png").arg(shot.devicePixelRatio()));
+    QVERIFY(shot.save(apptest::screenDir() + file));
+}
+
+QImage rgb(const QImage& image) {
+    return image.convertToFormat(QImage::Format_RGB888);
+}
+
+// The frame index the middle of a picture's rectangle shows.
+int indexAt(const QImage& image, const QRect& r) {
+    const QColor c = image.pixelColor(r.center());
+    return testmovies::indexFromColor(static_cast<uint8_t>(c.red()),
+                                      static_cast<uint8_t>(c.green()),
+                                      static_cast<uint8_t>(c.blue()));
+}
+
+QRect rectOf(const CellRect& c) {
+    return QRect(c.x, c.y, c.width, c.height);
+}
+
+// Every pixel outside `keep` is the same in both.
+bool sameOutside(const QImage& a, const QImage& b, const QRect& keep) {
+    if (a.size() != b.size())
+        return false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (!keep.contains(x, y) && a.pixel(x, y) != b.pixel(x, y))
+                return false;
+    return true;
+}
+
+QImage toImage(const RasterImage& sheet) {
+    return PreviewFeed::shrink(sheet, INT_MAX);
+}
+
+} // namespace
+
+class SheetWorkTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<apptest::Sandbox> sandbox_;
+    std::unique_ptr<Options> options_;
+    FakeDialogs fake_;
+
+    void open(CMainDlg& dlg, const QString& movie) {
+        QVERIFY(dlg.openMovie(movie));
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
+    }
+    void save(CMainDlg& dlg, const QString& target) {
+        fake_.paths.push_back(target);
+        dlg.saveButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 60000);
+    }
+    // Runs the frame window of `cell` and lets `play` drive it once its
+    // first frame is there.
+    void withFrame(CMainDlg& dlg, int cell, const std::function<void(CFrameDlg&)>& play) {
+        bool ran = false;
+        fake_.onDialog = [&](QDialog& d) {
+            auto* frame = qobject_cast<CFrameDlg*>(&d);
+            QVERIFY(frame);
+            QTRY_VERIFY_WITH_TIMEOUT(!frame->busy() && frame->hasFrame(), 30000);
+            ran = true;
+            play(*frame);
+        };
+        dlg.showCell(cell);
+        fake_.onDialog = nullptr;
+        QVERIFY(ran);
+    }
+
+private slots:
+    void init() {
+        sandbox_ = std::make_unique<apptest::Sandbox>();
+        QVERIFY(sandbox_->valid());
+        options_ = std::make_unique<Options>();
+        fake_ = FakeDialogs();
+    }
+    void cleanup() {
+        options_.reset();
+        sandbox_.reset();
+    }
+
+    // ---- The kept frames make the captured sheet -------------------------------
+
+    void theKeptFramesMakeTheSheetTheCaptureMade_data() {
+        QTest::addColumn<bool>("shadow");
+        QTest::addColumn<bool>("stamps");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<bool>("header");
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("defaults") << true << true << int(TopLeft) << true << false;
+        QTest::newRow("plain") << false << false << int(BottomLeft) << false << false;
+        QTest::newRow("block bottom right") << true << false << int(BottomRight) << true << false;
+        QTest::newRow("cells without a picture") << true << true << int(TopRight) << true << true;
+    }
+    void theKeptFramesMakeTheSheetTheCaptureMade() {
+        QFETCH(bool, shadow);
+        QFETCH(bool, stamps);
+        QFETCH(int, position);
+        QFETCH(bool, header);
+        QFETCH(bool, damaged);
+        options_->columns = 3;
+        options_->rows = 3;
+        options_->shadowEnabled = shadow;
+        options_->timeStampsEnabled = stamps;
+        options_->headerEnabled = header;
+        options_->headerPosition = position;
+        options_->backgroundColor = Rgb{30, 40, 70};
+        QString movie;
+        if (damaged) {
+            testmovies::FootageSpec footage;
+            footage.kind = testmovies::Footage::DamagedMiddle;
+            movie = here("damaged.mov");
+            std::string error;
+            QCOMPARE(testmovies::makeFootage(footage, movie.toStdString(), &error), 0);
+        } else {
+            movie = makeMovie("kept.avi", 100);
+        }
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        open(dlg, movie);
+        save(dlg, here("kept.png"));
+        const SheetSession* session = dlg.session();
+        QVERIFY(session);
+        QCOMPARE(session->cells.size(), size_t{9});
+        const int missing =
+            static_cast<int>(std::count_if(session->cells.begin(), session->cells.end(),
+                                           [](const CellShot& c) { return !c.found; }));
+        QCOMPARE(missing > 0, damaged);
+
+        RasterImage sheet;
+        std::string error;
+        QVERIFY2(composeSheet(session->plan, session->layout, session->cells, sheet, error),
+                 error.c_str());
+        QCOMPARE(toImage(sheet), rgb(QImage(here("kept.png"))));
+    }
+
+    // ---- The view ------------------------------------------------------------------
+
+    void theSheetZoomsAndPans() {
+        options_->columns = 6;
+        options_->rows = 5;
+        const QString movie = makeMovie("zoom.avi", 100);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.resize(700, 600);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        open(dlg, movie);
+        save(dlg, here("zoom.png"));
+        CSheetPreview* view = dlg.preview();
+        const QSize sheet = QImage(here("zoom.png")).size();
+        QCOMPARE(view->sheetSize(), sheet);
+        QVERIFY(view->cellsActive());
+
+        // Fitted: all of it in sight, smaller than its pixels.
+        QVERIFY(view->fitting());
+        QVERIFY(view->zoom() < 1.0);
+        const QRectF fitted = view->pictureRect();
+        QVERIFY(QRectF(view->viewport()->rect()).adjusted(-1, -1, 1, 1).contains(fitted));
+        QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+
+        // 100 %: a sheet pixel on a screen pixel, with scroll bars.
+        view->setZoom(1.0);
+        QVERIFY(!view->fitting());
+        const qreal dpr = view->devicePixelRatioF();
+        QCOMPARE(view->pictureRect().width() * dpr, double(sheet.width()));
+        QVERIFY(view->horizontalScrollBar()->maximum() > 0);
+        // The cells are where they are drawn.
+        const SheetLayout& l = dlg.session()->layout;
+        const CellRect c7 = l.cellAt(7);
+        const QPointF centre = view->pictureRect().topLeft() +
+                               QPointF(c7.x + c7.width / 2.0, c7.y + c7.height / 2.0) / dpr;
+        QCOMPARE(view->cellAt(centre.toPoint()), 7);
+        QCOMPARE(view->cellAt(view->pictureRect().topLeft().toPoint() + QPoint(1, 1)), -1);
+        QCoreApplication::processEvents(); // the scroll bars come with the next layout
+        saveShot(&dlg, "sheet-zoomed.png");
+
+        // Zooming in keeps the point under the pointer where it is.
+        const int before = view->horizontalScrollBar()->value();
+        view->zoomIn();
+        QVERIFY(view->zoom() > 1.0);
+        QVERIFY(view->horizontalScrollBar()->value() > before);
+        view->zoomOut();
+        QCOMPARE(view->zoom(), 1.0);
+        for (int i = 0; i < 40; ++i)
+            view->zoomOut();
+        QCOMPARE(view->zoom(), CSheetPreview::kMinZoom);
+
+        // Dragging pans.
+        view->setZoom(2.0);
+        view->horizontalScrollBar()->setValue(100);
+        view->verticalScrollBar()->setValue(100);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
+        QTest::mouseMove(view->viewport(), QPoint(150, 170));
+        QTest::mouseMove(view->viewport(), QPoint(120, 160));
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(120, 160));
+        QCOMPARE(view->horizontalScrollBar()->value(), 180);
+        QCOMPARE(view->verticalScrollBar()->value(), 140);
+        // A drag is no click: no frame window opened.
+        QVERIFY(fake_.dialogsRun.isEmpty());
+
+        // The View menu's Fit returns to the whole sheet.
+        view->fitToWindow();
+        QVERIFY(view->fitting());
+        QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+
+        // The keyboard chooses a cell and opens it.
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(view->currentCell(), 0);
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentCell(), 6);
+        QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(view->currentCell(), 7);
+        fake_.onDialog = [](QDialog&) {};
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(fake_.dialogsRun, QStringList{"frame"});
+        QVERIFY(view->accessibleDescription().contains("Frame 8 of 30"));
+    }
+
+    // ---- A cell's frame, large -----------------------------------------------------
+
+    void aClickedCellShowsItsFrameWithItsExactTime() {
+        options_->columns = 2;
+        options_->rows = 2;
+        const QString movie = makeMovie("cells.avi", 50);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        open(dlg, movie);
+        save(dlg, here("cells.png"));
+        // 2 s, four moments a fifth apart: frames 10, 20, 30 and 40.
+        const CellShot& shot = dlg.session()->cells[2];
+        QCOMPARE(shot.time.units(), 12'000'000);
+
+        bool shown = false;
+        fake_.onDialog = [&](QDialog& d) {
+            auto* frame = qobject_cast<CFrameDlg*>(&d);
+            QVERIFY(frame);
+            QTRY_VERIFY_WITH_TIMEOUT(frame->hasFrame(), 30000);
+            shown = true;
+            QCOMPARE(frame->shown().time.units(), shot.time.units());
+            // At the size the movie is shown at, the frame the cell holds.
+            QCOMPARE(frame->shown().full.width, 176);
+            QCOMPARE(frame->shown().full.height, 144);
+            const QImage full(frame->shown().full.rgb.data(), 176, 144, 176 * 3,
+                              QImage::Format_RGB888);
+            QCOMPARE(indexAt(full, full.rect()), 30);
+            QVERIFY(frame->findChild<QLabel*>("time")->text().startsWith("00:00:01.200"));
+            QVERIFY(!frame->findChild<QPushButton*>("use")->isEnabled()); // it is the cell's
+            frame->copyTime();
+            QCOMPARE(QApplication::clipboard()->text(), QString("00:00:01.200"));
+        };
+        // A click in the middle of the third cell.
+        CSheetPreview* view = dlg.preview();
+        const CellRect c = dlg.session()->layout.cellAt(2);
+        const QPointF at =
+            view->pictureRect().topLeft() + QPointF(c.x + c.width / 2.0, c.y + c.height / 2.0) *
+                                                view->zoom() / view->devicePixelRatioF();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at.toPoint());
+        QVERIFY(shown);
+        QCOMPARE(fake_.dialogsRun, QStringList{"frame"});
+    }
+
+    void theMovieOpensAtTheFrameInAPlayer() {
+        options_->columns = 2;
+        options_->rows = 1;
+        const QString movie = makeMovie("play.avi", 50);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        open(dlg, movie);
+        save(dlg, here("play.jpg"));
+        fake_.player = player::Command{"/usr/bin/mpv", {"--hr-seek=yes"}, "mpv"};
+        withFrame(dlg, 1, [&](CFrameDlg& f) {
+            f.openInPlayer();
+            QCOMPARE(fake_.started.size(), 1);
+            // 2 s / 3 * 2 = 1.333 s: frame 34 at 1.36 s.
+            QCOMPARE(fake_.started[0],
+                     QStringList({"/usr/bin/mpv", "--hr-seek=yes", "--start=1.360", movie}));
+            QVERIFY(fake_.openedUrls.isEmpty());
+        });
+        // Neither mpv nor VLC: the desktop's player, and a word that it
+        // starts at the beginning.
+        fake_.player = player::Command{};
+        withFrame(dlg, 0, [&](CFrameDlg& f) {
+            f.openInPlayer();
+            QCOMPARE(fake_.openedUrls, QList<QUrl>{QUrl::fromLocalFile(movie)});
+            QVERIFY(f.findChild<QLabel*>("status")->text().contains("at its start"));
+        });
+    }
+
+    void aPlayerIsChosenAsTheDesktopWould() {
+        const MediaTime t{1234567, 1, 1000000}; // 1.234567 s
+        QCOMPARE(player::startSeconds(t), QString("1.234"));
+        QCOMPARE(player::startSeconds(MediaTime{90, 1, 1}), QString("90.000"));
+        QStringList installed;
+        QString usual;
+        player::Lookups lookups{
+            [&](const QString& p) { return installed.contains(p) ? "/usr/bin/" + p : QString(); },
+            [&](const QString&) { return usual; }};
+        installed = {"mpv", "vlc"};
+        usual = "vlc.desktop";
+        player::Command c = player::commandFor("/m/a.mkv", t, lookups);
+        QCOMPARE(c.name, QString("VLC"));
+        QCOMPARE(c.arguments, QStringList({"--start-time=1.234", "/m/a.mkv"}));
+        usual = "org.gnome.Totem.desktop";
+        c = player::commandFor("/m/-a.mkv", t, lookups);
+        QCOMPARE(c.program, QString("/usr/bin/mpv"));
+        QCOMPARE(c.arguments, QStringList({"--start=1.234", "--hr-seek=yes", "--", "/m/-a.mkv"}));
+        installed = {"vlc"};
+        usual = "mpv.desktop"; // the usual one is gone
+        QCOMPARE(player::commandFor("/m/a.mkv", t, lookups).name, QString("VLC"));
+        installed.clear();
+        QVERIFY(player::commandFor("/m/a.mkv", t, lookups).program.isEmpty());
+    }
+
+    void typedTimesAreRead() {
+        int64_t u = 0;
+        QVERIFY(CFrameDlg::parseTime("83.4", u));
+        QCOMPARE(u, 834'000'000);
+        QVERIFY(CFrameDlg::parseTime("1:23.4", u));
+        QCOMPARE(u, 834'000'000);
+        QVERIFY(CFrameDlg::parseTime(" 00:01:23.456 ", u));
+        QCOMPARE(u, 834'560'000);
+        QVERIFY(CFrameDlg::parseTime("2:00:00", u));
+        QCOMPARE(u, 72'000'000'000);
+        QVERIFY(CFrameDlg::parseTime("90s", u));
+        QCOMPARE(u, 900'000'000);
+        QVERIFY(CFrameDlg::parseTime("0,5", u));
+        QCOMPARE(u, 5'000'000);
+        for (const char* bad : {"", "abc", "1:75", "1:61:00", "-3", "1.2.3", "1:", "99999999999"})
+            QVERIFY2(!CFrameDlg::parseTime(bad, u), bad);
+        QCOMPARE(CFrameDlg::exactText(MediaTime{3723456, 1, 1000}), QString("01:02:03.456"));
+    }
+
+    // ---- A nudge -------------------------------------------------------------------
+
+    void aNudgeChangesOneCellAndItsStampOnly() {
+        options_->columns = 3;
+        options_->rows = 2;
+        const QString movie = makeMovie("nudge.avi", 100);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.show();
+        open(dlg, movie);
+        save(dlg, here("before.png"));
+        const QImage before = rgb(QImage(here("before.png")));
+        const SheetLayout l = dlg.session()->layout;
+        // 4 s over 7 gaps: cell 4 at 2.857 s is frame 72 (2.88 s).
+        QCOMPARE(indexAt(before, rectOf(l.cellAt(4))), 72);
+        const int64_t decodedBefore = media::decodedFrameCount();
+
+        withFrame(dlg, 4, [&](CFrameDlg& f) {
+            QCOMPARE(f.shown().time.units(), 28'800'000);
+            f.nextFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 29'200'000);
+            f.previousFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            f.previousFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 28'400'000); // frame 71
+            QVERIFY(f.findChild<QPushButton*>("use")->isEnabled());
+            QVERIFY(!f.goTo("soon"));
+            QVERIFY(f.findChild<QLabel*>("status")->text().contains("not a time"));
+            QVERIFY(f.goTo("0:03.5"));
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 35'200'000); // frame 88 at 3.52 s
+            f.previousFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 34'800'000); // frame 87
+            saveShot(&f, "frame-large.png");
+            f.useInSheet();
+        });
+        // The frames were read by the window's own reader; the sheet was
+        // drawn again from what it kept, not captured.
+        QVERIFY(media::decodedFrameCount() > decodedBefore);
+        QVERIFY(dlg.session()->edited);
+        QVERIFY(dlg.windowTitle().contains("frames chosen"));
+        const QImage after = dlg.preview()->image();
+        QCOMPARE(after.size(), before.size());
+        const QRect cell = rectOf(l.cellAt(4));
+        QCOMPARE(indexAt(after, cell), 87);
+        QVERIFY(sameOutside(before, rgb(after), cell));
+        // The stamp follows the frame: the cell's bottom rows differ from a
+        // flat frame of index 87 (text is drawn there) and from before.
+        QVERIFY(before.copy(cell) != rgb(after).copy(cell));
+        saveShot(dlg.preview(), "sheet-nudged.png");
+
+        // Save writes the sheet as it is shown, without a capture.
+        const int64_t decodedBeforeSave = media::decodedFrameCount();
+        fake_.paths.push_back(here("after.png"));
+        dlg.saveButton()->click();
+        QVERIFY(!dlg.isWorking());
+        QCOMPARE(media::decodedFrameCount(), decodedBeforeSave);
+        QCOMPARE(rgb(QImage(here("after.png"))), rgb(after));
+        QCOMPARE(fake_.actionMessages.size(), 2);
+        QVERIFY(fake_.actionMessages.last().request.text.contains("after.png"));
+
+        // The nudged sheet is what the cells now say: drawn anew, the same.
+        RasterImage again;
+        std::string error;
+        QVERIFY(composeSheet(dlg.session()->plan, l, dlg.session()->cells, again, error));
+        QCOMPARE(toImage(again), rgb(after));
+    }
+
+    // ---- Re-layout -------------------------------------------------------------------
+
+    void aNewLookIsDrawnFromTheKeptFramesAsAFreshCaptureMakesIt() {
+        options_->columns = 2;
+        options_->rows = 3;
+        const QString movie = makeMovie("look.avi", 100);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.show();
+        open(dlg, movie);
+        save(dlg, here("first.png"));
+        // A nudge first: a frame chosen by hand stays in its cell.
+        CellShot chosen;
+        withFrame(dlg, 1, [&](CFrameDlg& f) {
+            f.nextFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            f.useInSheet();
+            chosen = dlg.session()->cells[1];
+        });
+        QVERIFY(chosen.found);
+
+        // Three columns of two rows hold the same six moments; the rest is
+        // the look. Nothing is decoded for it.
+        options_->columns = 3;
+        options_->rows = 2;
+        options_->spacingX = 14;
+        options_->shadowEnabled = 0;
+        options_->backgroundColor = Rgb{250, 240, 200};
+        options_->headerPosition = BottomRight;
+        const int64_t decoded = media::decodedFrameCount();
+        QVERIFY(dlg.relayout());
+        QCOMPARE(media::decodedFrameCount(), decoded);
+        const SheetSession* session = dlg.session();
+        QVERIFY(session && session->edited);
+        QCOMPARE(session->layout.columns, 3);
+        QCOMPARE(session->cells[1].time.units(), chosen.time.units());
+        const QImage relaid = rgb(dlg.preview()->image());
+        QCOMPARE(relaid.size(), QSize(session->layout.sheetWidth, session->layout.sheetHeight));
+        saveShot(dlg.preview(), "sheet-relaid.png");
+
+        // Save writes it as shown, without decoding.
+        fake_.paths.push_back(here("relaid.png"));
+        dlg.saveButton()->click();
+        QCOMPARE(media::decodedFrameCount(), decoded);
+        QCOMPARE(rgb(QImage(here("relaid.png"))), relaid);
+
+        // Without the hand-chosen frame it is a fresh capture's sheet, byte
+        // for byte.
+        CMainDlg fresh(*options_, nullptr, fake_.seams());
+        open(fresh, movie);
+        save(fresh, here("fresh.png"));
+        std::vector<CellShot> captured = dlg.session()->cells;
+        captured[1] = fresh.session()->cells[1];
+        RasterImage sheet;
+        std::string error;
+        QVERIFY(composeSheet(dlg.session()->plan, dlg.session()->layout, captured, sheet, error));
+        QCOMPARE(toImage(sheet), rgb(QImage(here("fresh.png"))));
+        // And the whole relaid sheet differs from it in the chosen cell only.
+        QVERIFY(sameOutside(relaid, rgb(QImage(here("fresh.png"))),
+                            rectOf(dlg.session()->layout.cellAt(1))));
+    }
+
+    void aLookThatWantsOtherFramesLeavesTheSheetToSave() {
+        options_->columns = 2;
+        options_->rows = 2;
+        const QString movie = makeMovie("more.avi", 60);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.show();
+        open(dlg, movie);
+        save(dlg, here("four.png"));
+        QVERIFY(dlg.preview()->isVisible());
+        // Another row: other moments. Larger frames: another size.
+        for (auto change :
+             {+[](Options& o) { o.rows = 3; }, +[](Options& o) { o.frameHeight = 200; }}) {
+            Options settings = *options_;
+            change(*options_);
+            QVERIFY(!dlg.relayout());
+            QVERIFY(!dlg.session());
+            QVERIFY(!dlg.preview()->isVisible());
+            QVERIFY(dlg.hint()->isVisible());
+            // Save captures anew, with the new settings.
+            save(dlg, here("anew.png"));
+            QVERIFY(dlg.session());
+            QCOMPARE(QImage(here("anew.png")).size(),
+                     QSize(dlg.session()->layout.sheetWidth, dlg.session()->layout.sheetHeight));
+            *options_ = settings;
+            QVERIFY(QFile::remove(here("anew.png")));
+            save(dlg, here("anew.png"));
+        }
+        // Settings no sheet can be made with leave it too.
+        options_->frameWidth = 0;
+        QVERIFY(!dlg.relayout());
+        QVERIFY(!dlg.session());
+    }
+
+    void steppingPastEitherEndKeepsTheFrameShown() {
+        options_->columns = 1;
+        options_->rows = 1;
+        const QString movie = makeMovie("edge.avi", 50);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        open(dlg, movie);
+        save(dlg, here("edge.png"));
+        withFrame(dlg, 0, [&](CFrameDlg& f) {
+            QVERIFY(f.goTo("0"));
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 0);
+            f.previousFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 0);
+            QVERIFY(f.findChild<QLabel*>("status")->text().contains("no frame there"));
+            // Past the end: the last frame, and nothing after it.
+            QVERIFY(f.goTo("99"));
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 19'600'000);
+            f.nextFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 19'600'000);
+            QVERIFY(f.findChild<QLabel*>("status")->text().contains("no frame there"));
+        });
+    }
+};
+
+int runSheetWorkTests(int argc, char** argv) {
+    SheetWorkTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "sheet_work_test.moc"
