@@ -227,35 +227,38 @@ int parseArguments(int argc, const char* const* argv, Arguments& args, std::ostr
                      "lies within half a step (else the exact frame); its stamp shows its own "
                      "time");
 
-    auto scrub = app.add_option_group("Scrub previews for web players");
+    // Options of the app itself, not of an option group, so that a bare
+    // --previews just before the movies leaves them to be movies.
+    const std::string scrub = "Scrub previews for web players";
     auto* previews =
-        scrub
-            ->add_option("--previews", args.previewsDir,
-                         "Write NAME.vtt and the sprites NAME-001.jpg, ... it points into: a "
-                         "thumbnail every --interval for a player's seek bar, into DIR (with -r "
-                         "the sub-folders are kept); without DIR beside each movie, or in "
-                         "--output-dir (a bare --previews takes the next argument as DIR when "
-                         "more follow: end it with --). No sheet unless --sheet")
+        app.add_option("--previews", args.previewsDir,
+                       "Write NAME.vtt and the sprites NAME-001.jpg, ... it points into: a "
+                       "thumbnail every --interval for a player's seek bar, into DIR (with -r "
+                       "the sub-folders are kept); without DIR beside each movie, or in "
+                       "--output-dir (a bare --previews takes the next argument as DIR when "
+                       "more follow: end it with --). No sheet unless --sheet")
             ->expected(0, 1)
-            ->type_name("[DIR]");
-    scrub->add_flag("--sheet", args.sheet,
-                    "With --previews, also make the sheet, in the same pass over the movie");
-    scrub
-        ->add_option("--previews-count", args.previewsCount,
-                     "This many previews, evenly spread, instead of one every --interval")
+            ->type_name("[DIR]")
+            ->group(scrub);
+    app.add_flag("--sheet", args.sheet,
+                 "With --previews, also make the sheet, in the same pass over the movie")
+        ->group(scrub);
+    app.add_option("--previews-count", args.previewsCount,
+                   "This many previews, evenly spread, instead of one every --interval")
         ->check(kCount)
-        ->type_name("N");
-    scrub
-        ->add_option("--preview-width", args.previewWidth,
-                     "Width of a preview in pixels; the height follows the picture, even "
-                     "(default 160)")
+        ->type_name("N")
+        ->group(scrub);
+    app.add_option("--preview-width", args.previewWidth,
+                   "Width of a preview in pixels; the height follows the picture, even "
+                   "(default 160)")
         ->check(CLI::Range(8, 4096).description(""))
-        ->type_name("PIXELS");
+        ->type_name("PIXELS")
+        ->group(scrub);
     std::string previewGrid;
-    scrub
-        ->add_option("--preview-grid", previewGrid,
-                     "Previews across and down one sprite image (default 10x10)")
-        ->type_name("CxR");
+    app.add_option("--preview-grid", previewGrid,
+                   "Previews across and down one sprite image (default 10x10)")
+        ->type_name("CxR")
+        ->group(scrub);
 
     app.footer("Exit status: 0 when every movie made its sheet (or, with --info, was read); 1 "
                "when any failed (each failure is one line on the error output; the others are "
