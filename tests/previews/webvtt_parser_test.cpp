@@ -49,6 +49,7 @@ TEST(StrictWebVtt, TimestampsHaveOneSpelling) {
 }
 
 TEST(StrictWebVtt, RefusesWhatAPlayerWouldSkipOrGuessAt) {
+    static constexpr char kNul[] = "00:00:00.000 --> 00:00:01.000\na\0b\n";
     const std::string cue = "00:00:00.000 --> 00:00:01.000\na.jpg#xywh=0,0,1,1\n";
     for (const std::string& bad : {
              std::string("WEBVTT-x\n\n") + cue,      // not the signature
@@ -62,10 +63,10 @@ TEST(StrictWebVtt, RefusesWhatAPlayerWouldSkipOrGuessAt) {
              std::string("WEBVTT\n\n00:00:00.000-->00:00:01.000\nx\n"),           // no spaces
              std::string("WEBVTT\n\n00:00:00.000 -> 00:00:01.000\nx\n"),          // no arrow
              std::string("WEBVTT\n\n00:00:00.000 --> 0:00:01.000\nx\n"),          // bad end
-             std::string("WEBVTT\n\n") + cue + "\nSTYLE\n::cue {}\n", // style after a cue
-             std::string("WEBVTT\n\nlonely identifier\n"),            // no timing line
-             std::string("WEBVTT\n\nNOTE a --> b\n"),                 // arrow in a note
-             std::string("WEBVTT\n\n") + std::string("00:00:00.000 --> 00:00:01.000\na\0b\n", 38),
+             std::string("WEBVTT\n\n") + cue + "\nSTYLE\n::cue {}\n",        // style after a cue
+             std::string("WEBVTT\n\nlonely identifier\n"),                   // no timing line
+             std::string("WEBVTT\n\nNOTE a --> b\n"),                        // arrow in a note
+             std::string("WEBVTT\n\n") + std::string(kNul, sizeof kNul - 1), // a NUL
          })
         EXPECT_FALSE(accepts(bad)) << bad;
 }
