@@ -154,6 +154,7 @@ bool CaptureRun::frameAt(int64_t position, media::Frame* out) {
     *out = media::Frame{};
     media::FrameRequest one = request_;
     one.keyFrameTolerance = -1;
+    one.extraSizes.clear();
     const Result rc = movie_->frames({position}, one, [&](size_t, media::Frame&& f) {
         *out = std::move(f);
         return true;
@@ -161,10 +162,44 @@ bool CaptureRun::frameAt(int64_t position, media::Frame* out) {
     return rc.ok() || fail(rc, kHintRender);
 }
 
+// A position asked of the reader: a cell's moment, a shared moment, or both.
+struct Wanted {
+    int64_t position = 0;
+    ptrdiff_t cell = -1;
+    ptrdiff_t shared = -1;
+};
+
+// The sheet's moments and the shared ones in one rising list; a moment both
+// want is asked for once.
+std::vector<Wanted> mergeMoments(const std::vector<int64_t>& cells,
+                                 const std::vector<int64_t>& shared) {
+    std::vector<Wanted> wanted;
+    wanted.reserve(cells.size() + shared.size());
+    size_t c = 0;
+    size_t s = 0;
+    while (c < cells.size() || s < shared.size()) {
+        Wanted w;
+        const bool takeCell = c < cells.size() && (s == shared.size() || cells[c] <= shared[s]);
+        const bool takeShared = s < shared.size() && (c == cells.size() || shared[s] <= cells[c]);
+        if (takeCell) {
+            w.position = cells[c];
+            w.cell = static_cast<ptrdiff_t>(c++);
+        }
+        if (takeShared) {
+            w.position = shared[s];
+            w.shared = static_cast<ptrdiff_t>(s++);
+        }
+        wanted.push_back(w);
+    }
+    return wanted;
+}
+
 // The moments: evenly spaced, never the very start nor the end. The frames
 // come in order; a nearly uniform one, when blank frames are to be avoided,
 // breaks the run of frames for a search past it, and the run then goes on
-// from the next moment.
+// from the next moment. Shared moments that want the same kind of frame as
+// the cells ride in the same request, their pictures as an extra size;
+// others are asked for after the cells.
 bool CaptureRun::grabFrames() {
     std::vector<int64_t> positions;
     std::string error;
@@ -173,23 +208,52 @@ bool CaptureRun::grabFrames() {
     const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
     request_.keyFrameTolerance = in_.choice.keyFrames ? halfStep : -1;
 
+    const SharedMoments* shared = in_.shared && !in_.shared->moments.empty() ? in_.shared : nullptr;
+    const bool together =
+        shared && !positions.empty() && shared->keyFrameTolerance == request_.keyFrameTolerance;
+    if (together)
+        request_.extraSizes.emplace_back(shared->width, shared->height);
+    const std::vector<Wanted> wanted =
+        mergeMoments(positions, together ? shared->moments : std::vector<int64_t>{});
+    bool sharedStopped = false;
+    // The shared moment's frame, with its own picture only.
+    const auto hand = [&](ptrdiff_t k, media::Frame& frame, bool extra) {
+        media::Frame own;
+        own.found = frame.found;
+        own.time = frame.time;
+        own.decodeErrors = frame.decodeErrors;
+        if (!extra)
+            own.picture = std::move(frame.picture);
+        else if (frame.found && !frame.extra.empty())
+            own.picture = std::move(frame.extra.back());
+        sharedStopped = !shared->deliver(static_cast<size_t>(k), std::move(own));
+        return !sharedStopped;
+    };
+
     size_t from = 0;
-    while (from < positions.size()) {
+    while (from < wanted.size()) {
         if (cancelled())
             return stopped();
-        const std::vector<int64_t> rest(positions.begin() + static_cast<ptrdiff_t>(from),
-                                        positions.end());
-        size_t blankAt = positions.size();
+        std::vector<int64_t> rest;
+        rest.reserve(wanted.size() - from);
+        for (size_t k = from; k < wanted.size(); ++k)
+            rest.push_back(wanted[k].position);
+        size_t blankAt = wanted.size();
         media::Frame blank;
         const Result rc = movie_->frames(rest, request_, [&](size_t j, media::Frame&& frame) {
-            const size_t i = from + j;
+            const Wanted& w = wanted[from + j];
             if (cancelled())
                 return false;
+            if (w.shared >= 0 && !hand(w.shared, frame, true))
+                return false;
+            if (w.cell < 0)
+                return true;
+            const size_t i = static_cast<size_t>(w.cell);
             if (!frame.found) {
                 result_.missingMoments.push_back(positions[i]);
                 painter_->drawEmpty(static_cast<int64_t>(i), positions[i]);
             } else if (in_.choice.avoidBlank && isNearlyUniform(toRasterImage(frame.picture))) {
-                blankAt = i;
+                blankAt = from + j;
                 blank = std::move(frame);
                 return false;
             } else {
@@ -199,18 +263,32 @@ bool CaptureRun::grabFrames() {
             progress_.momentDone(static_cast<int>(i), sheet_);
             return true;
         });
-        if (cancelled())
+        if (cancelled() || sharedStopped)
             return stopped();
         if (!rc.ok())
             return fail(rc, kHintRender);
-        if (blankAt == positions.size())
+        if (blankAt == wanted.size())
             break;
+        const auto cell = static_cast<size_t>(wanted[blankAt].cell);
         result_.decoderErrors += blank.decodeErrors;
-        if (!lookPastBlank(static_cast<int64_t>(blankAt), positions[blankAt],
-                           positions[blankAt] + halfStep, blank))
+        if (!lookPastBlank(static_cast<int64_t>(cell), positions[cell], positions[cell] + halfStep,
+                           blank))
             return false;
-        progress_.momentDone(static_cast<int>(blankAt), sheet_);
+        progress_.momentDone(static_cast<int>(cell), sheet_);
         from = blankAt + 1;
+    }
+    if (shared && !together) {
+        media::FrameRequest own;
+        own.width = shared->width;
+        own.height = shared->height;
+        own.keyFrameTolerance = shared->keyFrameTolerance;
+        const Result rc = movie_->frames(shared->moments, own, [&](size_t k, media::Frame&& frame) {
+            return !cancelled() && hand(static_cast<ptrdiff_t>(k), frame, false);
+        });
+        if (cancelled() || sharedStopped)
+            return stopped();
+        if (!rc.ok())
+            return fail(rc, kHintRender);
     }
     if (cancelled())
         return stopped();

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,26 @@ public:
 // where black and white have equal contrast with it, white below.
 Rgb readableTextColor(Rgb background);
 
+// Moments another product of the same movie wants (scrub previews), served
+// by the sheet's own request to the movie reader: the two lists are merged
+// into one, so the decoding plan covers both and a stretch they share is
+// decoded once. The sheet is the same as without them.
+struct SharedMoments {
+    std::vector<int64_t> moments; // 100-ns units from the movie's start, rising
+    // The size each of their frames is wanted at.
+    int width = 0;
+    int height = 0;
+    // Key-frame mode for these moments (how far a key frame may lie from
+    // its moment), or -1 for exact frames. A key frame is decoded alone, so
+    // there is nothing to share: when the sheet and these differ in it, the
+    // two lists are asked for one after the other.
+    int64_t keyFrameTolerance = -1;
+    // Each moment's frame, in order, its `picture` at width × height (the
+    // other pictures empty), or one not `found`. False stops the capture,
+    // which then fails as cancelled.
+    std::function<bool(size_t index, media::Frame&& frame)> deliver;
+};
+
 struct CaptureInput {
     std::string moviePath;
     MovieFacts facts;     // from a probe of the same movie
@@ -107,6 +128,8 @@ struct CaptureInput {
     // The movie as the probe opened it, so that it is opened once; null:
     // the capture opens it.
     std::shared_ptr<media::MovieReader> movie = nullptr;
+    // More moments to read in the same pass; null: the sheet's alone.
+    const SharedMoments* shared = nullptr;
 };
 
 // How the finished sheet reaches its target.

@@ -216,7 +216,8 @@ std::optional<int> parseArguments(int argc, const char* const* argv, Arguments& 
         ->type_name("T");
     choice
         ->add_option("--interval", interval,
-                     "About one frame every T: the rows follow from the length and the columns")
+                     "About one frame every T: the rows follow from the length and the columns; "
+                     "with --previews, one preview every T (default 10s)")
         ->type_name("T");
     choice->add_flag("--avoid-blank", args.choice.avoidBlank,
                      "Replace a nearly uniform frame (black, white, a fade) by the first frame "
@@ -225,6 +226,39 @@ std::optional<int> parseArguments(int argc, const char* const* argv, Arguments& 
                      "Each cell shows the key frame nearest its moment, decoded alone, when it "
                      "lies within half a step (else the exact frame); its stamp shows its own "
                      "time");
+
+    // Options of the app itself, not of an option group, so that a bare
+    // --previews just before the movies leaves them to be movies.
+    const std::string scrub = "Scrub previews for web players";
+    auto* previews =
+        app.add_option("--previews", args.previewsDir,
+                       "Write NAME.vtt and the sprites NAME-001.jpg, ... it points into: a "
+                       "thumbnail every --interval for a player's seek bar, into DIR (with -r "
+                       "the sub-folders are kept); without DIR beside each movie, or in "
+                       "--output-dir (a bare --previews takes the next argument as DIR when "
+                       "more follow: end it with --). No sheet unless --sheet")
+            ->expected(0, 1)
+            ->type_name("[DIR]")
+            ->group(scrub);
+    app.add_flag("--sheet", args.sheet,
+                 "With --previews, also make the sheet, in the same pass over the movie")
+        ->group(scrub);
+    app.add_option("--previews-count", args.previewsCount,
+                   "This many previews, evenly spread, instead of one every --interval")
+        ->check(kCount)
+        ->type_name("N")
+        ->group(scrub);
+    app.add_option("--preview-width", args.previewWidth,
+                   "Width of a preview in pixels; the height follows the picture, even "
+                   "(default 160)")
+        ->check(CLI::Range(8, 4096).description(""))
+        ->type_name("PIXELS")
+        ->group(scrub);
+    std::string previewGrid;
+    app.add_option("--preview-grid", previewGrid,
+                   "Previews across and down one sprite image (default 10x10)")
+        ->type_name("CxR")
+        ->group(scrub);
 
     app.footer("Exit status: 0 when every movie made its sheet (or, with --info, was read); 1 "
                "when any failed (each failure is one line on the error output; the others are "
@@ -258,6 +292,41 @@ std::optional<int> parseArguments(int argc, const char* const* argv, Arguments& 
         return 0;
     } catch (const CLI::ParseError& e) {
         return usage(e.what());
+    }
+
+    args.previews = previews->count() > 0;
+    if (!args.previews) {
+        for (const char* name :
+             {"--sheet", "--previews-count", "--preview-width", "--preview-grid"})
+            if (app.count(name) > 0)
+                return usage(std::string(name) + " goes with --previews");
+    } else {
+        if (args.info)
+            return usage("--info makes no previews; leave out --previews");
+        std::error_code ec;
+        if (!args.previewsDir.empty() && std::filesystem::exists(args.previewsDir, ec) &&
+            !std::filesystem::is_directory(args.previewsDir, ec))
+            return usage("--previews wants a folder, and " + shownName(args.previewsDir) +
+                         " is a file; to put the previews beside the movies, end a bare "
+                         "--previews with --: stillwick-cli --previews -- MOVIE...");
+        if (!previewGrid.empty()) {
+            int c = 0, r = 0;
+            if (!parsePair(previewGrid, 'x', false, c, r) || c == 0 || r == 0)
+                return usage("--preview-grid wants COLUMNSxROWS, such as 10x10");
+            args.previewColumns = c;
+            args.previewRows = r;
+        }
+        if (args.previewsCount > 0 && !interval.empty())
+            return usage("--previews-count and --interval both say how many previews; give one");
+        // Options only a sheet has a use for ask for it.
+        args.sheet =
+            args.sheet || !args.output.empty() || !args.format.empty() || !args.framesDir.empty();
+        if (!args.sheet)
+            for (const char* name : {"--skip-start", "--skip-end", "--avoid-blank"})
+                if (app.count(name) > 0)
+                    return usage(std::string(name) +
+                                 " chooses the frames of a sheet; previews cover the whole "
+                                 "movie (add --sheet for a sheet)");
     }
 
     if (!frameSize.empty()) {
@@ -306,7 +375,7 @@ std::optional<int> parseArguments(int argc, const char* const* argv, Arguments& 
         TimeSpan every;
         if (!TimeSpan::parse(interval, every) || !(every.value > 0))
             return usage("--interval wants a time above 0, such as 30, 30s or 2%");
-        if (ov.rows)
+        if (ov.rows && !args.previews)
             return usage("--interval picks the rows; give --rows or --interval, not both");
         args.interval = every;
     }

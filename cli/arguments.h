@@ -56,9 +56,24 @@ struct Arguments {
     bool json = false;  // with `info`: one JSON object per movie
     std::string framesDir;
     std::string framesFormat; // "jpg" or "png"; empty: jpg
-    // Which frames: skips and blank frames; an interval picks the rows.
+    // Which frames: skips and blank frames; an interval picks the rows (with
+    // previews: the distance between previews).
     FrameChoice choice;
     std::optional<TimeSpan> interval;
+
+    // Scrub previews for web players: a WebVTT track and sprite images of
+    // thumbnails. `previewsDir` empty: beside each movie, or in `outputDir`.
+    bool previews = false;
+    std::string previewsDir;
+    int64_t previewsCount = 0; // above 0: this many previews instead of one every interval
+    int previewWidth = 160;
+    int previewColumns = 10;
+    int previewRows = 10;
+    // With previews, the sheet too (asked for by --sheet, or by an option
+    // that only a sheet has a use for).
+    bool sheet = false;
+
+    bool makesSheet() const { return !previews || sheet; }
 };
 
 // Parses the command line. Nothing to go on, or the exit status when parsing

@@ -183,10 +183,10 @@ void forEachInParallel(size_t count, int workers, const std::function<void(size_
         t.join();
 }
 
-std::string summaryLine(const BatchCounts& counts, bool info) {
+std::string summaryLine(const BatchCounts& counts, bool info, const char* one, const char* many) {
     std::string line =
         std::to_string(counts.made) + (info ? (counts.made == 1 ? " movie read" : " movies read")
-                                            : (counts.made == 1 ? " sheet" : " sheets"));
+                                            : std::string(" ") + (counts.made == 1 ? one : many));
     if (counts.incomplete > 0)
         line.append(", ").append(std::to_string(counts.incomplete)).append(" incomplete");
     line.append(", ").append(std::to_string(counts.failed)).append(" failed");

@@ -115,7 +115,9 @@ void forEachInParallel(size_t count, int workers, const std::function<void(size_
                        const std::atomic<bool>& stop);
 
 // "312 sheets, 2 incomplete, 3 failed, 4 min 12 s" (with --info: "movies
-// read"); the incomplete ones are named only when there are any.
-std::string summaryLine(const BatchCounts& counts, bool info);
+// read"; what a run makes other than sheets by `one` and `many`); the
+// incomplete ones are named only when there are any.
+std::string summaryLine(const BatchCounts& counts, bool info, const char* one = "sheet",
+                        const char* many = "sheets");
 
 } // namespace cli

@@ -30,6 +30,9 @@
 #include "platform/media/log.h"
 #include "platform/media/media_facts.h"
 #include "platform/media/movie_reader.h"
+#include "previews/preview_plan.h"
+#include "previews/preview_run.h"
+#include "previews/sprite_builder.h"
 
 namespace cli {
 
@@ -129,28 +132,75 @@ struct RunContext {
     bool outIsTerminal = false;
 };
 
+// The scrub previews of one movie in work: the sprites fill as the frames
+// come and are written, with the track, into a hidden folder; they take
+// their names only when every one of them is there.
+class PreviewWork : public previews::PreviewFiles {
+public:
+    PreviewWork(FrameGuard& guard, const std::string& movie, const std::string& folder,
+                bool replace, previews::PreviewPlan plan, const Options& options)
+        : plan_(std::move(plan)), files_(guard, movie, folder, replace, "preview"),
+          builder_(plan_, movieStem(movie), *this), quality_(options.jpegQuality),
+          progressive_(options.jpegProgressive != 0) {}
+
+    bool writeSprite(const std::string& name, const RasterImage& sprite) override {
+        return files_.add(name, sprite, false, quality_, progressive_);
+    }
+    bool writeTrack(const std::string& name, const std::string& text) override {
+        return files_.addText(name, text);
+    }
+
+    const previews::PreviewPlan& plan() const { return plan_; }
+    previews::SpriteBuilder& builder() { return builder_; }
+    bool failed() const { return files_.failed() || builder_.failed() || (finished_ && !ok_); }
+    std::string error() const { return files_.failed() ? files_.error() : builder_.error(); }
+    // Every thumbnail is in: the track is written and the files take their
+    // names. Once; later calls say how it went.
+    bool finish() {
+        if (!finished_)
+            ok_ = builder_.finish() && files_.place();
+        finished_ = true;
+        return ok_;
+    }
+    bool finished() const { return finished_; }
+    // The movie is done: the previews stay.
+    void keep() { files_.keep(); }
+
+private:
+    previews::PreviewPlan plan_;
+    FrameSet files_;
+    previews::SpriteBuilder builder_;
+    int quality_;
+    bool progressive_;
+    bool finished_ = false;
+    bool ok_ = false;
+};
+
 // What one capture tells the command line: its moments for the live line,
 // its frames for --frames-dir; it stops the capture when asked to or when a
-// frame cannot be written.
+// frame or a preview cannot be written.
 class SheetProgress : public CaptureProgress {
 public:
     SheetProgress(ItemProgress& item, const PlannedMovie& plan, const Arguments& args,
-                  const Options& options, int64_t cells, FrameSet* frames)
-        : item_(item), plan_(plan), args_(args), options_(options), cells_(cells), frames_(frames) {
-    }
+                  const Options& options, int64_t cells, FrameSet* frames,
+                  PreviewWork* previews = nullptr)
+        : item_(item), plan_(plan), args_(args), options_(options), cells_(cells), frames_(frames),
+          previews_(previews) {}
 
     bool cancelled() override {
         if (g_interrupted.load())
             return true;
-        if (!frames_)
-            return false;
-        if (frames_->failed())
+        if ((frames_ && frames_->failed()) || (previews_ && previews_->failed()))
             return true;
         // Every moment is done, so this is the last question before the
-        // sheet is written: the frames take their names now, and one that
-        // cannot stops the run before there is a sheet.
-        if (momentsDone_ == cells_ && !frames_->placed())
-            return !frames_->place();
+        // sheet is written: the frames and the previews take their names
+        // now, and one that cannot stops the run before there is a sheet.
+        if (momentsDone_ == cells_) {
+            if (frames_ && !frames_->placed() && !frames_->place())
+                return true;
+            if (previews_ && previews_->builder().complete() && !previews_->finish())
+                return true;
+        }
         return false;
     }
     void momentDone(int, const RasterImage&) override {
@@ -175,6 +225,7 @@ private:
     int64_t cells_;
     int64_t momentsDone_ = 0;
     FrameSet* frames_;
+    PreviewWork* previews_;
 };
 
 // One line that names the movie and says why; nothing in it reaches the
@@ -224,6 +275,39 @@ int64_t estimateOf(const ProbeResult& probe, const Options& options, const RunCo
                            !run.args.framesDir.empty());
 }
 
+// The previews of the movie as the arguments ask for them.
+bool planPreviewsOf(const ProbeResult& probe, const Arguments& args, previews::PreviewPlan& plan,
+                    std::string& error) {
+    previews::PreviewSettings settings;
+    if (args.interval)
+        settings.interval = args.interval->resolve(probe.facts.duration);
+    settings.count = args.previewsCount;
+    settings.width = args.previewWidth;
+    settings.columns = args.previewColumns;
+    settings.rows = args.previewRows;
+    return previews::planPreviews(probe.facts.duration, probe.facts.shownWidth(),
+                                  probe.facts.shownHeight(), settings, plan, error);
+}
+
+// The names the previews of a movie take in their folder: the sprites, then
+// the track.
+std::vector<std::string> previewNames(const previews::PreviewPlan& plan, const std::string& stem) {
+    std::vector<std::string> names;
+    for (size_t s = 0; s < plan.sprites(); ++s)
+        names.push_back(previews::spriteName(stem, s, plan.sprites()));
+    names.push_back(previews::trackName(stem));
+    return names;
+}
+
+// What a sheet lacks and what its previews lack, as one capture's result.
+CaptureResult withPreviews(CaptureResult result, const previews::SpriteBuilder& previews) {
+    std::vector<int64_t>& missing = result.missingMoments;
+    missing.insert(missing.end(), previews.missing().begin(), previews.missing().end());
+    std::sort(missing.begin(), missing.end());
+    missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
+    return result;
+}
+
 // One movie: its information, or its sheet.
 ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& run,
                    ItemProgress& item) {
@@ -257,37 +341,117 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     }
 
     Options options = run.settings;
-    if (args.interval)
+    const bool makesSheet = args.makesSheet();
+    // With previews an interval is theirs.
+    if (args.interval && !args.previews)
         options.rows =
             rowsForInterval(probe.facts.duration, options.columns, args.choice, *args.interval);
     const std::string& target = plan.sheet;
     // Saves the work of a sheet that could not be written; without -y the
     // writer itself refuses a sheet that appears meanwhile.
-    const bool guarded = !args.overwrite && !sheet.toStdout;
+    const bool guarded = makesSheet && !args.overwrite && !sheet.toStdout;
     if (guarded && sheetExists(target))
         return failure(movie, shownName(target) + " exists (use -y to replace it)");
+    const std::string stem = movieStem(movie);
+    previews::PreviewPlan previewPlan;
+    if (args.previews) {
+        std::string why;
+        if (!planPreviewsOf(probe, args, previewPlan, why))
+            return failure(movie, why);
+        // As for the sheet: a preview that is there already fails the movie
+        // before any work, not after it.
+        struct stat st {};
+        for (const std::string& name : previewNames(previewPlan, stem)) {
+            const std::string path = (fs::path(plan.previewsFolder) / name).string();
+            if (!args.overwrite && ::lstat(path.c_str(), &st) == 0)
+                return failure(movie,
+                               "the preview " + shownName(path) + " exists (use -y to replace it)");
+        }
+    }
     std::error_code ec;
     for (const std::string& folder :
-         {args.outputDir.empty() ? std::string() : fs::path(target).parent_path().string(),
-          plan.framesFolder}) {
+         {args.outputDir.empty() || !makesSheet ? std::string()
+                                                : fs::path(target).parent_path().string(),
+          plan.framesFolder, plan.previewsFolder}) {
         if (!folder.empty() && !fs::is_directory(folder, ec) &&
             !fs::create_directories(folder, ec) && ec)
             return failure(movie,
                            "cannot make the folder " + shownName(folder) + ": " + ec.message());
     }
 
-    // Decoding waits until its frames fit next to those of the movies in work.
-    const int64_t estimate = estimateOf(probe, options, run);
+    // Decoding waits until its frames fit next to those of the movies in
+    // work; a movie's previews hold one sprite at a time.
+    int64_t estimate =
+        makesSheet ? estimateOf(probe, options, run)
+                   : captureEstimate(std::max(probe.facts.videoWidth, probe.facts.shownWidth()),
+                                     std::max(probe.facts.videoHeight, probe.facts.shownHeight()),
+                                     0, 0, run.decodingThreads, false);
+    if (args.previews) {
+        const previews::Region sprite = previewPlan.spriteSize(0);
+        estimate += int64_t{sprite.width} * sprite.height * 3;
+    }
     if (!run.memory.acquire(estimate, g_interrupted))
         return failure(movie, kCancelledText);
     const MemoryAdmission admission(run.memory, estimate);
 
-    const int64_t cells = static_cast<int64_t>(options.rows) * options.columns;
-    item.begin(shownName(fileNameOf(movie)), cells);
+    const int64_t cells = makesSheet ? static_cast<int64_t>(options.rows) * options.columns : 0;
+    const auto thumbnails = static_cast<int64_t>(previewPlan.moments.size());
+    item.begin(shownName(fileNameOf(movie)), cells + thumbnails);
+    std::optional<PreviewWork> previews;
+    if (args.previews)
+        previews.emplace(run.frames, movie, plan.previewsFolder, args.overwrite, previewPlan,
+                         options);
+    const std::string track = (fs::path(plan.previewsFolder) / previews::trackName(stem)).string();
+    const auto listedTrack = [&] {
+        return args.quiet || !previews || sheet.toStdout
+                   ? std::string()
+                   : (run.outIsTerminal ? shownName(track) : track) + "\n";
+    };
+    // What a finished movie tells: the lines for stdout, and whatever it
+    // lacks on the error output whatever -q says, so that nobody takes it
+    // for a whole one.
+    const auto finished = [&](const CaptureResult& result, std::string listed) {
+        std::string warnings;
+        if (result.incomplete())
+            warnings += shownName(movie) + ": " + safeLine(incompleteText(result), movie) + "\n";
+        if (result.stampsLeftOut && !args.quiet)
+            warnings += shownName(movie) +
+                        ": the cells are too small for the time stamps; they were left out\n";
+        return ItemResult{result.incomplete() ? Outcome::Incomplete : Outcome::Made,
+                          std::move(listed), warnings};
+    };
+
+    if (!makesSheet) {
+        // The previews alone: one request for all their moments.
+        const Result ready = probe.movie->videoReady();
+        if (!ready.ok())
+            return failure(movie, ready.text());
+        const Result rc = previews::readPreviews(*probe.movie, previews->plan(),
+                                                 args.choice.keyFrames, previews->builder(), [&] {
+                                                     item.momentDone();
+                                                     return !g_interrupted.load();
+                                                 });
+        if (g_interrupted.load() || rc.isCancelled())
+            return failure(movie, kCancelledText);
+        if (previews->failed())
+            return failure(movie, previews->error());
+        if (!rc.ok())
+            return failure(movie, rc.text());
+        if (!previews->finish())
+            return failure(movie, previews->error());
+        previews->keep();
+        CaptureResult result;
+        result.cutShort = probe.facts.cutShort();
+        result.readableDuration = probe.facts.duration;
+        result.statedDuration = probe.facts.statedDuration;
+        return finished(withPreviews(result, previews->builder()), listedTrack());
+    }
+
     std::optional<FrameSet> frames;
     if (!plan.framesFolder.empty())
         frames.emplace(run.frames, movie, plan.framesFolder, args.overwrite);
-    SheetProgress progress(item, plan, args, options, cells, frames ? &*frames : nullptr);
+    SheetProgress progress(item, plan, args, options, cells, frames ? &*frames : nullptr,
+                           previews ? &*previews : nullptr);
     CaptureInput input;
     input.moviePath = movie;
     input.facts = probe.facts;
@@ -296,38 +460,52 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     input.choice = args.choice;
     input.stop = &g_interrupted;
     input.movie = probe.movie;
+    // The previews' moments ride in the sheet's request to the reader.
+    SharedMoments shared;
+    if (previews) {
+        shared.moments = previews->plan().moments;
+        shared.width = previews->plan().thumbWidth;
+        shared.height = previews->plan().thumbHeight;
+        shared.keyFrameTolerance =
+            args.choice.keyFrames ? previews::keyFrameTolerance(previews->plan()) : -1;
+        shared.deliver = [&](size_t k, media::Frame&& frame) {
+            item.momentDone();
+            return previews->builder().add(k, frame);
+        };
+        input.shared = &shared;
+    }
     const CaptureResult result =
         captureSheet(input, options, progress, SheetOutput{args.overwrite, sheet.format});
     if (!result.ok() && frames && frames->failed())
         return failure(movie, frames->error());
+    if (!result.ok() && previews && previews->failed())
+        return failure(movie, previews->error());
     if (!result.ok() && guarded && sheetExists(target))
         return failure(movie, shownName(target) +
                                   " appeared while its sheet was made and was left as it is (use "
                                   "-y to replace it)");
     if (!result.ok())
         return failure(movie, result.errorText());
-    // The frames went to their names before the sheet was written, unless
-    // the capture never asked once more after its last moment.
+    // The frames and previews went to their names before the sheet was
+    // written, unless the capture never asked once more after its last
+    // moment.
     if (frames && !frames->place())
         return failure(movie, frames->error() + "; the sheet " + shownName(target) + " was made");
+    if (previews && !previews->finish())
+        return failure(movie, previews->error() + "; the sheet " + shownName(target) + " was made");
     if (frames)
         frames->keep();
+    if (previews)
+        previews->keep();
 
-    // The sheet is written, but it may not show the whole movie: say so
-    // whatever -q says, so that nobody takes it for a whole one.
-    std::string warnings;
-    if (result.incomplete())
-        warnings += shownName(movie) + ": " + safeLine(incompleteText(result), movie) + "\n";
-    if (result.stampsLeftOut && !args.quiet)
-        warnings += shownName(movie) +
-                    ": the cells are too small for the time stamps; they were left out\n";
     // A sheet on standard output is all that goes there. A terminal gets
     // the name in the form that cannot play tricks on it; a program the
     // exact bytes.
     std::string listed;
     if (!args.quiet && !sheet.toStdout)
         listed = (run.outIsTerminal ? shownName(target) : target) + "\n";
-    return ItemResult{result.incomplete() ? Outcome::Incomplete : Outcome::Made, listed, warnings};
+    return finished(previews ? withPreviews(result, previews->builder()) : result,
+                    listed + listedTrack());
 }
 
 // Where the planned sheets really go: standard output recognised whatever
@@ -335,7 +513,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
 // another sheet, however the names are spelt.
 std::vector<Target> settleSheets(std::vector<PlannedMovie>& plan, const Arguments& args) {
     std::vector<Target> sheets(plan.size());
-    if (args.info)
+    if (args.info || !args.makesSheet())
         return sheets;
     for (size_t i = 0; i < plan.size(); ++i) {
         sheets[i].movie = plan[i].entry.path;
@@ -423,7 +601,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     const int jobs = args.jobs > 0 ? args.jobs : cores;
 
     std::vector<std::string> leftOut;
-    for (const std::string& folder : {args.outputDir, args.framesDir})
+    for (const std::string& folder : {args.outputDir, args.framesDir, args.previewsDir})
         if (!folder.empty())
             leftOut.push_back(folder);
     const WalkResult walk = walkArguments(args.movies, args.recursive, leftOut);
@@ -491,9 +669,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     std::vector<PlannedMovie> plan = planMovies(movies, args);
     const std::vector<Target> sheets = settleSheets(plan, args);
 
-    // No frame may land on a sheet or a movie of the run.
+    // No frame or preview may land on a sheet or a movie of the run.
     FrameGuard frameGuard;
-    if (!args.framesDir.empty())
+    if (!args.framesDir.empty() || args.previews)
         for (size_t i = 0; i < plan.size(); ++i) {
             frameGuard.protect(plan[i].entry.path, "the movie " + shownName(plan[i].entry.path));
             if (!sheets[i].path.empty() && !sheets[i].toStdout)
@@ -520,7 +698,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         return InterruptGuard::exitStatus();
     }
     if (progress)
-        err << summaryLine(counts, args.info) << "\n";
+        err << (!args.previews ? summaryLine(counts, args.info)
+                : args.makesSheet()
+                    ? summaryLine(counts, false, "sheet with previews", "sheets with previews")
+                    : summaryLine(counts, false, "movie with previews", "movies with previews"))
+            << "\n";
     if (counts.failed > 0)
         return 1;
     return counts.incomplete > 0 ? 3 : 0;

@@ -31,9 +31,11 @@ public:
     // No frame may take the place `path` leads to; `what` names it in the
     // refusal ("the sheet of clip.mkv", "the movie clip.mkv").
     void protect(const std::string& path, const std::string& what);
-    // Why the frame at `path` of the movie `owner` may not be written, or
-    // empty; an empty answer claims the name for `owner`.
-    std::string claim(const std::string& path, const std::string& owner);
+    // Why the frame (or the file of another `kind`, "preview") at `path` of
+    // the movie `owner` may not be written, or empty; an empty answer claims
+    // the name for `owner`.
+    std::string claim(const std::string& path, const std::string& owner,
+                      const std::string& kind = "frame");
     // Gives back the names `owner` claimed.
     void release(const std::string& owner);
 
@@ -47,10 +49,14 @@ private:
 // made canonical.
 std::string placeOf(const std::string& path);
 
+// The same care serves the scrub previews of --previews, whose sprites and
+// track are files of a movie in one folder too: a set of kind "preview"
+// says so in its messages and its hidden folder.
 class FrameSet {
 public:
-    // `folder` exists; `replace` is -y.
-    FrameSet(FrameGuard& guard, std::string movie, std::string folder, bool replace);
+    // `folder` exists; `replace` is -y; `kind` names a file in messages.
+    FrameSet(FrameGuard& guard, std::string movie, std::string folder, bool replace,
+             std::string kind = "frame");
     ~FrameSet();
     FrameSet(const FrameSet&) = delete;
     FrameSet& operator=(const FrameSet&) = delete;
@@ -60,6 +66,8 @@ public:
     // the write failed; no frame is written after that.
     bool add(const std::string& name, const RasterImage& frame, bool png, int quality,
              bool progressive);
+    // The same for a file of text.
+    bool addText(const std::string& name, const std::string& text);
     // Moves the frames written so far to their names; false when one of them
     // could not be moved (those moved are taken back).
     bool place();
@@ -71,6 +79,8 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    using Writer = bool (*)(const void* what, const std::string& staged, std::string* error);
+    bool addFile(const std::string& name, const void* what, Writer write);
     bool fail(std::string why);
     void takeBack();
 
@@ -78,6 +88,7 @@ private:
     std::string movie_;
     std::string folder_;
     bool replace_;
+    std::string kind_;
     std::string staging_; // the hidden folder, once made
     std::vector<std::string> names_;
     std::vector<std::string> moved_; // full paths of the frames moved into place

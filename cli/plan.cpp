@@ -64,14 +64,15 @@ std::string frameFileName(const std::string& stem, int index, int64_t cells, con
 std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const Arguments& args) {
     std::vector<PlannedMovie> plan;
     plan.reserve(movies.size());
-    std::map<std::string, std::string> sheets; // place → the movie whose sheet it is
-    std::map<std::string, std::string> frames; // folder and stem → the movie
+    std::map<std::string, std::string> sheets;   // place → the movie whose sheet it is
+    std::map<std::string, std::string> frames;   // folder and stem → the movie
+    std::map<std::string, std::string> previews; // folder and stem → the movie
     const std::string ext = sheetExtension(args.format);
     for (const WalkEntry& entry : movies) {
         PlannedMovie p;
         p.entry = entry;
         const std::string stem = movieStem(entry.path);
-        if (!args.info) {
+        if (!args.info && args.makesSheet()) {
             if (!args.output.empty())
                 p.sheet = args.output;
             else if (!args.outputDir.empty())
@@ -92,6 +93,24 @@ std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const
             if (!fresh && p.refusal.empty())
                 p.refusal = "its frames would be named as those of " + shownName(at->second) +
                             " in " + shownName(p.framesFolder);
+        }
+        if (args.previews) {
+            if (!args.previewsDir.empty())
+                p.previewsFolder = joined(args.previewsDir, entry.subFolder, "");
+            else if (!args.outputDir.empty())
+                p.previewsFolder = joined(args.outputDir, entry.subFolder, "");
+            else
+                p.previewsFolder = fs::path(entry.path).parent_path().string();
+            if (p.previewsFolder.empty())
+                p.previewsFolder = ".";
+            // Trailing separators off, so the folder reads as it was given.
+            while (p.previewsFolder.size() > 1 && p.previewsFolder.back() == '/')
+                p.previewsFolder.pop_back();
+            const auto [at, fresh] = previews.emplace(
+                placeKey((fs::path(p.previewsFolder) / stem).string()), entry.path);
+            if (!fresh && p.refusal.empty())
+                p.refusal = "its previews would be named as those of " + shownName(at->second) +
+                            " in " + shownName(p.previewsFolder);
         }
         plan.push_back(std::move(p));
     }

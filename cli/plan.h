@@ -14,13 +14,14 @@ namespace cli {
 
 struct PlannedMovie {
     WalkEntry entry;
-    std::string sheet;        // empty with --info
-    std::string framesFolder; // empty without --frames-dir
-    std::string refusal;      // not empty: the one line why this movie is not made
+    std::string sheet;          // empty with --info, and for previews without a sheet
+    std::string framesFolder;   // empty without --frames-dir
+    std::string previewsFolder; // empty without --previews
+    std::string refusal;        // not empty: the one line why this movie is not made
 };
 
-// The sheet and frames of every movie. A movie whose sheet, or whose frames,
-// would land where an earlier movie's do is refused, so that no sheet of a
+// The sheet, frames and previews of every movie. A movie whose sheet, frames
+// or previews would land where an earlier movie's do is refused, so that no sheet of a
 // batch replaces another and the result does not depend on the order of
 // work.
 std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const Arguments& args);

@@ -206,6 +206,28 @@ TEST_P(Interrupted, FramesAlreadyWrittenAreTakenBack) {
     EXPECT_EQ(movies.entries(), std::vector<std::string>{"long.m1v"});
 }
 
+// Sprites of the previews are written as they fill, into a hidden folder of
+// the previews folder; a stop takes them back, and no track is left.
+TEST_P(Interrupted, PreviewsAlreadyWrittenAreTakenBack) {
+    const int signal = GetParam();
+    testmovies::TempDir web;
+    Cli cli(logs, {"-y", "--previews", web.path().string(), "--interval", "0.1", "--preview-grid",
+                   "2x2", movie});
+    ASSERT_TRUE(cli.started());
+    const auto spriteWritten = [&] {
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(web.path(), ec))
+            if (e.is_regular_file(ec) && e.path().extension() == ".jpg")
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(cli.waitUntil(spriteWritten)) << cli.err();
+    ASSERT_EQ(::kill(cli.pid(), signal), 0);
+    EXPECT_EQ(cli.exitCode(), 128 + signal) << cli.err();
+    EXPECT_EQ(web.entries(), std::vector<std::string>{});
+    EXPECT_EQ(movies.entries(), std::vector<std::string>{"long.m1v"});
+}
+
 std::string signalName(const ::testing::TestParamInfo<int>& info) {
     switch (info.param) {
     case SIGINT:
