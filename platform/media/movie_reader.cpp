@@ -35,7 +35,9 @@ struct MovieReader::State {
     std::shared_ptr<const detail::KeyFrameList> keys;
     bool keysKnown = false;
     bool keysAll = false; // every key frame, as key-frame mode needs
-    std::unique_ptr<detail::PictureMaker> maker;
+    // One per size a call asks for (the picture, the full size, each extra
+    // size), so that each keeps its scaler for its size.
+    std::vector<std::unique_ptr<detail::PictureMaker>> makers;
     Result videoReady = noVideoResult();
     int cores = 0;
 };
@@ -358,8 +360,8 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
 
     if (!s.engine)
         s.engine = std::make_unique<detail::Engine>(s.info, s.input.get(), s.stop);
-    if (!s.maker)
-        s.maker = std::make_unique<detail::PictureMaker>(info.orientation);
+    while (s.makers.size() < 2 + request.extraSizes.size())
+        s.makers.push_back(std::make_unique<detail::PictureMaker>(info.orientation));
     // Positions that share a frame (a still stretch, more moments than
     // frames) share its conversion too. Only the pictures are kept, not the
     // decoded frame, which may be large.
@@ -378,13 +380,13 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
             frame.time =
                 MediaTime{found.timestamp - info.zero, info.timeBase.num, info.timeBase.den};
             // A picture that cannot be converted is a position without one.
-            frame.found = s.maker->make(found.frame.get(), width, height, &frame.picture).ok();
+            frame.found = s.makers[0]->make(found.frame.get(), width, height, &frame.picture).ok();
             if (frame.found && request.fullSize)
                 frame.found =
-                    s.maker->make(found.frame.get(), shownWidth, shownHeight, &frame.full).ok();
+                    s.makers[1]->make(found.frame.get(), shownWidth, shownHeight, &frame.full).ok();
             frame.extra.resize(request.extraSizes.size());
             for (size_t k = 0; frame.found && k < request.extraSizes.size(); ++k)
-                frame.found = s.maker
+                frame.found = s.makers[2 + k]
                                   ->make(found.frame.get(), request.extraSizes[k].first,
                                          request.extraSizes[k].second, &frame.extra[k])
                                   .ok();
