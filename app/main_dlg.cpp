@@ -32,10 +32,10 @@
 #include "app/movie_details.h"
 #include "app/movie_finder.h"
 #include "app/options_dlg.h"
-#include "app/sheet_clashes.h"
 #include "app/sheet_preview.h"
 #include "app/sheet_session.h"
 #include "app/sheet_target.h"
+#include "capture/sheet_clashes.h"
 
 // Resource initialisers live in the global namespace.
 static void initResources() {

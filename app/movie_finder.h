@@ -1,16 +1,9 @@
 #pragma once
-// The files that a dropped or chosen folder stands for: every file in it and
-// in its sub-folders, folder by folder in name order, as candidates. Whether a
-// candidate is a movie is the probe's word (files are judged by what is in
-// them, not by their names); what the queue's probe finds without moving
-// pictures is passed over.
-//
-// Left out before any probe, as the command line's -r leaves them out:
-// hidden files and folders (names starting with "."), symbolic links to
-// folders (a link may lead back up the tree), the folder the sheets are
-// written to when it lies below the dropped one (a dropped folder itself is
-// always looked in), and our own sheets: a JPEG, PNG or BMP named like
-// another file beside it (clip.jpg beside clip.mkv).
+// The files that a dropped or chosen folder stands for, in Qt's terms: every
+// file in it and in its sub-folders, folder by folder in name order, as
+// candidates, found as the command line's -r finds them (capture/movie_walk.h
+// says what is left out). Whether a candidate is a movie is the probe's word;
+// what the queue's probe finds without moving pictures is passed over.
 //
 // A file given directly is always a candidate, whatever its name.
 

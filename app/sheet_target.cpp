@@ -1,24 +1,22 @@
 #include "app/sheet_target.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QObject>
 #include <QTemporaryFile>
 
+#include "capture/file_names.h"
+
 namespace sheettarget {
 
 bool knownExtension(const QString& path) {
-    const QString ext = QFileInfo(path).suffix().toLower();
-    return ext == QLatin1String("jpg") || ext == QLatin1String("jpeg") ||
-           ext == QLatin1String("png") || ext == QLatin1String("bmp");
+    return isSheetExtension(lowerExtension(QFile::encodeName(path).toStdString()));
 }
 
 QString proposedName(const QString& moviePath, const QString& extension) {
-    const QFileInfo info(moviePath);
-    // completeBaseName keeps the dots of "holiday.2024.mp4" but the last.
-    QString base = info.completeBaseName();
-    if (base.isEmpty())
-        base = info.fileName();
+    // The command line's rule: the last extension replaced.
+    QString base = QFile::decodeName(stemOf(QFile::encodeName(moviePath).toStdString()).c_str());
     if (base.isEmpty())
         base = QStringLiteral("sheet");
     return base + QLatin1Char('.') + extension;

@@ -16,3 +16,22 @@ std::string lowerExtension(std::string_view path) {
             c = static_cast<char>(c - 'A' + 'a');
     return ext;
 }
+
+std::string stemOf(std::string_view path) {
+    const std::string name = fileNameOf(path);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+bool isSheetExtension(std::string_view extension) {
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".png" ||
+           extension == ".bmp";
+}
+
+std::string sheetBeside(std::string_view moviePath, std::string_view extension) {
+    const size_t slash = moviePath.find_last_of('/');
+    const std::string folder = slash == std::string_view::npos
+                                   ? std::string()
+                                   : std::string(moviePath.substr(0, slash + 1));
+    return folder + stemOf(moviePath) + std::string(extension);
+}

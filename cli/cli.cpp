@@ -17,6 +17,7 @@
 #include "capture/file_names.h"
 #include "capture/layout.h"
 #include "capture/movie_probe.h"
+#include "capture/movie_walk.h"
 #include "cli/batch.h"
 #include "cli/facts_json.h"
 #include "cli/frames.h"
@@ -26,7 +27,6 @@
 #include "cli/settings_file.h"
 #include "cli/targets.h"
 #include "cli/terminal.h"
-#include "cli/walk.h"
 #include "platform/media/log.h"
 #include "platform/media/media_facts.h"
 #include "platform/media/movie_reader.h"
@@ -140,7 +140,7 @@ public:
     PreviewWork(FrameGuard& guard, const std::string& movie, const std::string& folder,
                 bool replace, previews::PreviewPlan plan, const Options& options)
         : plan_(std::move(plan)), files_(guard, movie, folder, replace, "preview"),
-          builder_(plan_, movieStem(movie), *this), quality_(options.jpegQuality),
+          builder_(plan_, stemOf(movie), *this), quality_(options.jpegQuality),
           progressive_(options.jpegProgressive != 0) {}
 
     bool writeSprite(const std::string& name, const RasterImage& sprite) override {
@@ -213,7 +213,7 @@ public:
             return;
         const bool png = args_.framesFormat == "png";
         frames_->add(
-            frameFileName(movieStem(plan_.entry.path), moment, cells_, time, png ? "png" : "jpg"),
+            frameFileName(stemOf(plan_.entry.path), moment, cells_, time, png ? "png" : "jpg"),
             frame, png, options_.jpegQuality, options_.jpegProgressive != 0);
     }
 
@@ -352,7 +352,7 @@ ItemResult makeOne(const PlannedMovie& plan, const Target& sheet, RunContext& ru
     const bool guarded = makesSheet && !args.overwrite && !sheet.toStdout;
     if (guarded && sheetExists(target))
         return failure(movie, shownName(target) + " exists (use -y to replace it)");
-    const std::string stem = movieStem(movie);
+    const std::string stem = stemOf(movie);
     previews::PreviewPlan previewPlan;
     if (args.previews) {
         std::string why;
@@ -538,10 +538,10 @@ std::string counted(size_t n, const char* one, const char* many) {
 
 // Why a run whose folders gave nothing to make made nothing. Files named on
 // the command line are always tried, so only folders come to this.
-std::string nothingFound(const WalkResult& walk, const std::vector<std::string>& arguments) {
+std::string nothingFound(const moviewalk::Result& walk, const std::vector<std::string>& arguments) {
     std::string folders;
     for (const std::string& argument : arguments)
-        if (isFolder(argument))
+        if (moviewalk::isFolder(argument))
             folders += (folders.empty() ? "" : ", ") + shownName(argument);
     std::vector<std::string> reasons;
     if (!walk.entries.empty())
@@ -569,15 +569,6 @@ std::string nothingFound(const WalkResult& walk, const std::vector<std::string>&
 
 } // namespace
 
-std::string defaultOutputFor(const std::string& moviePath) {
-    size_t slash = moviePath.find_last_of('/');
-    size_t dot = moviePath.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
-        dot == (slash == std::string::npos ? 0 : slash + 1))
-        return moviePath + ".jpg";
-    return moviePath.substr(0, dot) + ".jpg";
-}
-
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress,
         bool outIsTerminal) {
     Arguments args;
@@ -587,7 +578,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     media::setLibraryLog(args.verbosity >= 2   ? media::LibraryLog::Everything
                          : args.verbosity == 1 ? media::LibraryLog::Errors
                                                : media::LibraryLog::Silent);
-    if (!args.output.empty() && isFolder(args.movies.front()))
+    if (!args.output.empty() && moviewalk::isFolder(args.movies.front()))
         return usageError(err, "--output names one sheet; give one movie with it, not a folder");
 
     Options live = loadSettings(args);
@@ -604,16 +595,20 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     for (const std::string& folder : {args.outputDir, args.framesDir, args.previewsDir})
         if (!folder.empty())
             leftOut.push_back(folder);
-    const WalkResult walk = walkArguments(args.movies, args.recursive, leftOut);
+    const moviewalk::Result walk = moviewalk::walk(args.movies, args.recursive, leftOut);
     MemoryGate memory(args.memoryBudget > 0 ? args.memoryBudget : defaultMemoryBudget());
-    for (const std::string& line : walk.errors)
+    std::vector<std::string> unreadable;
+    for (const moviewalk::Unreadable& u : walk.unreadable)
+        unreadable.push_back(shownName(u.folder) + ": cannot read the folder: " + u.reason);
+    for (const std::string& line : unreadable)
         err << safeLine(line) << "\n";
 
     // What was found in folders counts only when a probe finds moving
     // pictures in it; files named on the command line are all tried.
     std::vector<char> isMovie(walk.entries.size(), 1);
-    const auto found = static_cast<size_t>(std::count_if(
-        walk.entries.begin(), walk.entries.end(), [](const WalkEntry& e) { return e.inFolder; }));
+    const auto found =
+        static_cast<size_t>(std::count_if(walk.entries.begin(), walk.entries.end(),
+                                          [](const moviewalk::Entry& e) { return e.inFolder; }));
     if (found > 0) {
         std::atomic<size_t> looked{0};
         std::unique_ptr<LiveLine> line;
@@ -646,12 +641,12 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         err << InterruptGuard::message() << "\n";
         return InterruptGuard::exitStatus();
     }
-    std::vector<WalkEntry> movies;
+    std::vector<moviewalk::Entry> movies;
     for (size_t i = 0; i < walk.entries.size(); ++i)
         if (isMovie[i])
             movies.push_back(walk.entries[i]);
     // A run with nothing to make says why rather than end in silence.
-    if (movies.empty() && walk.errors.empty()) {
+    if (movies.empty() && unreadable.empty()) {
         err << nothingFound(walk, args.movies);
         return 1;
     }
@@ -690,7 +685,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         plan.size(), active,
         [&](size_t i, ItemProgress& item) { return makeOne(plan[i], sheets[i], context, item); },
         g_interrupted);
-    counts.failed += static_cast<int>(walk.errors.size());
+    counts.failed += static_cast<int>(unreadable.size());
     counts.skipped = static_cast<int>(walk.entries.size() - movies.size());
 
     if (g_interrupted.load()) {

@@ -22,8 +22,4 @@ namespace cli {
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress,
         bool outIsTerminal = false);
 
-// Where a movie's sheet goes when no output is given: beside the movie, with
-// the extension replaced by .jpg.
-std::string defaultOutputFor(const std::string& moviePath);
-
 } // namespace cli

@@ -39,12 +39,6 @@ std::string sheetExtension(const std::string& format) {
     return format.empty() ? ".jpg" : "." + format;
 }
 
-std::string movieStem(const std::string& moviePath) {
-    const std::string name = fileNameOf(moviePath);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 std::string frameFileName(const std::string& stem, int index, int64_t cells, const MediaTime& time,
                           const std::string& extension) {
     int digits = 2;
@@ -61,28 +55,26 @@ std::string frameFileName(const std::string& stem, int index, int64_t cells, con
     return stem + "-" + number + "-" + clock + "." + extension;
 }
 
-std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const Arguments& args) {
+std::vector<PlannedMovie> planMovies(const std::vector<moviewalk::Entry>& movies,
+                                     const Arguments& args) {
     std::vector<PlannedMovie> plan;
     plan.reserve(movies.size());
-    std::map<std::string, std::string> sheets;   // place → the movie whose sheet it is
     std::map<std::string, std::string> frames;   // folder and stem → the movie
     std::map<std::string, std::string> previews; // folder and stem → the movie
     const std::string ext = sheetExtension(args.format);
-    for (const WalkEntry& entry : movies) {
+    for (const moviewalk::Entry& entry : movies) {
         PlannedMovie p;
         p.entry = entry;
-        const std::string stem = movieStem(entry.path);
+        const std::string stem = stemOf(entry.path);
         if (!args.info && args.makesSheet()) {
             if (!args.output.empty())
                 p.sheet = args.output;
             else if (!args.outputDir.empty())
                 p.sheet = joined(args.outputDir, entry.subFolder, stem + ext);
             else
-                p.sheet = (fs::path(entry.path).parent_path() / (stem + ext)).string();
-            const auto [at, fresh] = sheets.emplace(placeKey(p.sheet), entry.path);
-            if (!fresh)
-                p.refusal = "its sheet " + shownName(p.sheet) + " would replace that of " +
-                            shownName(at->second);
+                p.sheet = sheetBeside(entry.path, ext);
+            // Sheets that would be one file are found where every target's
+            // place is settled, by what the names lead to.
         }
         if (!args.framesDir.empty()) {
             p.framesFolder = entry.subFolder.empty()

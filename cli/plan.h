@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "capture/movie_walk.h"
 #include "cli/arguments.h"
-#include "cli/walk.h"
 #include "platform/types/media_time.h"
 
 namespace cli {
 
 struct PlannedMovie {
-    WalkEntry entry;
+    moviewalk::Entry entry;
     std::string sheet;          // empty with --info, and for previews without a sheet
     std::string framesFolder;   // empty without --frames-dir
     std::string previewsFolder; // empty without --previews
@@ -24,13 +24,11 @@ struct PlannedMovie {
 // or previews would land where an earlier movie's do is refused, so that no sheet of a
 // batch replaces another and the result does not depend on the order of
 // work.
-std::vector<PlannedMovie> planMovies(const std::vector<WalkEntry>& movies, const Arguments& args);
+std::vector<PlannedMovie> planMovies(const std::vector<moviewalk::Entry>& movies,
+                                     const Arguments& args);
 
 // The extension of a sheet in the chosen format, with its dot.
 std::string sheetExtension(const std::string& format);
-
-// The name of a movie without its extension ("Clip One" for "dir/Clip One.avi").
-std::string movieStem(const std::string& moviePath);
 
 // "<stem>-<NN>-<HH>h<MM>m<SS.mmm>s.<ext>": the cell's number from 1, as wide
 // as the largest number of the sheet (at least 2 digits), and the frame's own

@@ -32,11 +32,6 @@ struct Target {
 // then the run's refusals filled in. Targets refused already stay so.
 void settleTargets(std::vector<Target>& targets, const std::string& streamFormat);
 
-// One target per movie, in order, with the run's refusals filled in.
-// `streamFormat` is the format of a sheet on standard output.
-std::vector<Target> planTargets(const std::vector<std::string>& movies, const Arguments& args,
-                                const std::string& streamFormat = "png");
-
 // The refusals for targets whose paths the caller chose: a sheet that is
 // its own movie, another movie of the run, or an earlier movie's sheet.
 void refuseCollisions(std::vector<Target>& targets);

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/main_dlg.h"
-#include "app/sheet_clashes.h"
+#include "capture/sheet_clashes.h"
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"

@@ -1,5 +1,6 @@
 #include "capture/capture.h"
 #include "capture/cell_painter.h"
+#include "capture/file_names.h"
 #include "capture/frame_choice.h"
 #include "capture/layout.h"
 #include "capture/movie_probe.h"
@@ -361,6 +362,22 @@ TEST(InformationColor, BlackOrWhiteByTheBackgroundsLuminance) {
     // between grey 117 and 118 once the sRGB curve is undone, not at 128.
     EXPECT_EQ(readableTextColor(Rgb{117, 117, 117}), white);
     EXPECT_EQ(readableTextColor(Rgb{118, 118, 118}), black);
+}
+
+} // namespace
+
+namespace {
+
+// One rule for a sheet's name, for both front ends.
+TEST(FileNames, ASheetSitsBesideItsMovieWithTheLastExtensionReplaced) {
+    EXPECT_EQ(sheetBeside("/m/clip.avi"), "/m/clip.jpg");
+    EXPECT_EQ(sheetBeside("/m/Clip.Name.MOV"), "/m/Clip.Name.jpg");
+    EXPECT_EQ(sheetBeside("/m.d/clip"), "/m.d/clip.jpg");
+    EXPECT_EQ(sheetBeside("/m/.hidden"), "/m/.hidden.jpg");
+    EXPECT_EQ(sheetBeside("clip.wmv", ".png"), "clip.png");
+    EXPECT_EQ(stemOf("/v/holiday.2024.mp4"), "holiday.2024");
+    EXPECT_TRUE(isSheetExtension(lowerExtension("A.JPEG")));
+    EXPECT_FALSE(isSheetExtension(lowerExtension("a.gif")));
 }
 
 } // namespace

@@ -249,8 +249,6 @@ TEST_F(CommandLineFiles, SheetsAreTheSameWhenTheirNamesLeadToTheSameFile) {
     fs::create_directory_symlink("x", dir / "alias");
     writeAll(dir / "x" / "kept.jpg", "sheet");
     fs::create_hard_link(dir / "x" / "kept.jpg", dir / "x" / "other.jpg");
-    cli::Arguments args;
-    args.overwrite = true;
     const std::vector<std::string> movies = {
         (dir / "x" / "a.avi").string(),         // x/a.jpg
         (dir / "alias" / "a.mkv").string(),     // the same file through a linked folder
@@ -260,20 +258,35 @@ TEST_F(CommandLineFiles, SheetsAreTheSameWhenTheirNamesLeadToTheSameFile) {
         (dir / "x" / "sub" / ".." / "sub" / "b.mov").string(),
         (dir / "x" / "A.avi").string(), // another name on this file system
     };
-    const std::vector<cli::Target> targets = cli::planTargets(movies, args);
-    ASSERT_EQ(targets.size(), movies.size());
-    const std::vector<bool> refused = {false, true, false, true, false, true, false};
-    for (size_t i = 0; i < targets.size(); ++i) {
-        EXPECT_EQ(!targets[i].refusal.empty(), refused[i])
-            << movies[i] << ": " << targets[i].refusal;
+    // Through the program: the movies are not there, so those that are not
+    // refused fail for that; the refused ones name the earlier movie.
+    std::vector<std::string> args{"-y"};
+    args.insert(args.end(), movies.begin(), movies.end());
+    EXPECT_EQ(run(args), 1);
+    const auto lineOf = [&](const std::string& movie) {
+        std::istringstream lines(err);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(movie + ": ", 0) == 0)
+                return line;
+        return std::string();
+    };
+    const std::vector<int> earlier = {-1, 0, -1, 2, -1, 4, -1};
+    for (size_t i = 0; i < movies.size(); ++i) {
+        const std::string line = lineOf(movies[i]);
+        ASSERT_FALSE(line.empty()) << movies[i] << "\n" << err;
+        const bool refused = line.find("would also be the sheet of") != std::string::npos;
+        EXPECT_EQ(refused, earlier[i] >= 0) << line;
+        if (earlier[i] >= 0) {
+            EXPECT_NE(line.find(movies[static_cast<size_t>(earlier[i])]), std::string::npos)
+                << line;
+        }
     }
-    EXPECT_NE(targets[1].refusal.find(movies[0]), std::string::npos) << targets[1].refusal;
-    EXPECT_NE(targets[3].refusal.find(movies[2]), std::string::npos) << targets[3].refusal;
 
     // With --info nothing is written, so nothing collides.
-    args.info = true;
-    for (const cli::Target& t : cli::planTargets(movies, args))
-        EXPECT_TRUE(t.refusal.empty()) << t.refusal;
+    std::vector<std::string> info{"--info"};
+    info.insert(info.end(), movies.begin(), movies.end());
+    run(info);
+    EXPECT_EQ(err.find("would also be"), std::string::npos) << err;
 }
 
 TEST_F(CommandLineFiles, AMovieWithTheLongestNameMakesItsSheet) {

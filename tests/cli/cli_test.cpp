@@ -158,12 +158,4 @@ TEST_F(CommandLine, UnreadableMoviesFailWithOneLineEachAndTheOthersGoOn) {
     EXPECT_TRUE(fs::exists(optionsFile)); // created as the desktop program does
 }
 
-TEST_F(CommandLine, DefaultOutputSitsBesideTheMovie) {
-    EXPECT_EQ(cli::defaultOutputFor("/m/clip.avi"), "/m/clip.jpg");
-    EXPECT_EQ(cli::defaultOutputFor("/m/Clip.Name.MOV"), "/m/Clip.Name.jpg");
-    EXPECT_EQ(cli::defaultOutputFor("/m.d/clip"), "/m.d/clip.jpg");
-    EXPECT_EQ(cli::defaultOutputFor("/m/.hidden"), "/m/.hidden.jpg");
-    EXPECT_EQ(cli::defaultOutputFor("clip.wmv"), "clip.jpg");
-}
-
 } // namespace

@@ -1,31 +1,20 @@
-#include "cli/walk.h"
+#include "capture/movie_walk.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
 
 #include "capture/file_names.h"
-#include "cli/names.h"
 
-namespace cli {
+namespace moviewalk {
 
 namespace {
 
 namespace fs = std::filesystem;
 
-bool isSheetExtension(const std::string& ext) {
-    return ext == ".jpg" || ext == ".jpeg" || ext == ".png" || ext == ".bmp";
-}
-
-// The name without its extension, as the default sheet name is formed.
-std::string stemOf(const std::string& name) {
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 class Walker {
 public:
-    Walker(bool recursive, const std::vector<std::string>& leftOut, WalkResult& result)
+    Walker(bool recursive, const std::vector<std::string>& leftOut, Result& result)
         : recursive_(recursive), result_(result) {
         for (const std::string& folder : leftOut) {
             std::error_code ec;
@@ -46,8 +35,10 @@ public:
         fs::directory_iterator it(dir, ec);
         for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (name.empty() || name[0] == '.')
+            if (name.empty() || name[0] == '.') {
+                ++result_.hiddenLeftOut;
                 continue;
+            }
             std::error_code statError;
             if (it->is_directory(statError)) {
                 if (recursive_ && !it->is_symlink(statError))
@@ -59,8 +50,7 @@ public:
             }
         }
         if (ec) {
-            result_.errors.push_back(shownName(dir.string()) +
-                                     ": cannot read the folder: " + ec.message());
+            result_.unreadable.push_back(Unreadable{dir.string(), ec.message()});
             return;
         }
         std::sort(files.begin(), files.end());
@@ -77,7 +67,7 @@ public:
                 ++result_.sheetsLeftOut;
                 continue;
             }
-            result_.entries.push_back(WalkEntry{(dir / name).string(), subFolder, true});
+            result_.entries.push_back(Entry{(dir / name).string(), subFolder, true});
         }
         for (const std::string& name : folders)
             folder(dir / name, subFolder.empty() ? name : subFolder + "/" + name, false);
@@ -85,7 +75,7 @@ public:
 
 private:
     bool recursive_;
-    WalkResult& result_;
+    Result& result_;
     std::set<std::string> leftOut_;
 };
 
@@ -96,17 +86,17 @@ bool isFolder(const std::string& path) {
     return fs::is_directory(path, ec);
 }
 
-WalkResult walkArguments(const std::vector<std::string>& arguments, bool recursive,
-                         const std::vector<std::string>& foldersLeftOut) {
-    WalkResult result;
+Result walk(const std::vector<std::string>& names, bool recursive,
+            const std::vector<std::string>& foldersLeftOut) {
+    Result result;
     Walker walker(recursive, foldersLeftOut, result);
-    for (const std::string& argument : arguments) {
-        if (isFolder(argument))
-            walker.folder(fs::path(argument), "", true);
+    for (const std::string& name : names) {
+        if (isFolder(name))
+            walker.folder(fs::path(name), "", true);
         else
-            result.entries.push_back(WalkEntry{argument, "", false});
+            result.entries.push_back(Entry{name, "", false});
     }
     return result;
 }
 
-} // namespace cli
+} // namespace moviewalk

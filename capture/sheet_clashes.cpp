@@ -1,4 +1,4 @@
-#include "app/sheet_clashes.h"
+#include "capture/sheet_clashes.h"
 
 #include <filesystem>
 #include <sys/stat.h>
