@@ -35,3 +35,12 @@ std::string sheetBeside(std::string_view moviePath, std::string_view extension) 
                                    : std::string(moviePath.substr(0, slash + 1));
     return folder + stemOf(moviePath) + std::string(extension);
 }
+
+std::string sheetFormatOf(std::string_view path) {
+    const std::string ext = lowerExtension(path);
+    if (ext == ".jpg" || ext == ".jpeg")
+        return "jpg";
+    if (ext == ".png")
+        return "png";
+    return "bmp";
+}

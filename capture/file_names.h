@@ -17,6 +17,9 @@ std::string stemOf(std::string_view path);
 // ".jpg", ".jpeg", ".png" or ".bmp", as lowerExtension gives them: the
 // formats sheets are written in.
 bool isSheetExtension(std::string_view extension);
+// The format a sheet's name asks for: "jpg" for .jpg and .jpeg, "png" for
+// .png, "bmp" for anything else.
+std::string sheetFormatOf(std::string_view path);
 // The sheet of a movie beside it: its stem with `extension` (".jpg"),
 // "/v/clip.mp4" -> "/v/clip.jpg".
 std::string sheetBeside(std::string_view moviePath, std::string_view extension = ".jpg");

@@ -49,13 +49,13 @@ void drawInformation(RasterImage& sheet, const Options& o, const SheetLayout& la
 Result writeSheetFile(const RasterImage& sheet, const Options& o, const std::string& target,
                       const std::string& format, RasterImage::WriteMode mode,
                       const std::atomic<bool>* stop) {
-    const std::string ext = format.empty() ? lowerExtension(target) : "." + format;
+    const std::string chosen = format.empty() ? sheetFormatOf(target) : format;
     std::string error;
     bool written = false;
     // A stop while the sheet is written leaves the target as it was.
-    if (ext == ".jpg" || ext == ".jpeg")
+    if (chosen == "jpg")
         written = sheet.saveJpeg(target, o.jpegQuality, o.jpegProgressive != 0, &error, mode, stop);
-    else if (ext == ".png")
+    else if (chosen == "png")
         written = sheet.savePng(target, &error, mode, stop);
     else
         written = sheet.saveBmp(target, &error, mode, stop);

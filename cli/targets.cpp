@@ -22,17 +22,6 @@ bool isStandardOutput(const files::TargetPath& t) {
            out.st_ino == t.inode;
 }
 
-// The format a name asks for, for when the name itself is not what the
-// writer opens.
-std::string formatOf(const std::string& path) {
-    const std::string ext = lowerExtension(path);
-    if (ext == ".jpg" || ext == ".jpeg")
-        return "jpg";
-    if (ext == ".png")
-        return "png";
-    return "bmp";
-}
-
 } // namespace
 
 bool sheetExists(const std::string& path) {
@@ -85,7 +74,7 @@ void settleTargets(std::vector<Target>& targets, const std::string& streamFormat
             // the same name keeps its meaning.
             t.toStdout = true;
             t.writePath = "/dev/stdout";
-            t.format = formatOf(t.path);
+            t.format = sheetFormatOf(t.path);
         }
     }
     refuseCollisions(targets);
