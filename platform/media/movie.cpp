@@ -133,26 +133,33 @@ struct EndTracker {
     }
 };
 
-void readToEnd(AVFormatContext* input, EndTracker* tracker, const std::atomic<bool>* stop) {
+// Hands every packet from where the demuxer stands to the end of the data
+// to `each`, reading past damaged stretches, but not forever. False when
+// the stop flag ended the reading.
+template <typename Each>
+bool readPackets(AVFormatContext* input, const std::atomic<bool>* stop, Each&& each) {
     av::PacketPtr pkt(av_packet_alloc());
     if (!pkt)
-        return;
+        return true;
     int errors = 0;
     for (;;) {
         if (stopped(stop))
-            break;
+            return false;
         const int rc = av_read_frame(input, pkt.get());
         if (rc == AVERROR_EOF)
-            break;
+            return true;
         if (rc < 0) {
-            // A damaged stretch: keep reading past it, but not forever.
             if (++errors > 64 || avio_feof(input->pb))
-                break;
+                return true;
             continue;
         }
         av::PacketRef unref(pkt.get());
-        tracker->add(input, pkt.get());
+        each(pkt.get());
     }
+}
+
+void readToEnd(AVFormatContext* input, EndTracker* tracker, const std::atomic<bool>* stop) {
+    readPackets(input, stop, [&](const AVPacket* pkt) { tracker->add(input, pkt); });
 }
 
 // Reads the last stretch of the file, wider each time, until a video packet
@@ -456,9 +463,8 @@ int64_t lastDecodableEnd(AVFormatContext* input, const MovieInfo& info, const Ta
     decoder->pkt_timebase = info.timeBase;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         return AV_NOPTS_VALUE;
-    av::PacketPtr pkt(av_packet_alloc());
     av::FramePtr frame(av_frame_alloc());
-    if (!pkt || !frame)
+    if (!frame)
         return AV_NOPTS_VALUE;
 
     int64_t end = AV_NOPTS_VALUE;
@@ -479,28 +485,20 @@ int64_t lastDecodableEnd(AVFormatContext* input, const MovieInfo& info, const Ta
             av_frame_unref(frame.get());
         }
     };
-    int errors = 0;
-    for (;;) {
-        if (stopped(stop))
-            return AV_NOPTS_VALUE;
-        const int rc = av_read_frame(input, pkt.get());
-        if (rc < 0) {
-            if (rc != AVERROR_EOF && ++errors < 64 && !avio_feof(input->pb))
-                continue;
-            break;
-        }
-        av::PacketRef unref(pkt.get());
-        if (pkt->stream_index != info.videoStream)
-            continue;
-        keySeen = keySeen || (pkt->flags & AV_PKT_FLAG_KEY);
-        if (!keySeen || (pkt->flags & AV_PKT_FLAG_CORRUPT))
-            continue;
-        if (avcodec_send_packet(decoder.get(), pkt.get()) == AVERROR(EAGAIN)) {
+    const bool read = readPackets(input, stop, [&](AVPacket* packet) {
+        if (packet->stream_index != info.videoStream)
+            return;
+        keySeen = keySeen || (packet->flags & AV_PKT_FLAG_KEY);
+        if (!keySeen || (packet->flags & AV_PKT_FLAG_CORRUPT))
+            return;
+        if (avcodec_send_packet(decoder.get(), packet) == AVERROR(EAGAIN)) {
             drain();
-            avcodec_send_packet(decoder.get(), pkt.get());
+            avcodec_send_packet(decoder.get(), packet);
         }
         drain();
-    }
+    });
+    if (!read)
+        return AV_NOPTS_VALUE;
     avcodec_send_packet(decoder.get(), nullptr);
     drain();
     return end;
@@ -550,9 +548,6 @@ int64_t findReadableEnd(AVFormatContext* input, const MovieInfo& info, int64_t s
     // stated end, the file is whole.
     if (input->iformat->flags & AVFMT_NO_BYTE_SEEK)
         return AV_NOPTS_VALUE;
-    av::PacketPtr pkt(av_packet_alloc());
-    if (!pkt)
-        return AV_NOPTS_VALUE;
     const int64_t firstTime = st->start_time != AV_NOPTS_VALUE ? st->start_time : info.zero;
     for (int64_t chunk = int64_t{1} << 20; !stopped(stop); chunk *= 4) {
         const int64_t from = std::max<int64_t>(0, size - chunk);
@@ -567,21 +562,11 @@ int64_t findReadableEnd(AVFormatContext* input, const MovieInfo& info, int64_t s
             return AV_NOPTS_VALUE;
         int64_t dataEnd = AV_NOPTS_VALUE; // on the video's clock, any stream
         TailStart key;
-        int errors = 0;
-        for (;;) {
-            if (stopped(stop))
-                return AV_NOPTS_VALUE;
-            const int rc = av_read_frame(input, pkt.get());
-            if (rc < 0) {
-                if (rc != AVERROR_EOF && ++errors < 64 && !avio_feof(input->pb))
-                    continue;
-                break;
-            }
-            av::PacketRef unref(pkt.get());
+        const bool read = readPackets(input, stop, [&](const AVPacket* pkt) {
             const AVStream* ps = input->streams[pkt->stream_index];
             const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
             if (t == AV_NOPTS_VALUE)
-                continue;
+                return;
             const int64_t packetEnd =
                 av_rescale_q(t + std::max<int64_t>(0, pkt->duration), ps->time_base, info.timeBase);
             if (dataEnd == AV_NOPTS_VALUE || packetEnd > dataEnd)
@@ -591,7 +576,9 @@ int64_t findReadableEnd(AVFormatContext* input, const MovieInfo& info, int64_t s
                 key.bytePos = pkt->pos;
                 key.timestamp = t;
             }
-        }
+        });
+        if (!read)
+            return AV_NOPTS_VALUE;
         if (dataEnd != AV_NOPTS_VALUE && dataEnd >= wholeFrom)
             return AV_NOPTS_VALUE;
         if (key.bytePos >= 0 || from == 0) {
