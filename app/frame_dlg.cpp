@@ -106,6 +106,11 @@ CFrameDlg::CFrameDlg(const Cell& cell, const DialogSeams& seams, QWidget* parent
                        tr("Show the frame before this one (the Left key does too)."));
     next_ = button(tr("&Next Frame ▶"), "next",
                    tr("Show the frame after this one (the Right key does too)."));
+    previousKey_ = button(tr("◀◀ Previous &Key Frame"), "previousKey",
+                          tr("Show the key frame before this one, the picture the movie can "
+                             "start from there (Shift and the Left key do too)."));
+    nextKey_ = button(tr("N&ext Key Frame ▶▶"), "nextKey",
+                      tr("Show the key frame after this one (Shift and the Right key do too)."));
     goTo_ = new QLineEdit(this);
     goTo_->setObjectName(QStringLiteral("goTo"));
     goTo_->setAccessibleName(tr("Go to time"));
@@ -126,8 +131,10 @@ CFrameDlg::CFrameDlg(const Cell& cell, const DialogSeams& seams, QWidget* parent
     auto* close = button(tr("Cl&ose"), "close", tr("Close this window."));
 
     auto* steps = new QHBoxLayout;
+    steps->addWidget(previousKey_);
     steps->addWidget(previous_);
     steps->addWidget(next_);
+    steps->addWidget(nextKey_);
     steps->addSpacing(fontMetrics().averageCharWidth() * 3);
     steps->addWidget(goLabel);
     steps->addWidget(goTo_);
@@ -148,6 +155,8 @@ CFrameDlg::CFrameDlg(const Cell& cell, const DialogSeams& seams, QWidget* parent
 
     connect(previous_, &QPushButton::clicked, this, &CFrameDlg::previousFrame);
     connect(next_, &QPushButton::clicked, this, &CFrameDlg::nextFrame);
+    connect(previousKey_, &QPushButton::clicked, this, &CFrameDlg::previousKeyFrame);
+    connect(nextKey_, &QPushButton::clicked, this, &CFrameDlg::nextKeyFrame);
     connect(go_, &QPushButton::clicked, this, [this] { goTo(goTo_->text()); });
     connect(goTo_, &QLineEdit::returnPressed, this, [this] { goTo(goTo_->text()); });
     connect(copy_, &QPushButton::clicked, this, &CFrameDlg::copyTime);
@@ -228,6 +237,24 @@ void CFrameDlg::nextFrame() {
     ask(q);
 }
 
+void CFrameDlg::previousKeyFrame() {
+    if (!shown_.found || busy())
+        return;
+    FrameQuery q;
+    q.kind = FrameQuery::Kind::PreviousKey;
+    q.time = shown_.time;
+    ask(q);
+}
+
+void CFrameDlg::nextKeyFrame() {
+    if (!shown_.found || busy())
+        return;
+    FrameQuery q;
+    q.kind = FrameQuery::Kind::NextKey;
+    q.time = shown_.time;
+    ask(q);
+}
+
 bool CFrameDlg::goTo(const QString& text) {
     int64_t units = 0;
     if (!parseTime(text, units)) {
@@ -264,6 +291,8 @@ void CFrameDlg::updateState() {
     const bool have = shown_.found;
     previous_->setEnabled(have && !working);
     next_->setEnabled(have && !working);
+    previousKey_->setEnabled(have && !working);
+    nextKey_->setEnabled(have && !working);
     go_->setEnabled(!working);
     copy_->setEnabled(have);
     play_->setEnabled(have);
@@ -328,14 +357,17 @@ void CFrameDlg::useInSheet() {
 }
 
 void CFrameDlg::keyPressEvent(QKeyEvent* event) {
-    // The arrow keys step through the frames, unless a time is being typed.
-    if (!goTo_->hasFocus() && event->modifiers() == Qt::NoModifier) {
+    // The arrow keys step through the frames, with Shift through the key
+    // frames, unless a time is being typed.
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (!goTo_->hasFocus() && (mods == Qt::NoModifier || mods == Qt::ShiftModifier)) {
+        const bool keys = mods == Qt::ShiftModifier;
         if (event->key() == Qt::Key_Left) {
-            previousFrame();
+            keys ? previousKeyFrame() : previousFrame();
             return;
         }
         if (event->key() == Qt::Key_Right) {
-            nextFrame();
+            keys ? nextKeyFrame() : nextFrame();
             return;
         }
     }

@@ -1,8 +1,8 @@
 #pragma once
 // One cell's frame, large: the picture at the size the movie is shown at
 // (fitted to the window), its exact time, and what can be done with it: copy
-// the time, open the movie there in the user's player, step to the frame
-// before or after, go to a typed time, and put the frame shown into the
+// the time, open the movie there in the user's player, step to the frame or
+// the key frame before or after, go to a typed time, and put the frame shown into the
 // sheet's cell instead of the one it has (a nudge; the stamp follows).
 //
 // The frames are read by a FrameFetcher of the dialog's own, on its thread;
@@ -60,6 +60,8 @@ public:
 
     void previousFrame();
     void nextFrame();
+    void previousKeyFrame();
+    void nextKeyFrame();
     // Goes to the first frame at or after a typed time ("83.4", "1:23.4",
     // "00:01:23.456"); false when the text is no time.
     bool goTo(const QString& text);
@@ -95,6 +97,8 @@ private:
     QLabel* status_ = nullptr;
     QPushButton* previous_ = nullptr;
     QPushButton* next_ = nullptr;
+    QPushButton* previousKey_ = nullptr;
+    QPushButton* nextKey_ = nullptr;
     QLineEdit* goTo_ = nullptr;
     QPushButton* go_ = nullptr;
     QPushButton* copy_ = nullptr;

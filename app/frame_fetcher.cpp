@@ -3,7 +3,9 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,6 +35,67 @@ Step frameAt(media::MovieReader& reader, int64_t position, const media::FrameReq
     return step;
 }
 
+// How many key frames a step tries before it gives up: the index's places
+// are only near the frames' own times, and a damaged key frame gives none.
+constexpr int kKeyTries = 16;
+
+// The key frame after (or before) the frame at `query.time`. The index says
+// where to look; the frames' own times decide, since an index may count a
+// key frame by its decoding time, up to a few frames before it is shown.
+FetchedFrame keyFrameBeside(media::MovieReader& reader, const FrameQuery& query,
+                            const media::FrameRequest& sized) {
+    FetchedFrame out;
+    std::vector<int64_t> keys;
+    out.status = reader.keyFramePositions(&keys);
+    if (!out.status.ok())
+        return out;
+    if (keys.empty()) {
+        out.status = Result::failure(
+            ResultCode::Failed, "This movie does not list its key frames, and it is too large to "
+                                "read through for them.");
+        return out;
+    }
+    media::FrameRequest request = sized;
+    // Always the key frame, however far from the place asked.
+    request.keyFrameTolerance = std::numeric_limits<int64_t>::max() / 4;
+    const double frameTime = reader.averageFrameTime() > 0 ? reader.averageFrameTime() : 0.04;
+    const auto slack = static_cast<int64_t>(frameTime * 4 * 1e7);
+    const int64_t from = query.time.units();
+    const bool forward = query.kind == FrameQuery::Kind::NextKey;
+
+    const auto tryKey = [&](int64_t position, bool* done) {
+        Step step = frameAt(reader, position, request);
+        if (!step.status.ok()) {
+            out.status = step.status;
+            *done = true;
+            return;
+        }
+        if (!step.frame.found)
+            return;
+        const bool beyond =
+            forward ? earlier(query.time, step.frame.time) : earlier(step.frame.time, query.time);
+        if (!beyond)
+            return;
+        out.found = true;
+        out.time = step.frame.time;
+        out.full = std::move(step.frame.full);
+        out.cell = std::move(step.frame.picture);
+        *done = true;
+    };
+    bool done = false;
+    int tries = 0;
+    if (forward) {
+        for (auto it = std::lower_bound(keys.begin(), keys.end(), from - slack);
+             it != keys.end() && tries < kKeyTries && !done; ++it, ++tries)
+            tryKey(*it, &done);
+    } else {
+        for (auto it = std::upper_bound(keys.begin(), keys.end(), from + slack);
+             it != keys.begin() && tries < kKeyTries && !done; ++tries)
+            tryKey(*--it, &done);
+    }
+    return out;
+}
+
 } // namespace
 
 FrameFetcher::FrameFetcher(std::string moviePath, QObject* parent)
@@ -45,6 +108,17 @@ FrameFetcher::~FrameFetcher() {
 }
 
 FetchedFrame FrameFetcher::run(media::MovieReader& reader, const FrameQuery& query) {
+    if (query.kind == FrameQuery::Kind::NextKey || query.kind == FrameQuery::Kind::PreviousKey) {
+        media::FrameRequest request;
+        request.fullSize = true;
+        request.width = query.width > 0 && query.height > 0 ? query.width : kProbeSide;
+        request.height = query.width > 0 && query.height > 0 ? query.height : kProbeSide;
+        FetchedFrame out = keyFrameBeside(reader, query, request);
+        if (query.width <= 0 || query.height <= 0)
+            out.cell = {};
+        return out;
+    }
+
     FetchedFrame out;
     media::FrameRequest probe;
     probe.width = kProbeSide;

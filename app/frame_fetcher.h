@@ -1,7 +1,8 @@
 #pragma once
 // One frame of a movie at a time, found on a thread of its own, for the
 // window that shows a cell's frame large: the frame at an exact time, the one
-// before or after a frame, or the first at or after a typed time.
+// or the key frame before or after a frame, or the first at or after a typed
+// time.
 //
 // The fetcher opens the movie once (on its thread, at the first request) and
 // keeps it; it never touches the reader the capture uses. One request runs at
@@ -24,13 +25,15 @@
 
 struct FrameQuery {
     enum class Kind {
-        At,       // the first frame at or after `position`
-        Next,     // the frame after the one at `time`
-        Previous, // the frame before the one at `time`
+        At,          // the first frame at or after `position`
+        Next,        // the frame after the one at `time`
+        Previous,    // the frame before the one at `time`
+        NextKey,     // the first key frame after the one at `time`
+        PreviousKey, // the last key frame before the one at `time`
     };
     Kind kind = Kind::At;
     int64_t position = 0; // 100-ns units, for At
-    MediaTime time;       // the frame to step from, for Next and Previous
+    MediaTime time;       // the frame to step from, for the steps
     // Besides the size the movie is shown at, the frame at this size (the
     // cell's, for putting it on the sheet); 0 x 0 for none.
     int width = 0;

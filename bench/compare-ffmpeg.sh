@@ -241,14 +241,14 @@ if wanted long; then
         set -- "$@" fast "run_cli fast 5 5 '$long'" thumbnailer "run_thumbnailer '$long'"
     measure long "$@"
     row "exact 5×5, 10-min 1080p H.264 / 25 × ffmpeg -ss (2 at a time)" \
-        "$work/times/long-exact" "$work/times/long-ffmpeg-ss" 0.52
+        "$work/times/long-exact" "$work/times/long-ffmpeg-ss" 0.50
     if [ "$fast" = yes ]; then
         row "--fast 5×5, 10-min 1080p H.264 / 25 × ffmpegthumbnailer (2 at a time)" \
-            "$work/times/long-fast" "$work/times/long-thumbnailer" 0.25
+            "$work/times/long-fast" "$work/times/long-thumbnailer" 0.15
         row "--fast 5×5 / exact 5×5, 10-min 1080p H.264" \
             "$work/times/long-fast" "$work/times/long-exact" ""
     else
-        table+=("| --fast 5×5, 10-min 1080p H.264 / 25 × ffmpegthumbnailer | skipped: this stillwick-cli has no --fast | | | ≤ 0.25 | - | |")
+        table+=("| --fast 5×5, 10-min 1080p H.264 / 25 × ffmpegthumbnailer | skipped: this stillwick-cli has no --fast | | | ≤ 0.15 | - | |")
         table+=("| --fast 5×5 / exact 5×5, 10-min 1080p H.264 | skipped: this stillwick-cli has no --fast | | | - | - | |")
     fi
 fi
@@ -259,8 +259,12 @@ if wanted shared; then
         echo
         echo "Exact 5 × 5 sheet of $key, one ffmpeg select + tile pass:"
         measure "$key" exact "run_cli exact 5 5 '$m'" ffmpeg "run_ffmpeg_sheet 5 5 '$m'"
+        # The short clips are mostly process start and openings, where the
+        # one-opening reader is meant to show; the long ones mostly decoding.
+        goal=0.8
+        [[ $key == clip-* ]] && goal=0.6
         row "exact 5×5, $key / one ffmpeg pass (select+tile)" \
-            "$work/times/$key-exact" "$work/times/$key-ffmpeg" 0.8
+            "$work/times/$key-exact" "$work/times/$key-ffmpeg" "$goal"
     done
 fi
 
@@ -269,7 +273,7 @@ if wanted grid; then
     echo "Exact 20 × 20 sheet of the long movie, one ffmpeg select + tile pass:"
     measure grid exact "run_cli exact 20 20 '$long'" ffmpeg "run_ffmpeg_sheet 20 20 '$long'"
     row "exact 20×20, 10-min 1080p H.264 / one ffmpeg pass (select+tile)" \
-        "$work/times/grid-exact" "$work/times/grid-ffmpeg" 0.6
+        "$work/times/grid-exact" "$work/times/grid-ffmpeg" 0.55
 fi
 
 if wanted memory; then

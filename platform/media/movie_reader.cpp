@@ -293,10 +293,27 @@ const detail::KeyFrameList& MovieReader::keyFrames(int64_t step, bool all) {
     if (!s.keysKnown || (all && !s.keysAll)) {
         s.keys = std::make_shared<const detail::KeyFrameList>(
             detail::keyFramesFor(s.input.get(), *s.info, all ? 0 : step, s.stop));
-        s.keysKnown = true;
-        s.keysAll = all;
+        // A read that was stopped may have seen only some of them: the next
+        // call reads again.
+        const bool stopped = s.stop && s.stop->load(std::memory_order_relaxed);
+        s.keysKnown = !stopped;
+        s.keysAll = all && !stopped;
     }
     return *s.keys;
+}
+
+Result MovieReader::keyFramePositions(std::vector<int64_t>* out) {
+    out->clear();
+    State& s = *state_;
+    if (s.info->videoStream < 0)
+        return noVideoResult();
+    const detail::KeyFrameList& keys = keyFrames(0, true);
+    if (s.stop && s.stop->load(std::memory_order_relaxed))
+        return cancelledResult();
+    out->reserve(keys.frames.size());
+    for (const detail::KeyFrame& key : keys.frames)
+        out->push_back(std::max<int64_t>(0, detail::toPosition(*s.info, key.timestamp)));
+    return Result::success();
 }
 
 Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameRequest& request,

@@ -121,6 +121,14 @@ public:
     Result frames(const std::vector<int64_t>& positions, const FrameRequest& request,
                   const Deliver& deliver);
 
+    // Where the key frames are, in 100-ns units from the movie's start and in
+    // time order, as the index or a read of the packets gives them: a
+    // container's index may count a key frame by its decoding time, a few
+    // frames before it is shown, so a caller that needs the frame's own time
+    // asks `frames` for it. Empty where neither index nor read can tell
+    // (a file too large to read through without an index).
+    Result keyFramePositions(std::vector<int64_t>* out);
+
     // Frames decoded by this reader so far: the measure of its work.
     int64_t framesDecoded() const;
     // The cores this reader's decoding may use; 0 (the default) follows

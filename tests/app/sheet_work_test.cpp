@@ -26,6 +26,7 @@
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
 #include "tests/support/footage.h"
+#include "tests/support/test_movies.h"
 
 using apptest::here;
 using apptest::makeMovie;
@@ -556,6 +557,113 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
             QCOMPARE(f.shown().time.units(), 19'600'000);
             QVERIFY(f.findChild<QLabel*>("status")->text().contains("no frame there"));
+        });
+    }
+
+    // ---- Key-frame steps -----------------------------------------------------------
+
+    void keyFrameStepsLandOnKeyFramesByTheirOwnTimes_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<int>("gop");
+        QTest::addColumn<int>("bFrames");
+        // The MP4 index counts key frames by decoding time, two frames
+        // before they are shown; Matroska by the time shown; a transport
+        // stream has no index and is read through for them.
+        QTest::newRow("mp4 with B-frames") << "keys.mp4"
+                                           << ""
+                                           << "libx264" << 10 << 2;
+        QTest::newRow("mkv with B-frames") << "keys.mkv"
+                                           << ""
+                                           << "libx264" << 10 << 2;
+        QTest::newRow("ts with B-frames") << "keys.ts"
+                                          << "mpegts"
+                                          << "libx264" << 10 << 2;
+        QTest::newRow("avi") << "keys.avi"
+                             << ""
+                             << "" << 12 << 0;
+    }
+
+    void keyFrameStepsLandOnKeyFramesByTheirOwnTimes() {
+        QFETCH(QString, name);
+        QFETCH(QString, container);
+        QFETCH(QString, codec);
+        QFETCH(int, gop);
+        QFETCH(int, bFrames);
+        testmovies::MovieSpec spec;
+        spec.path = QDir::current().absoluteFilePath(name).toStdString();
+        spec.container = container.toStdString();
+        spec.codec = codec.toStdString();
+        spec.frames = 60;
+        spec.gop = gop;
+        spec.bFrames = bFrames;
+        std::string error;
+        QVERIFY2(testmovies::make(spec, &error) == 0, error.c_str());
+        std::unique_ptr<media::MovieReader> reader;
+        QVERIFY(media::MovieReader::open(spec.path, nullptr, &reader).ok());
+
+        constexpr int64_t kFrame = 400'000; // 25 fps in 100-ns units
+        const int lastKey = (59 / gop) * gop;
+        // The frame a step from frame `from` lands on, by its time and by
+        // the colour of its picture; -1 for none.
+        const auto step = [&](FrameQuery::Kind kind, int from) {
+            FrameQuery q;
+            q.kind = kind;
+            q.time = MediaTime::fromUnits(from * kFrame);
+            q.width = 32;
+            q.height = 24;
+            const FetchedFrame got = FrameFetcher::run(*reader, q);
+            if (!got.status.ok()) {
+                qWarning("%s", got.status.text().c_str());
+                return -2;
+            }
+            if (!got.found)
+                return -1;
+            const int byTime = static_cast<int>(got.time.units() / kFrame);
+            const int byPicture = testmovies::indexFromRgb(got.full.rgb.data(), got.full.width * 3,
+                                                           0, 0, got.full.width, got.full.height);
+            const int byCell = testmovies::indexFromRgb(got.cell.rgb.data(), got.cell.width * 3, 0,
+                                                        0, got.cell.width, got.cell.height);
+            return byTime == byPicture && byTime == byCell && got.time.units() == byTime * kFrame
+                       ? byTime
+                       : -3;
+        };
+        using K = FrameQuery::Kind;
+        QCOMPARE(step(K::NextKey, 0), gop);
+        QCOMPARE(step(K::PreviousKey, 0), -1);
+        // Just before a key frame, whose index place may lie before the
+        // frame stepped from.
+        QCOMPARE(step(K::NextKey, gop - 1), gop);
+        QCOMPARE(step(K::NextKey, gop), 2 * gop);
+        QCOMPARE(step(K::PreviousKey, gop), 0);
+        QCOMPARE(step(K::PreviousKey, gop + 1), gop);
+        QCOMPARE(step(K::PreviousKey, 2 * gop - 1), gop);
+        QCOMPARE(step(K::NextKey, lastKey), -1);
+        QCOMPARE(step(K::PreviousKey, 59), lastKey);
+    }
+
+    void shiftAndTheArrowsStepThroughKeyFrames() {
+        options_->columns = 1;
+        options_->rows = 1;
+        const QString movie = makeMovie("shift.avi", 50); // a key frame every 12
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        open(dlg, movie);
+        save(dlg, here("shift.png"));
+        withFrame(dlg, 0, [&](CFrameDlg& f) {
+            QCOMPARE(f.shown().time.units(), 10'000'000); // frame 25, the middle
+            QTest::keyClick(&f, Qt::Key_Right, Qt::ShiftModifier);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 36 * 400'000);
+            QTest::keyClick(&f, Qt::Key_Left, Qt::ShiftModifier);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 24 * 400'000);
+            f.findChild<QPushButton*>("previousKey")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            QCOMPARE(f.shown().time.units(), 12 * 400'000);
+            // The frame shown can go into the cell like any other.
+            QVERIFY(f.findChild<QPushButton*>("use")->isEnabled());
+            saveShot(&f, "frame-key-steps.png");
         });
     }
 };
