@@ -4,9 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string_view>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -419,32 +417,6 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
         return deliver(i, std::move(frame));
     };
     return s.engine->run(plan, take);
-}
-
-int64_t memoryLimitBytes() {
-    int64_t limit = -1;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && pageSize > 0)
-        limit = static_cast<int64_t>(pages) * pageSize;
-    const auto lower = [&](int64_t bytes) {
-        if (bytes > 0 && (limit < 0 || bytes < limit))
-            limit = bytes;
-    };
-    struct rlimit rl {};
-    if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
-        lower(static_cast<int64_t>(rl.rlim_cur));
-    // A control group's limit (containers, systemd slices), version 2 or 1.
-    for (const char* path :
-         {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
-        if (FILE* f = std::fopen(path, "r")) {
-            long long bytes = 0;
-            if (std::fscanf(f, "%lld", &bytes) == 1)
-                lower(bytes);
-            std::fclose(f);
-        }
-    }
-    return limit;
 }
 
 } // namespace media

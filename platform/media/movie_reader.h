@@ -153,8 +153,14 @@ void setDecodingCores(int cores);
 // Frames decoded by every reader of this process: for benchmarks and tests.
 int64_t decodedFrameCount();
 
-// The memory this process may use, in bytes: the machine's, or less where a
-// resource limit or a control group says so; -1 when nothing says.
+// The memory this process may use, in bytes: the smallest of the physical
+// memory, the limit of its control group (v2 or v1, the tightest of its own
+// and its parents') and its address-space limit (RLIMIT_AS); -1 when nothing
+// says. A frame size that does not fit twice in it is refused.
 int64_t memoryLimitBytes();
+// Puts a figure of the caller's in place of what the machine says, for a
+// program that knows its share is smaller (and for tests); 0 goes back to
+// the machine's.
+void setMemoryLimitBytes(int64_t bytes);
 
 } // namespace media

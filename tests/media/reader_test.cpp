@@ -392,3 +392,52 @@ TEST(TestMovieCode, SurvivesCodingNoiseAndRefusesColoursBetweenCodes) {
 }
 
 } // namespace
+
+namespace {
+
+// Frames as large as the limit allows are decoded; larger ones are refused
+// with a sentence before a single frame is decoded, and the reader stays
+// usable once the limit is lifted.
+TEST(Memory, PicturesTheMachineCannotHoldAreRefusedBeforeDecoding) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.width = 1024;
+    spec.height = 1024;
+    spec.frames = 3;
+    spec.codec = "png"; // decoded as 3 bytes a pixel: 3 MiB a frame
+    const std::string movie = makeMovie(dir, "wide.mkv", spec);
+    std::unique_ptr<MovieReader> reader;
+    ASSERT_TRUE(MovieReader::open(movie, nullptr, &reader).ok());
+    const auto firstFrame = [&](Frame* got) {
+        FrameRequest request;
+        request.width = 32;
+        request.height = 32;
+        return reader->frames({0}, request, [&](size_t, Frame&& f) {
+            *got = std::move(f);
+            return true;
+        });
+    };
+
+    struct Restore {
+        ~Restore() { setMemoryLimitBytes(0); }
+    } restore;
+    setMemoryLimitBytes(5 << 20); // less than two frames
+    Frame got;
+    const Result refused = firstFrame(&got);
+    EXPECT_EQ(refused.code(), ResultCode::TooLarge);
+    EXPECT_NE(refused.text().find("(1024x1024) are too large for this machine's memory"),
+              std::string::npos)
+        << refused.text();
+    EXPECT_FALSE(got.found);
+    EXPECT_EQ(reader->framesDecoded(), 0);
+
+    setMemoryLimitBytes(7 << 20); // two frames and a little
+    ASSERT_TRUE(firstFrame(&got).ok());
+    ASSERT_TRUE(got.found);
+    EXPECT_EQ(testmovies::indexFromRgb(got.picture.rgb.data(), 32 * 3, 0, 0, 32, 32), 0);
+
+    setMemoryLimitBytes(0);
+    EXPECT_NE(memoryLimitBytes(), 7 << 20);
+}
+
+} // namespace
