@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
 #include "platform/media/errors.h"
 
 namespace media {
@@ -33,7 +38,82 @@ constexpr int kBackoffAttempts = 5;
 // the rest of the file is taken as unreadable.
 constexpr int kReadErrorLimit = 64;
 
+constexpr size_t kPlaneAlign = 64;
+
+size_t alignUp(size_t n) {
+    return (n + kPlaneAlign - 1) & ~(kPlaneAlign - 1);
+}
+
 } // namespace
+
+// Frames too large for two to fit are decoded by a decoder opened afresh at
+// each key frame (so that none keeps the previous picture). Its pictures
+// would be mapped anew each time, every page faulted in and zeroed by the
+// kernel: a third of the time on 16000 x 16000 frames. Taken from a pool
+// that outlives the decoders, the memory is mapped once. The pool is freed
+// when the finder and the last frame taken from it are gone.
+struct PicturePool {
+    AVBufferPool* pool = nullptr;
+    size_t size = 0;
+    ~PicturePool() { av_buffer_pool_uninit(&pool); }
+
+    // An AVCodecContext::get_buffer2 for decoders that let the caller
+    // allocate (AV_CODEC_CAP_DR1): the planes laid out as the decoder asks
+    // (its dimension and line alignments), in one buffer.
+    static int get(AVCodecContext* decoder, AVFrame* frame, int flags) {
+        auto* self = static_cast<PicturePool*>(decoder->opaque);
+        const auto format = static_cast<AVPixelFormat>(frame->format);
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        if (!self || !desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL) ||
+            decoder->codec_type != AVMEDIA_TYPE_VIDEO)
+            return avcodec_default_get_buffer2(decoder, frame, flags);
+        int width = frame->width;
+        int height = frame->height;
+        int lineAlign[AV_NUM_DATA_POINTERS] = {};
+        avcodec_align_dimensions2(decoder, &width, &height, lineAlign);
+        int lines[4] = {};
+        for (;;) {
+            if (av_image_fill_linesizes(lines, format, width) < 0)
+                return avcodec_default_get_buffer2(decoder, frame, flags);
+            bool aligned = true;
+            for (int i = 0; i < 4; ++i)
+                aligned = aligned && (lineAlign[i] <= 0 || lines[i] % lineAlign[i] == 0);
+            if (aligned)
+                break;
+            // Widen by the lowest set bit until every line is aligned.
+            width += width & ~(width - 1);
+        }
+        const ptrdiff_t strides[4] = {lines[0], lines[1], lines[2], lines[3]};
+        size_t planes[4] = {};
+        if (av_image_fill_plane_sizes(planes, format, height, strides) < 0)
+            return avcodec_default_get_buffer2(decoder, frame, flags);
+        // Room to align the first plane, and for decoders that read a few
+        // bytes past the last line.
+        size_t total = 2 * kPlaneAlign;
+        for (const size_t plane : planes)
+            total += alignUp(plane);
+        if (!self->pool || self->size != total) {
+            av_buffer_pool_uninit(&self->pool);
+            self->pool = av_buffer_pool_init(total, av_buffer_allocz);
+            self->size = self->pool ? total : 0;
+            if (!self->pool)
+                return AVERROR(ENOMEM);
+        }
+        AVBufferRef* buffer = av_buffer_pool_get(self->pool);
+        if (!buffer)
+            return AVERROR(ENOMEM);
+        frame->buf[0] = buffer;
+        const auto base = reinterpret_cast<uintptr_t>(buffer->data);
+        uint8_t* at = buffer->data + (alignUp(base) - base);
+        for (int i = 0; i < 4 && planes[i] > 0; ++i) {
+            frame->data[i] = at;
+            frame->linesize[i] = lines[i];
+            at += alignUp(planes[i]);
+        }
+        frame->extended_data = frame->data;
+        return 0;
+    }
+};
 
 // ---------------------------------------------------------------------------
 // The state of a series of positions, and of the attempt under way.
@@ -99,6 +179,12 @@ FrameFinder::FrameFinder(std::shared_ptr<const MovieInfo> info, int threads,
 
 FrameFinder::~FrameFinder() = default;
 
+void FrameFinder::setKeepLast(bool keep) {
+    keepLast_ = keep;
+    if (!keep && !pictures_)
+        pictures_ = std::make_unique<PicturePool>();
+}
+
 Result FrameFinder::open() {
     if (decoder_)
         return Result::success();
@@ -159,6 +245,10 @@ Result FrameFinder::openDecoder(av::CodecPtr* out) const {
     decoder->pkt_timebase = info_->timeBase;
     decoder->thread_count = threads_;
     decoder->thread_type = threads_ > 1 ? FF_THREAD_FRAME | FF_THREAD_SLICE : 0;
+    if (pictures_ && (codec->capabilities & AV_CODEC_CAP_DR1)) {
+        decoder->opaque = pictures_.get();
+        decoder->get_buffer2 = &PicturePool::get;
+    }
     err = avcodec_open2(decoder.get(), codec, nullptr);
     if (err < 0)
         return avResult(err);

@@ -43,6 +43,10 @@
 
 namespace media::detail {
 
+// Where a finder's decoders take their pictures from when frames are so
+// large that they are decoded one at a time (frame_finder.cpp).
+struct PicturePool;
+
 // A frame found for a position, not yet converted: the decoded frame is
 // shared by every position it answers.
 struct Found {
@@ -87,7 +91,7 @@ public:
     // Whether the latest frame is kept while the next is decoded, for
     // positions past the end; without, such a position has it decoded
     // again. For frames so large that two do not fit.
-    void setKeepLast(bool keep) { keepLast_ = keep; }
+    void setKeepLast(bool keep);
 
     int64_t packetsDecoded() const { return packetsDecoded_; }
     int64_t framesDecoded() const { return framesDecoded_; }
@@ -144,6 +148,8 @@ private:
     const std::atomic<bool>* stop_;
     AVFormatContext* input_ = nullptr;
     av::InputPtr own_;
+    // Before the decoders, which take their pictures from it.
+    std::unique_ptr<PicturePool> pictures_;
     av::CodecPtr decoder_;
     av::PacketPtr packet_;
     av::FramePtr frame_;

@@ -76,7 +76,8 @@ int64_t MovieReader::framesDecoded() const {
 
 namespace {
 
-// What the frames in flight of one reader may take, together.
+// What the frames in flight of one reader may take, together: at most this,
+// and at most a quarter of the memory at hand.
 constexpr int64_t kFramesInFlightBytes = int64_t{1} << 30;
 
 std::string text(const char* s) {
@@ -352,7 +353,9 @@ Result MovieReader::frames(const std::vector<int64_t>& positions, const FrameReq
 
     detail::Plan plan;
     plan.positions = positions;
-    plan.oneFrameAtATime = frameBytes * (detail::decodingCores() + 3) > kFramesInFlightBytes;
+    const int64_t inFlight =
+        memory > 0 ? std::min(kFramesInFlightBytes, memory / 4) : kFramesInFlightBytes;
+    plan.oneFrameAtATime = frameBytes * (detail::decodingCores() + 3) > inFlight;
     plan.keyFrameMode = request.keyFrameTolerance >= 0;
     plan.cores = s.cores;
     plan.tolerance = request.keyFrameTolerance;

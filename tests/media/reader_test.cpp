@@ -440,4 +440,65 @@ TEST(Memory, PicturesTheMachineCannotHoldAreRefusedBeforeDecoding) {
     EXPECT_NE(memoryLimitBytes(), 7 << 20);
 }
 
+// With little memory at hand, frames are decoded one at a time by decoders
+// opened afresh at key frames, into pictures from a pool of the reader's:
+// the same pictures as with memory to spare.
+TEST(Memory, FramesDecodedOneAtATimeAreTheSameFrames) {
+    TempDir dir;
+    for (const char* codec : {"png", "mjpeg"}) {
+        SCOPED_TRACE(codec);
+        testmovies::MovieSpec spec;
+        spec.pattern = testmovies::Pattern::Pleasant;
+        spec.indexPatch = true;
+        spec.width = 1024;
+        spec.height = 576;
+        spec.frames = 8;
+        spec.codec = codec;
+        const std::string movie = makeMovie(dir, std::string(codec) + ".mkv", spec);
+        const auto everyFrame = [&](std::vector<Frame>* out) {
+            std::unique_ptr<MovieReader> reader;
+            ASSERT_TRUE(MovieReader::open(movie, nullptr, &reader).ok());
+            FrameRequest request;
+            request.width = 96;
+            request.height = 54;
+            request.fullSize = true;
+            std::vector<int64_t> positions;
+            for (int i = 0; i < spec.frames; ++i)
+                positions.push_back(i * 400'000);
+            positions.push_back(60'000'000); // past the end: the last frame
+            ASSERT_TRUE(reader
+                            ->frames(positions, request,
+                                     [&](size_t, Frame&& f) {
+                                         out->push_back(std::move(f));
+                                         return true;
+                                     })
+                            .ok());
+        };
+        std::vector<Frame> spare;
+        everyFrame(&spare);
+        std::vector<Frame> tight;
+        {
+            struct Restore {
+                ~Restore() { setMemoryLimitBytes(0); }
+            } restore;
+            setMemoryLimitBytes(12 << 20); // two frames fit, five do not
+            everyFrame(&tight);
+        }
+        ASSERT_EQ(spare.size(), 9u);
+        ASSERT_EQ(tight.size(), 9u);
+        for (size_t i = 0; i < spare.size(); ++i) {
+            SCOPED_TRACE(i);
+            ASSERT_TRUE(tight[i].found);
+            EXPECT_EQ(tight[i].time.units(),
+                      static_cast<int64_t>(std::min<size_t>(i, 7)) * 400'000);
+            EXPECT_EQ(tight[i].full.rgb, spare[i].full.rgb);
+            EXPECT_EQ(tight[i].picture.rgb, spare[i].picture.rgb);
+            const testmovies::Box box = testmovies::indexPatchBox(1024, 576);
+            EXPECT_EQ(testmovies::indexFromRgb(tight[i].full.rgb.data(), 1024 * 3, box.x, box.y,
+                                               box.w, box.h),
+                      static_cast<int>(std::min<size_t>(i, 7)));
+        }
+    }
+}
+
 } // namespace
