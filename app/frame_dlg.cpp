@@ -219,40 +219,29 @@ void CFrameDlg::ask(const FrameQuery& q) {
     updateState();
 }
 
-void CFrameDlg::previousFrame() {
+void CFrameDlg::stepFrom(FrameQuery::Kind kind) {
     if (!shown_.found || busy())
         return;
     FrameQuery q;
-    q.kind = FrameQuery::Kind::Previous;
+    q.kind = kind;
     q.time = shown_.time;
     ask(q);
+}
+
+void CFrameDlg::previousFrame() {
+    stepFrom(FrameQuery::Kind::Previous);
 }
 
 void CFrameDlg::nextFrame() {
-    if (!shown_.found || busy())
-        return;
-    FrameQuery q;
-    q.kind = FrameQuery::Kind::Next;
-    q.time = shown_.time;
-    ask(q);
+    stepFrom(FrameQuery::Kind::Next);
 }
 
 void CFrameDlg::previousKeyFrame() {
-    if (!shown_.found || busy())
-        return;
-    FrameQuery q;
-    q.kind = FrameQuery::Kind::PreviousKey;
-    q.time = shown_.time;
-    ask(q);
+    stepFrom(FrameQuery::Kind::PreviousKey);
 }
 
 void CFrameDlg::nextKeyFrame() {
-    if (!shown_.found || busy())
-        return;
-    FrameQuery q;
-    q.kind = FrameQuery::Kind::NextKey;
-    q.time = shown_.time;
-    ask(q);
+    stepFrom(FrameQuery::Kind::NextKey);
 }
 
 bool CFrameDlg::goTo(const QString& text) {

@@ -83,6 +83,8 @@ protected:
 
 private:
     void ask(const FrameQuery& query);
+    // A step from the frame shown, unless there is none or one is under way.
+    void stepFrom(FrameQuery::Kind kind);
     void onFetched(const FetchedFrame& frame);
     void updateState();
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 
 #include "platform/media/errors.h"
@@ -395,6 +396,15 @@ TEST(TestMovieCode, SurvivesCodingNoiseAndRefusesColoursBetweenCodes) {
 
 namespace {
 
+// The memory at hand, as the reader sees it, until the end of the scope.
+class MemoryAtHand {
+public:
+    explicit MemoryAtHand(int64_t bytes) { setMemoryLimitBytes(bytes); }
+    ~MemoryAtHand() { setMemoryLimitBytes(0); }
+    MemoryAtHand(const MemoryAtHand&) = delete;
+    MemoryAtHand& operator=(const MemoryAtHand&) = delete;
+};
+
 // Frames as large as the limit allows are decoded; larger ones are refused
 // with a sentence before a single frame is decoded, and the reader stays
 // usable once the limit is lifted.
@@ -418,11 +428,9 @@ TEST(Memory, PicturesTheMachineCannotHoldAreRefusedBeforeDecoding) {
         });
     };
 
-    struct Restore {
-        ~Restore() { setMemoryLimitBytes(0); }
-    } restore;
-    setMemoryLimitBytes(5 << 20); // less than two frames
     Frame got;
+    std::optional<MemoryAtHand> atHand;
+    atHand.emplace(5 << 20); // less than two frames
     const Result refused = firstFrame(&got);
     EXPECT_EQ(refused.code(), ResultCode::TooLarge);
     EXPECT_NE(refused.text().find("(1024x1024) are too large for this machine's memory"),
@@ -431,12 +439,12 @@ TEST(Memory, PicturesTheMachineCannotHoldAreRefusedBeforeDecoding) {
     EXPECT_FALSE(got.found);
     EXPECT_EQ(reader->framesDecoded(), 0);
 
-    setMemoryLimitBytes(7 << 20); // two frames and a little
+    atHand.emplace(7 << 20); // two frames and a little
     ASSERT_TRUE(firstFrame(&got).ok());
     ASSERT_TRUE(got.found);
     EXPECT_EQ(testmovies::indexFromRgb(got.picture.rgb.data(), 32 * 3, 0, 0, 32, 32), 0);
 
-    setMemoryLimitBytes(0);
+    atHand.reset();
     EXPECT_NE(memoryLimitBytes(), 7 << 20);
 }
 
@@ -478,10 +486,7 @@ TEST(Memory, FramesDecodedOneAtATimeAreTheSameFrames) {
         everyFrame(&spare);
         std::vector<Frame> tight;
         {
-            struct Restore {
-                ~Restore() { setMemoryLimitBytes(0); }
-            } restore;
-            setMemoryLimitBytes(12 << 20); // two frames fit, five do not
+            const MemoryAtHand atHand(12 << 20); // two frames fit, five do not
             everyFrame(&tight);
         }
         ASSERT_EQ(spare.size(), 9u);
