@@ -74,6 +74,7 @@ bool CaptureJob::startCapture(const std::string& target, const Options& settings
     input_.choice = choice;
     input_.informationColor = informationColor;
     input_.stop = &cancelled_;
+    input_.kept = !kept_.empty() && keptPath_ == moviePath_ ? &kept_ : nullptr;
     snapshot_ = settings;
     cancelled_.store(false);
     const int64_t frames = static_cast<int64_t>(snapshot_.rows) * snapshot_.columns;
@@ -102,6 +103,9 @@ const ProbeResult& CaptureJob::finishProbe() {
         if (probeTaken_) {
             moviePath_ = probedPath_;
             movie_ = probed_;
+            // A movie taken again may have changed on disk.
+            kept_.clear();
+            keptPath_.clear();
         }
         probedPath_.clear();
     }
@@ -110,5 +114,9 @@ const ProbeResult& CaptureJob::finishProbe() {
 
 const CaptureResult& CaptureJob::finishCapture() {
     wait();
+    // Used once: the capture's own cells are the ones at hand now.
+    kept_.clear();
+    keptPath_.clear();
+    input_.kept = nullptr;
     return capture_;
 }

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/message_sink.h"
 #include "capture/capture.h"
@@ -116,6 +117,17 @@ public:
     // A current movie whose probe found what a capture needs.
     bool movieReady() const { return !moviePath_.empty() && movie_.ok() && movie_.facts.usable(); }
 
+    // Frames of the current movie at hand (from a sheet the window had to
+    // let go): the next capture of that movie takes those whose moments and
+    // cell size it shares instead of decoding them again. Forgotten when
+    // another movie is taken; ignored while a worker runs.
+    void keepFrames(std::vector<KeptFrame> frames) {
+        if (!busy()) {
+            kept_ = std::move(frames);
+            keptPath_ = moviePath_;
+        }
+    }
+
 private:
     class Progress;
     void post(uint32_t message, intptr_t wParam, intptr_t lParam);
@@ -133,6 +145,8 @@ private:
     int64_t captureFrames_ = 0;
     // Read by the worker, written only while none runs.
     CaptureInput input_;
+    std::vector<KeptFrame> kept_;
+    std::string keptPath_;
     Options snapshot_ = Options::defaults();
 
     std::thread worker_;

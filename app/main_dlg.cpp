@@ -727,6 +727,10 @@ bool CMainDlg::relayout() {
         updateCommands();
         return true;
     case SheetSession::Relayout::NeedsFrames:
+        // The next capture takes the frames it shares with this sheet.
+        if (session_->moviePath == job_.moviePath())
+            job_.keepFrames(session_->keptFrames());
+        break;
     case SheetSession::Relayout::Refused:
         break;
     }

@@ -33,6 +33,7 @@ struct CellShot {
     bool found = false;     // false: no picture could be had; the cell says so
     MediaTime time;         // the frame's own time
     media::Picture picture; // at the cell's size, as it was drawn
+    bool byHand = false;    // put there by the user, not found for the moment
 };
 
 // Everything that decides a sheet's pixels besides its frames.

@@ -25,9 +25,26 @@ bool SheetSession::replaceCell(int index, const CellShot& shot, std::string& err
     if (!compose(error))
         return false;
     cells[static_cast<size_t>(index)] = shot;
+    cells[static_cast<size_t>(index)].byHand = true;
     redrawCell(sheet, plan, layout, index, shot);
     edited = true;
     return true;
+}
+
+std::vector<KeptFrame> SheetSession::keptFrames() const {
+    std::vector<KeptFrame> kept;
+    kept.reserve(cells.size());
+    for (const CellShot& c : cells) {
+        if (!c.found || c.byHand || c.picture.empty())
+            continue;
+        KeptFrame k;
+        k.moment = c.moment;
+        k.frame.found = true;
+        k.frame.time = c.time;
+        k.frame.picture = c.picture;
+        kept.push_back(std::move(k));
+    }
+    return kept;
 }
 
 CaptureResult SheetSession::outcome() const {

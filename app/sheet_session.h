@@ -28,6 +28,9 @@ struct SheetSession {
     bool compose(std::string& error);
     // Puts a frame into a cell and draws that cell again.
     bool replaceCell(int index, const CellShot& shot, std::string& error);
+    // The frames a capture of the same movie may take instead of decoding
+    // them: those found for their moments, not those chosen by hand.
+    std::vector<KeptFrame> keptFrames() const;
     // What a capture of this sheet would have reported: the moments without
     // a picture, whether the movie was cut short.
     CaptureResult outcome() const;

@@ -208,13 +208,56 @@ bool CaptureRun::grabFrames() {
     const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
     request_.keyFrameTolerance = in_.choice.keyFrames ? halfStep : -1;
 
+    // Cells whose frames are at hand are drawn at once; the movie is asked
+    // for the others (`asked`, by cell).
+    std::vector<size_t> asked;
+    asked.reserve(positions.size());
+    std::vector<bool> fromKept(positions.size(), false);
+    const bool useKept = in_.kept && !in_.choice.keyFrames && !in_.choice.avoidBlank &&
+                         !request_.fullSize && layout_.cells > 0;
+    const CellRect cellBox = layout_.cells > 0 ? layout_.cellAt(0) : CellRect{};
+    size_t keptAt = 0;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        if (useKept) {
+            const std::vector<KeptFrame>& kept = *in_.kept;
+            while (keptAt < kept.size() && kept[keptAt].moment < positions[i])
+                ++keptAt;
+            if (keptAt < kept.size() && kept[keptAt].moment == positions[i] &&
+                kept[keptAt].frame.found && kept[keptAt].frame.picture.width == cellBox.width &&
+                kept[keptAt].frame.picture.height == cellBox.height) {
+                if (cancelled())
+                    return stopped();
+                painter_->drawFrame(static_cast<int64_t>(i), kept[keptAt].frame);
+                fromKept[i] = true;
+                continue;
+            }
+        }
+        asked.push_back(i);
+    }
+    // The cells drawn from kept frames are reported in their turn among
+    // the others, so that a watcher hears of the cells in order and of the
+    // last one last.
+    size_t reportedUpTo = 0;
+    const auto reportKept = [&](size_t upTo) {
+        for (; reportedUpTo < upTo; ++reportedUpTo)
+            if (fromKept[reportedUpTo])
+                progress_.momentDone(static_cast<int>(reportedUpTo), sheet_);
+    };
+    std::vector<int64_t> askedPositions;
+    askedPositions.reserve(asked.size());
+    for (const size_t i : asked)
+        askedPositions.push_back(positions[i]);
+
     const SharedMoments* shared = in_.shared && !in_.shared->moments.empty() ? in_.shared : nullptr;
     const bool together =
         shared && !positions.empty() && shared->keyFrameTolerance == request_.keyFrameTolerance;
     if (together)
         request_.extraSizes.emplace_back(shared->width, shared->height);
-    const std::vector<Wanted> wanted =
-        mergeMoments(positions, together ? shared->moments : std::vector<int64_t>{});
+    std::vector<Wanted> wanted =
+        mergeMoments(askedPositions, together ? shared->moments : std::vector<int64_t>{});
+    for (Wanted& w : wanted)
+        if (w.cell >= 0)
+            w.cell = static_cast<ptrdiff_t>(asked[static_cast<size_t>(w.cell)]);
     bool sharedStopped = false;
     // The shared moment's frame, with its own picture only.
     const auto hand = [&](ptrdiff_t k, media::Frame& frame, bool extra) {
@@ -249,6 +292,18 @@ bool CaptureRun::grabFrames() {
             if (w.cell < 0)
                 return true;
             const size_t i = static_cast<size_t>(w.cell);
+            reportKept(i);
+            // A damaged stretch is answered by the first frame that decodes
+            // before the next moment asked; with the next cell's frame at
+            // hand, that moment lies further on. A frame from past the next
+            // cell's moment is none of this cell's, as a capture of every
+            // cell would have found.
+            if (frame.found && frame.decodeErrors > 0 && i + 1 < positions.size() &&
+                fromKept[i + 1] && frame.time.units() >= positions[i + 1]) {
+                const int errors = frame.decodeErrors;
+                frame = media::Frame{};
+                frame.decodeErrors = errors;
+            }
             if (!frame.found) {
                 result_.missingMoments.push_back(positions[i]);
                 painter_->drawEmpty(static_cast<int64_t>(i), positions[i]);
@@ -277,6 +332,7 @@ bool CaptureRun::grabFrames() {
         progress_.momentDone(static_cast<int>(cell), sheet_);
         from = blankAt + 1;
     }
+    reportKept(positions.size());
     if (shared && !together) {
         media::FrameRequest own;
         own.width = shared->width;

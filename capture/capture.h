@@ -113,6 +113,15 @@ struct SharedMoments {
     std::function<bool(size_t index, media::Frame&& frame)> deliver;
 };
 
+// A frame already at hand for one of a sheet's moments, its picture at the
+// cell's size: a sheet made again with other settings (another grid of the
+// same movie) takes these for the moments the two share, instead of asking
+// the movie for them again.
+struct KeptFrame {
+    int64_t moment = 0; // 100-ns units from the movie's start
+    media::Frame frame; // found, its time, `picture` at the cell's size
+};
+
 struct CaptureInput {
     std::string moviePath;
     MovieFacts facts;     // from a probe of the same movie
@@ -130,6 +139,11 @@ struct CaptureInput {
     std::shared_ptr<media::MovieReader> movie = nullptr;
     // More moments to read in the same pass; null: the sheet's alone.
     const SharedMoments* shared = nullptr;
+    // Frames of this movie at hand, rising by moment; null: none. Taken only
+    // where they are what the capture would find itself: exact frames (not
+    // key frames, no blank frames looked past, whose choice depends on the
+    // step), at the cells' size, without full-size frames wanted.
+    const std::vector<KeptFrame>* kept = nullptr;
 };
 
 // How the finished sheet reaches its target.

@@ -501,6 +501,55 @@ private slots:
                             rectOf(dlg.session()->layout.cellAt(1))));
     }
 
+    void aCaptureOfOtherMomentsDecodesOnlyTheNewOnes() {
+        options_->columns = 5;
+        options_->rows = 1;
+        // 4.8 s: five moments 0.8 s apart, then eleven 0.4 s apart, every
+        // other one of them one of the five.
+        const QString movie = makeMovie("again.avi", 120);
+        CMainDlg dlg(*options_, nullptr, fake_.seams());
+        dlg.show();
+        open(dlg, movie);
+        save(dlg, here("five.png"));
+        const std::vector<CellShot> five = dlg.session()->cells;
+        // A frame chosen by hand is not taken for its moment.
+        withFrame(dlg, 4, [&](CFrameDlg& f) {
+            f.nextFrame();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.busy(), 30000);
+            f.useInSheet();
+        });
+
+        options_->columns = 11;
+        QVERIFY(!dlg.relayout());
+        int64_t decoded = media::decodedFrameCount();
+        save(dlg, here("eleven.png"));
+        const int64_t withKept = media::decodedFrameCount() - decoded;
+        const std::vector<CellShot> eleven = dlg.session()->cells;
+        QCOMPARE(eleven.size(), size_t{11});
+        for (size_t k = 0; k < 4; ++k) {
+            QCOMPARE(eleven[2 * k + 1].moment, five[k].moment);
+            QCOMPARE(eleven[2 * k + 1].time.units(), five[k].time.units());
+            QVERIFY(!eleven[2 * k + 1].byHand);
+        }
+        QCOMPARE(eleven[9].time.units(), five[4].time.units()); // found again, not the nudge
+        QCOMPARE(rgb(dlg.preview()->image()), rgb(QImage(here("eleven.png"))));
+
+        // A capture with nothing at hand: the same sheet, byte for byte,
+        // from more decoding.
+        CMainDlg fresh(*options_, nullptr, fake_.seams());
+        open(fresh, movie);
+        decoded = media::decodedFrameCount();
+        save(fresh, here("fresh.png"));
+        const int64_t alone = media::decodedFrameCount() - decoded;
+        QCOMPARE(rgb(QImage(here("eleven.png"))), rgb(QImage(here("fresh.png"))));
+        QVERIFY2(withKept < alone, qPrintable(QStringLiteral("%1 frames decoded with the kept "
+                                                             "ones, %2 without")
+                                                  .arg(withKept)
+                                                  .arg(alone)));
+        qInfo("frames decoded: %lld with the kept frames, %lld without",
+              static_cast<long long>(withKept), static_cast<long long>(alone));
+    }
+
     void aLookThatWantsOtherFramesLeavesTheSheetToSave() {
         options_->columns = 2;
         options_->rows = 2;
