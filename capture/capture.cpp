@@ -73,6 +73,10 @@ private:
     bool openMovie();
     bool paintSheet();
     bool grabFrames();
+    // Draws the cells whose frames are at hand (`fromKept` marks them) and
+    // gives the others, to be asked of the movie; false when stopped.
+    bool drawKeptCells(const std::vector<int64_t>& positions, std::vector<bool>* fromKept,
+                       std::vector<size_t>* asked);
     // The frame at or after the position, found on its own.
     bool frameAt(int64_t position, media::Frame* out);
     bool lookPastBlank(int64_t cell, int64_t moment, int64_t latest, media::Frame& blank);
@@ -194,6 +198,40 @@ std::vector<Wanted> mergeMoments(const std::vector<int64_t>& cells,
     return wanted;
 }
 
+// Frames at hand serve only what the capture would find itself: exact
+// frames (a key frame or a frame past a blank one is chosen by the step),
+// at the cells' size.
+bool CaptureRun::drawKeptCells(const std::vector<int64_t>& positions, std::vector<bool>* fromKept,
+                               std::vector<size_t>* asked) {
+    fromKept->assign(positions.size(), false);
+    asked->clear();
+    asked->reserve(positions.size());
+    const bool useKept = in_.kept && !in_.choice.keyFrames && !in_.choice.avoidBlank &&
+                         !request_.fullSize && layout_.cells > 0;
+    const CellRect cell = layout_.cells > 0 ? layout_.cellAt(0) : CellRect{};
+    const auto fits = [&](const KeptFrame& k) {
+        return k.frame.found && k.frame.picture.width == cell.width &&
+               k.frame.picture.height == cell.height;
+    };
+    size_t k = 0;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        if (useKept) {
+            const std::vector<KeptFrame>& kept = *in_.kept;
+            while (k < kept.size() && kept[k].moment < positions[i])
+                ++k;
+            if (k < kept.size() && kept[k].moment == positions[i] && fits(kept[k])) {
+                if (cancelled())
+                    return stopped();
+                painter_->drawFrame(static_cast<int64_t>(i), kept[k].frame);
+                (*fromKept)[i] = true;
+                continue;
+            }
+        }
+        asked->push_back(i);
+    }
+    return true;
+}
+
 // The moments: evenly spaced, never the very start nor the end. The frames
 // come in order; a nearly uniform one, when blank frames are to be avoided,
 // breaks the run of frames for a search past it, and the run then goes on
@@ -208,32 +246,10 @@ bool CaptureRun::grabFrames() {
     const int64_t halfStep = momentStep(in_.facts.duration, layout_.cells, in_.choice) / 2;
     request_.keyFrameTolerance = in_.choice.keyFrames ? halfStep : -1;
 
-    // Cells whose frames are at hand are drawn at once; the movie is asked
-    // for the others (`asked`, by cell).
+    std::vector<bool> fromKept;
     std::vector<size_t> asked;
-    asked.reserve(positions.size());
-    std::vector<bool> fromKept(positions.size(), false);
-    const bool useKept = in_.kept && !in_.choice.keyFrames && !in_.choice.avoidBlank &&
-                         !request_.fullSize && layout_.cells > 0;
-    const CellRect cellBox = layout_.cells > 0 ? layout_.cellAt(0) : CellRect{};
-    size_t keptAt = 0;
-    for (size_t i = 0; i < positions.size(); ++i) {
-        if (useKept) {
-            const std::vector<KeptFrame>& kept = *in_.kept;
-            while (keptAt < kept.size() && kept[keptAt].moment < positions[i])
-                ++keptAt;
-            if (keptAt < kept.size() && kept[keptAt].moment == positions[i] &&
-                kept[keptAt].frame.found && kept[keptAt].frame.picture.width == cellBox.width &&
-                kept[keptAt].frame.picture.height == cellBox.height) {
-                if (cancelled())
-                    return stopped();
-                painter_->drawFrame(static_cast<int64_t>(i), kept[keptAt].frame);
-                fromKept[i] = true;
-                continue;
-            }
-        }
-        asked.push_back(i);
-    }
+    if (!drawKeptCells(positions, &fromKept, &asked))
+        return false;
     // The cells drawn from kept frames are reported in their turn among
     // the others, so that a watcher hears of the cells in order and of the
     // last one last.
