@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "platform/media/av_enums.h"
 #include "platform/media/decoding_plan.h"
 #include "platform/media/engine.h"
 #include "platform/media/errors.h"
@@ -141,10 +142,10 @@ void readVideo(AVFormatContext* input, const MovieInfo& info, VideoFacts* v) {
     }
     v->bitRate = par->bit_rate > 0 ? par->bit_rate : 0;
     v->pixelFormat = text(av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format)));
-    v->colorTransfer = known(av_color_transfer_name(par->color_trc));
-    v->colorPrimaries = known(av_color_primaries_name(par->color_primaries));
-    v->colorSpace = known(av_color_space_name(par->color_space));
-    v->colorRange = known(av_color_range_name(par->color_range));
+    v->colorTransfer = known(av_color_transfer_name(detail::transferOf(par->color_trc)));
+    v->colorPrimaries = known(av_color_primaries_name(detail::primariesOf(par->color_primaries)));
+    v->colorSpace = known(av_color_space_name(detail::matrixOf(par->color_space)));
+    v->colorRange = known(av_color_range_name(detail::rangeOf(par->color_range)));
 }
 
 AudioFacts readAudio(const AVStream* st) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/media/av_enums.h"
 #include "platform/media/errors.h"
 #include "platform/media/movie_reader.h"
 
@@ -51,7 +52,7 @@ bool isFullRangeFormat(int format) {
 }
 
 bool isFullRange(const AVFrame* frame) {
-    return frame->color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(frame->format);
+    return rangeOf(frame->color_range) == AVCOL_RANGE_JPEG || isFullRangeFormat(frame->format);
 }
 
 // zimg's names for what the frame is tagged with.
@@ -130,7 +131,7 @@ Result PictureMaker::make(const AVFrame* frame, int width, int height, Picture* 
     if (width <= 0 || height <= 0 || frame->width <= 0 || frame->height <= 0)
         return badVideoSizeResult();
     const AVFrame* source = frame;
-    if (isHdrTransfer(frame->color_trc)) {
+    if (isHdrTransfer(transferOf(frame->color_trc))) {
         const Result rc = toneMap(frame, &source);
         if (!rc.ok())
             return rc;
@@ -166,14 +167,15 @@ Result PictureMaker::toneMap(const AVFrame* frame, const AVFrame** out) {
                                               nullptr, nullptr, graph_.get());
         if (rc < 0)
             return avResult(rc);
-        const AVColorSpace matrix = effectiveColorspace(frame->colorspace, frame->height);
+        const AVColorSpace matrix = effectiveColorspace(matrixOf(frame->colorspace), frame->height);
         char chain[512];
         std::snprintf(chain, sizeof chain,
                       "zscale=tin=%s:min=%s:pin=%s:rin=%s:t=linear:npl=%.0f,format=gbrpf32le,"
                       "zscale=p=709,tonemap=tonemap=mobius:param=0.5:desat=0:peak=%.4f,"
                       "zscale=t=709:m=709:r=full:dither=ordered,format=gbrp",
-                      frame->color_trc == AVCOL_TRC_SMPTE2084 ? "smpte2084" : "arib-std-b67",
-                      zMatrix(matrix), zPrimaries(frame->color_primaries),
+                      transferOf(frame->color_trc) == AVCOL_TRC_SMPTE2084 ? "smpte2084"
+                                                                          : "arib-std-b67",
+                      zMatrix(matrix), zPrimaries(primariesOf(frame->color_primaries)),
                       isFullRange(frame) ? "full" : "limited", kReferenceWhite,
                       peakOf(frame) / kReferenceWhite);
         AVFilterInOut* outputs = avfilter_inout_alloc();
@@ -234,7 +236,8 @@ Result PictureMaker::scale(const AVFrame* frame, int width, int height) {
     // The frame size may change on the way; every picture still comes out
     // at the size asked for.
     constexpr int kColourFlags = SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
-    const int matrix = swsColorspace(effectiveColorspace(frame->colorspace, frame->height));
+    const int matrix =
+        swsColorspace(effectiveColorspace(matrixOf(frame->colorspace), frame->height));
     const auto colours = [&](SwsContext* sws) {
         sws_setColorspaceDetails(sws, sws_getCoefficients(matrix), isFullRange(frame) ? 1 : 0,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);

@@ -507,3 +507,53 @@ TEST(Memory, FramesDecodedOneAtATimeAreTheSameFrames) {
 }
 
 } // namespace
+
+namespace {
+
+// An MPEG-4 part 2 stream whose visual object header states colours by
+// numbers no standard gives (181): the decoder passes them on unchecked, and
+// they read as unspecified instead of as a value their enums do not have.
+TEST(Colours, NumbersNoStandardGivesReadAsUnspecified) {
+    TempDir dir;
+    testmovies::MovieSpec spec;
+    spec.container = "m4v";
+    spec.codec = "mpeg4";
+    spec.frames = 6;
+    const std::string plain = makeMovie(dir, "plain.m4v", spec);
+    std::ifstream in(plain, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The visual object header, up to the next start code, becomes one with
+    // a video signal type: video format 5, limited range, and colour
+    // primaries, transfer and matrix all 181, then the stuffing to a byte.
+    const std::string objectStart("\x00\x00\x01\xb5", 4);
+    const size_t at = bytes.find(objectStart);
+    ASSERT_NE(at, std::string::npos);
+    const size_t next = bytes.find(std::string("\x00\x00\x01", 3), at + 4);
+    ASSERT_NE(next, std::string::npos);
+    bytes.replace(at + 4, next - at - 4, std::string("\x0e\xb6\xb6\xb6\xaf", 5));
+    const std::string odd = dir.file("odd.m4v");
+    std::ofstream(odd, std::ios::binary) << bytes;
+
+    std::unique_ptr<MovieReader> reader;
+    ASSERT_TRUE(MovieReader::open(odd, nullptr, &reader).ok());
+    const VideoFacts& v = reader->facts().video;
+    EXPECT_EQ(v.colorTransfer, "");
+    EXPECT_EQ(v.colorPrimaries, "");
+    EXPECT_EQ(v.colorSpace, "");
+    // The frames decode, by the usual matrix.
+    Frame got;
+    FrameRequest request;
+    request.width = 32;
+    request.height = 32;
+    ASSERT_TRUE(reader
+                    ->frames({1'200'000}, request,
+                             [&](size_t, Frame&& f) {
+                                 got = std::move(f);
+                                 return true;
+                             })
+                    .ok());
+    ASSERT_TRUE(got.found);
+    EXPECT_EQ(testmovies::indexFromRgb(got.picture.rgb.data(), 32 * 3, 0, 0, 32, 32), 3);
+}
+
+} // namespace
