@@ -45,6 +45,7 @@
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
+#include "tests/app/window_case.h"
 
 using apptest::drop;
 using apptest::here;
@@ -189,37 +190,11 @@ QChar mnemonicOf(const QString& text) {
 
 } // namespace
 
-class DesktopTest : public QObject {
+class DesktopTest : public QObject, protected apptest::WindowCase {
     Q_OBJECT
-private:
-    std::unique_ptr<apptest::Sandbox> sandbox_;
-    std::unique_ptr<Options> options_;
-    FakeDialogs fake_;
-
-    // Opens `movie` and waits for its probe.
-    void open(CMainDlg& dlg, const QString& movie) {
-        QVERIFY(dlg.openMovie(movie));
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
-    }
-    // Saves a sheet of the current movie to `target` and waits for it.
-    void save(CMainDlg& dlg, const QString& target) {
-        fake_.paths.push_back(target);
-        dlg.saveButton()->click();
-        QVERIFY(dlg.isWorking());
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 60000);
-    }
-
 private slots:
-    void init() {
-        sandbox_ = std::make_unique<apptest::Sandbox>();
-        QVERIFY(sandbox_->valid());
-        options_ = std::make_unique<Options>();
-        fake_ = FakeDialogs();
-    }
-    void cleanup() {
-        options_.reset();
-        sandbox_.reset();
-    }
+    void init() { QVERIFY(begin()); }
+    void cleanup() { end(); }
 
     // ---- Today's movies ------------------------------------------------
 

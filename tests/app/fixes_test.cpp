@@ -32,6 +32,7 @@
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
+#include "tests/app/window_case.h"
 
 using apptest::here;
 using apptest::makeMovie;
@@ -117,35 +118,11 @@ protected:
 
 } // namespace
 
-class FixesTest : public QObject {
+class FixesTest : public QObject, protected apptest::WindowCase {
     Q_OBJECT
-private:
-    std::unique_ptr<apptest::Sandbox> sandbox_;
-    std::unique_ptr<Options> options_;
-    FakeDialogs fake_;
-
-    void open(CMainDlg& dlg, const QString& movie) {
-        QVERIFY(dlg.openMovie(movie));
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
-    }
-    void save(CMainDlg& dlg, const QString& target) {
-        fake_.paths.push_back(target);
-        dlg.saveButton()->click();
-        QVERIFY(dlg.isWorking());
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 60000);
-    }
-
 private slots:
-    void init() {
-        sandbox_ = std::make_unique<apptest::Sandbox>();
-        QVERIFY(sandbox_->valid());
-        options_ = std::make_unique<Options>();
-        fake_ = FakeDialogs();
-    }
-    void cleanup() {
-        options_.reset();
-        sandbox_.reset();
-    }
+    void init() { QVERIFY(begin()); }
+    void cleanup() { end(); }
 
     // ---- The preview is the sheet -------------------------------------------
 

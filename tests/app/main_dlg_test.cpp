@@ -30,6 +30,7 @@
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
+#include "tests/app/window_case.h"
 
 using apptest::drop;
 using apptest::here;
@@ -50,24 +51,11 @@ int runFixesTests(int argc, char** argv);     // fixes_test.cpp
 int runStartTests(int argc, char** argv);     // start_test.cpp
 int runSheetWorkTests(int argc, char** argv); // sheet_work_test.cpp
 
-class MainDlgTest : public QObject {
+class MainDlgTest : public QObject, protected apptest::WindowCase {
     Q_OBJECT
-private:
-    std::unique_ptr<apptest::Sandbox> sandbox_;
-    std::unique_ptr<Options> options_;
-    FakeDialogs fake_;
-
 private slots:
-    void init() {
-        sandbox_ = std::make_unique<apptest::Sandbox>();
-        QVERIFY(sandbox_->valid());
-        options_ = std::make_unique<Options>();
-        fake_ = FakeDialogs();
-    }
-    void cleanup() {
-        options_.reset();
-        sandbox_.reset();
-    }
+    void init() { QVERIFY(begin()); }
+    void cleanup() { end(); }
 
     void startsWithFocusOnOpen() {
         CMainDlg dlg(*options_, nullptr, fake_.seams());

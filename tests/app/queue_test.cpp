@@ -22,6 +22,7 @@
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
+#include "tests/app/window_case.h"
 #include "tests/support/footage.h"
 
 using apptest::here;
@@ -77,29 +78,17 @@ void saveMessageShot(QWidget* parent, const MessageRequest& request, const QStri
 
 } // namespace
 
-class QueueTest : public QObject {
+class QueueTest : public QObject, protected apptest::WindowCase {
     Q_OBJECT
 private:
-    std::unique_ptr<apptest::Sandbox> sandbox_;
-    std::unique_ptr<Options> options_;
-    FakeDialogs fake_;
-
     void runQueue(CMainDlg& dlg, const QStringList& movies) {
         QVERIFY(dlg.queueMovies(movies));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 120000);
     }
 
 private slots:
-    void init() {
-        sandbox_ = std::make_unique<apptest::Sandbox>();
-        QVERIFY(sandbox_->valid());
-        options_ = std::make_unique<Options>();
-        fake_ = FakeDialogs();
-    }
-    void cleanup() {
-        options_.reset();
-        sandbox_.reset();
-    }
+    void init() { QVERIFY(begin()); }
+    void cleanup() { end(); }
 
     // ---- Which sheets clash ----------------------------------------------
 

@@ -25,6 +25,7 @@
 #include "settings/options.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/test_seams.h"
+#include "tests/app/window_case.h"
 #include "tests/support/footage.h"
 #include "tests/support/test_movies.h"
 
@@ -75,22 +76,9 @@ QImage toImage(const RasterImage& sheet) {
 
 } // namespace
 
-class SheetWorkTest : public QObject {
+class SheetWorkTest : public QObject, protected apptest::WindowCase {
     Q_OBJECT
 private:
-    std::unique_ptr<apptest::Sandbox> sandbox_;
-    std::unique_ptr<Options> options_;
-    FakeDialogs fake_;
-
-    void open(CMainDlg& dlg, const QString& movie) {
-        QVERIFY(dlg.openMovie(movie));
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 30000);
-    }
-    void save(CMainDlg& dlg, const QString& target) {
-        fake_.paths.push_back(target);
-        dlg.saveButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.isWorking(), 60000);
-    }
     // Runs the frame window of `cell` and lets `play` drive it once its
     // first frame is there.
     void withFrame(CMainDlg& dlg, int cell, const std::function<void(CFrameDlg&)>& play) {
@@ -108,16 +96,8 @@ private:
     }
 
 private slots:
-    void init() {
-        sandbox_ = std::make_unique<apptest::Sandbox>();
-        QVERIFY(sandbox_->valid());
-        options_ = std::make_unique<Options>();
-        fake_ = FakeDialogs();
-    }
-    void cleanup() {
-        options_.reset();
-        sandbox_.reset();
-    }
+    void init() { QVERIFY(begin()); }
+    void cleanup() { end(); }
 
     // ---- The kept frames make the captured sheet -------------------------------
 
