@@ -10,15 +10,22 @@ namespace previews {
 SpriteBuilder::SpriteBuilder(const PreviewPlan& plan, std::string stem, PreviewFiles& files)
     : plan_(plan), stem_(std::move(stem)), files_(files), shown_(plan.moments.size(), false) {}
 
+// The sprite in work, dark, made when its first picture comes (or when it
+// must be written without one).
+bool SpriteBuilder::startSprite() {
+    if (image_.hasPixels())
+        return true;
+    const Region size = plan_.spriteSize(sprite_);
+    if (image_.create(size.width, size.height))
+        return true;
+    error_ = "Not enough memory for a sprite of " + std::to_string(size.width) + "x" +
+             std::to_string(size.height) + " pixels.";
+    return false;
+}
+
 bool SpriteBuilder::place(size_t index, const media::Picture& picture) {
-    if (!image_.hasPixels()) {
-        const Region size = plan_.spriteSize(sprite_);
-        if (!image_.create(size.width, size.height)) {
-            error_ = "Not enough memory for a sprite of " + std::to_string(size.width) + "x" +
-                     std::to_string(size.height) + " pixels.";
-            return false;
-        }
-    }
+    if (!startSprite())
+        return false;
     const Region cell = plan_.regionOf(index);
     const int width = std::min(cell.width, picture.width);
     const int height = std::min(cell.height, picture.height);
@@ -34,16 +41,11 @@ bool SpriteBuilder::place(size_t index, const media::Picture& picture) {
 
 // The sprite in work is full: it goes to its file, and its memory with it.
 bool SpriteBuilder::flush() {
-    if (!image_.hasPixels()) {
-        // Not one of its moments had a picture: it is written dark, so that
-        // the numbering has no hole, though no cue points into it.
-        const Region size = plan_.spriteSize(sprite_);
-        if (!image_.create(size.width, size.height)) {
-            error_ = "Not enough memory for a sprite of " + std::to_string(size.width) + "x" +
-                     std::to_string(size.height) + " pixels.";
-            return false;
-        }
-    }
+    // Not one of its moments may have had a picture: it is written dark all
+    // the same, so that the numbering has no hole, though no cue points
+    // into it.
+    if (!startSprite())
+        return false;
     const bool written = files_.writeSprite(spriteName(stem_, sprite_, plan_.sprites()), image_);
     image_.release();
     ++sprite_;

@@ -52,6 +52,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    bool startSprite();
     bool place(size_t index, const media::Picture& picture);
     bool flush();
 

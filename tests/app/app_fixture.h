@@ -40,6 +40,17 @@ inline QString screenDir() {
     return QStringLiteral(STILLWICK_SCREEN_DIR "/");
 }
 
+// A picture of the widget among the screens, "name@2x.png" when drawn at
+// twice the density.
+inline void saveShot(QWidget* w, const QString& name) {
+    const QPixmap shot = w->grab();
+    QString file = name;
+    if (shot.devicePixelRatio() > 1.0)
+        file.replace(QLatin1String(".png"),
+                     QStringLiteral("@%1x.png").arg(shot.devicePixelRatio()));
+    QVERIFY(shot.save(screenDir() + file));
+}
+
 // A movie in the current folder (or the path given). The index pattern's
 // frames are flat colours that name their index; the pleasant one is for
 // pictures people look at.

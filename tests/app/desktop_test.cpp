@@ -50,6 +50,7 @@
 using apptest::drop;
 using apptest::here;
 using apptest::makeMovie;
+using apptest::saveShot;
 
 namespace {
 
@@ -133,15 +134,6 @@ private:
     bool held_ = false;
     bool released_ = false;
 };
-
-void saveShot(QWidget* w, const QString& name) {
-    const QPixmap shot = w->grab();
-    QString file = name;
-    if (shot.devicePixelRatio() > 1.0)
-        file.replace(QLatin1String(".png"),
-                     QStringLiteral("@%1x.png").arg(shot.devicePixelRatio()));
-    QVERIFY(shot.save(apptest::screenDir() + file));
-}
 
 QByteArray head(const QString& path, int n) {
     QFile f(path);

@@ -27,6 +27,7 @@
 
 using apptest::here;
 using apptest::makeMovie;
+using apptest::saveShot;
 using sheetclash::Clash;
 
 namespace {
@@ -60,11 +61,6 @@ QString makeDamagedMovie(const QString& name) {
     if (testmovies::makeFootage(footage, path.toStdString(), &error) != 0)
         qWarning("damaged movie %s: %s", qPrintable(path), error.c_str());
     return path;
-}
-
-void saveShot(QWidget* w, const QString& name) {
-    const QPixmap shot = w->grab();
-    QVERIFY(shot.save(apptest::screenDir() + name));
 }
 
 void saveMessageShot(QWidget* parent, const MessageRequest& request, const QStringList& actions,

@@ -38,17 +38,9 @@
 
 using apptest::here;
 using apptest::makeMovie;
+using apptest::saveShot;
 
 namespace {
-
-void saveShot(QWidget* w, const QString& name) {
-    const QPixmap shot = w->grab();
-    QString file = name;
-    if (shot.devicePixelRatio() > 1.0)
-        file.replace(QLatin1String(".png"),
-                     QStringLiteral("@%1x.png").arg(shot.devicePixelRatio()));
-    QVERIFY(shot.save(apptest::screenDir() + file));
-}
 
 bool touch(const QString& path, const QByteArray& bytes = "x") {
     QDir().mkpath(QFileInfo(path).absolutePath());
